@@ -1,0 +1,263 @@
+#pragma once
+// The storage interface of vorna-service. The RPC handlers and the admin commands see only
+// this; SQLite (the default, one file in WAL mode) and PostgreSQL implement it.
+//
+// Time: every date-time here is a civil date-time of the organisation (its wall clock, no
+// zone). In C++ it is a QDateTime with Qt::UTC spec used purely as a wall-clock reading, so no
+// zone arithmetic ever shifts it. Days are QDate.
+//
+// Threads: an implementation is safe to call from the gRPC server's worker threads at once;
+// each thread gets its own database connection.
+//
+// Errors: every operation that can fail returns a StorageError whose `message` is a sentence
+// fit for a log line or a client's error text. Every write runs in one transaction.
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vorna::service {
+
+struct StorageError
+{
+    enum Code {
+        None = 0,
+        NotFound,         // the named user, employee, calendar ... does not exist
+        AlreadyExists,    // a unique name is taken
+        PermissionDenied, // the user may not do this
+        InvalidArgument,  // a value is out of range
+        Unavailable,      // the database cannot be reached or is locked for too long
+        Internal          // anything else; `message` says what
+    };
+    Code code = None;
+    QString message;
+
+    bool ok() const { return code == None; }
+    static StorageError none() { return {}; }
+};
+
+enum class Role { Viewer = 1, Manager = 2 };
+
+struct User
+{
+    qint64 id = 0;
+    QString name;
+    QString passwordHash;   // libsodium crypto_pwhash_str (Argon2id) string
+    Role role = Role::Viewer;
+    bool allDepartments = false;
+    QList<qint64> departmentIds; // meaningful when allDepartments is false
+};
+
+struct Department
+{
+    qint64 id = 0;
+    QString name;
+};
+
+struct Employee
+{
+    QString id;              // text id, unique
+    QString lastName;
+    QString firstName;
+    qint64 departmentId = 0;
+    QByteArray picture;      // encoded image, may be empty
+    QByteArray pictureDigest; // SHA-256 of picture, empty when there is none
+};
+
+struct PresenceStatus
+{
+    qint64 id = 0;
+    QString name;            // display text, e.g. "Present"
+    int color = 0;           // 0x00BBGGRR
+};
+
+struct ActivityKind
+{
+    qint64 id = 0;
+    QString name;            // e.g. "Arrival"
+    qint64 statusId = 0;     // the presence status this activity puts the employee in
+};
+
+struct Registration
+{
+    QString employeeId;
+    QDateTime at;            // civil
+    qint64 activityKindId = 0;
+    QString source;          // "terminal:<name>", "demo", "admin" ...
+};
+
+struct Calendar
+{
+    int id = 0;
+    QString name;
+    int color = 0;
+};
+
+struct WorkDayKind
+{
+    int id = 0;
+    QString name;
+    int color = 0;
+};
+
+// One row of a presence answer.
+struct PresenceRow
+{
+    QString employeeId;
+    QString lastName;
+    QString firstName;
+    QString department;
+    QDateTime lastActivity;  // invalid when the employee has no registration at or before T
+    bool stale = false;
+    QString activityDescription; // the activity kind's name; empty without registration
+    QString status;          // presence status name; the "no registration" status without one
+    int statusColor = 0;
+    QByteArray pictureDigest;
+    QByteArray picture;      // empty when the caller already knows pictureDigest
+};
+
+struct PresenceQuery
+{
+    QDateTime at;            // civil moment T
+    // Stale when the last registration lies before (start of T's day) minus
+    // staleAfterDays - 1 days; 1 means "before the calendar day of T".
+    int staleAfterDays = 1;
+    QSet<QByteArray> knownPictureDigests;
+};
+
+struct CalendarRange
+{
+    QString calendarName;
+    int calendarColor = 0;
+    QDateTime validBegin;    // civil, 00:00 of a day
+    QDateTime validEnd;      // civil, 00:00 of a day
+};
+
+struct ExceptionDay
+{
+    QString dayName;
+    int dayColor = 0;
+    QDate day;
+};
+
+struct AuditEntry
+{
+    qint64 id = 0;
+    QString userName;        // who
+    QDateTime at;            // when (civil)
+    QString action;          // "calendar" or "workday"
+    QString employeeId;
+    QDate day;               // from which day (calendar) or which day (workday)
+    QString newValue;        // name of the calendar or working-day kind assigned
+    QString replacedValue;   // what it replaced on that day, empty if nothing
+};
+
+struct Session
+{
+    QByteArray tokenHash;    // SHA-256 of the token; the token itself is never stored
+    qint64 userId = 0;
+    QString userName;
+    QString client;
+    QString peer;
+    QDateTime createdUtc;    // real UTC, for expiry
+    QDateTime lastSeenUtc;
+};
+
+struct Terminal
+{
+    qint64 id = 0;
+    QString name;
+    QByteArray tokenHash;    // SHA-256 of the device token
+    QDateTime createdUtc;
+};
+
+// Progress of long admin work (migrations, demo seeding): done of total, and a phase name.
+using Progress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
+
+class Storage
+{
+public:
+    virtual ~Storage() = default;
+
+    // ---- Lifecycle ------------------------------------------------------------------------
+    // Applies the numbered migrations that are not yet applied, each in its own transaction.
+    virtual StorageError migrate(const Progress &progress = {}) = 0;
+    // The highest migration applied, 0 for an empty database.
+    virtual int schemaVersion() = 0;
+    // A short description for log lines, e.g. "SQLite /var/lib/vorna/vorna.db".
+    virtual QString describe() const = 0;
+
+    // ---- Users, sessions, terminals -----------------------------------------------------
+    virtual StorageError addUser(const User &user) = 0;
+    virtual StorageError setPasswordHash(const QString &userName, const QString &hash) = 0;
+    virtual StorageError removeUser(const QString &userName) = 0;
+    virtual std::optional<User> findUser(const QString &userName) = 0;
+    virtual QVector<User> users() = 0;
+
+    virtual StorageError createSession(const Session &session) = 0;
+    virtual std::optional<Session> findSession(const QByteArray &tokenHash) = 0;
+    virtual StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) = 0;
+    virtual StorageError removeSession(const QByteArray &tokenHash) = 0;
+    // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; returns how many.
+    virtual int expireSessions(const QDateTime &idleBeforeUtc) = 0;
+
+    virtual StorageError addTerminal(const Terminal &terminal) = 0;
+    virtual StorageError removeTerminal(const QString &name) = 0;
+    virtual std::optional<Terminal> findTerminal(const QByteArray &tokenHash) = 0;
+    virtual QVector<Terminal> terminals() = 0;
+
+    // ---- Organisation data ---------------------------------------------------------------
+    virtual StorageError addDepartment(Department &department) = 0;   // sets id
+    virtual QVector<Department> departments() = 0;
+    virtual StorageError addEmployees(const QVector<Employee> &employees, const Progress &progress = {}) = 0;
+    virtual std::optional<Employee> findEmployee(const QString &employeeId) = 0;
+    virtual StorageError addPresenceStatus(PresenceStatus &status) = 0; // sets id
+    virtual StorageError addActivityKind(ActivityKind &kind) = 0;       // sets id
+    virtual QVector<ActivityKind> activityKinds() = 0;
+    virtual StorageError addCalendar(Calendar &calendar) = 0;           // sets id
+    virtual StorageError addWorkDayKind(WorkDayKind &kind) = 0;         // sets id
+    // Bulk load, for the demo and imports.
+    virtual StorageError addRegistrations(const QVector<Registration> &registrations, const Progress &progress = {}) = 0;
+    virtual StorageError addRegistration(const Registration &registration, qint64 *newId) = 0;
+
+    // ---- Questions the panel asks ---------------------------------------------------------
+    // Presence at moment T for the employees `user` may see, in the order last name, first
+    // name, id. One call of `sink` per employee; employees without a registration at or before
+    // T come with an invalid lastActivity and the "no registration" status.
+    virtual StorageError presence(const User &user, const PresenceQuery &query,
+                                  const std::function<void(const PresenceRow &)> &sink) = 0;
+    virtual QVector<Calendar> calendars() = 0;
+    virtual QVector<WorkDayKind> workDayKinds() = 0;
+    // The employee's calendar assignments clipped to the month, in time order; the last one
+    // ends at 00:00 of the month's last day. NotFound for an unknown employee.
+    virtual StorageError calendarHistory(const QString &employeeId, int year, int month,
+                                         QVector<CalendarRange> *out) = 0;
+    virtual StorageError exceptionHistory(const QString &employeeId, int year, int month,
+                                          QVector<ExceptionDay> *out) = 0;
+    // May `user` see (and, as a manager, change) this employee?
+    virtual bool employeeVisibleTo(const User &user, const QString &employeeId) = 0;
+
+    // ---- Changes the panel makes -----------------------------------------------------------
+    // Both write the assignment and its audit entry in one transaction. They check that the
+    // user is a manager and may see the employee, and refuse with PermissionDenied otherwise.
+    virtual StorageError assignCalendar(const User &user, int calendarId, const QString &employeeId,
+                                        const QDate &from, const QDateTime &nowCivil, qint64 *auditId) = 0;
+    virtual StorageError assignWorkDay(const User &user, int workDayKindId, const QString &employeeId,
+                                       const QDate &day, const QDateTime &nowCivil, qint64 *auditId) = 0;
+    virtual QVector<AuditEntry> auditLog(const QString &employeeId = QString()) = 0;
+};
+
+// Opens the storage named by `location`: a PostgreSQL connection string (starting with
+// "postgresql://", "postgres://" or holding "host=" / "dbname="), otherwise a path to an
+// SQLite file, created when missing. Does not migrate.
+std::unique_ptr<Storage> openStorage(const QString &location, StorageError *error);
+
+} // namespace vorna::service

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, benchmarking and the demo need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake pkg-config git
+  # Qt 5.15: core, quick, controls 2, translations, SQL drivers for the service
+  qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev qttools5-dev qttools5-dev-tools
+  qtdeclarative5-dev-tools libqt5sql5-sqlite libqt5sql5-psql
+  # QML modules the screens import
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-layouts
+  qml-module-qtquick-controls2 qml-module-qtquick-templates2 qml-module-qtquick-controls
+  qml-module-qtquick-dialogs qml-module-qtquick-privatewidgets qml-module-qt-labs-settings
+  qml-module-qt-labs-calendar qml-module-qttest qml-module-qtqml-models2
+  # wire protocol
+  libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
+  # password hashing, log rotation
+  libsodium-dev libspdlog-dev libfmt-dev
+  # databases used by the service and its tests
+  sqlite3 postgresql postgresql-contrib
+  # rendering under a virtual display
+  xvfb xauth libgl1-mesa-dri fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "bootstrap: all ${#packages[@]} packages are installed."
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "bootstrap: installing ${#missing[@]} packages: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
