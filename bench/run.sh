@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every benchmark program (build/bench/*/bench_*) and prints their figures as one table.
+# Needs a build (tools/build.sh). Rendering benchmarks run under xvfb-run; PostgreSQL figures
+# use a throwaway cluster. Pass program names to run only those.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VORNA_BUILD_DIR:-$root/build}
+
+source "$root/tools/pg-throwaway.sh"
+pg_throwaway_start >/dev/null
+trap pg_throwaway_stop EXIT
+export VORNA_TEST_PG
+
+results=$(mktemp)
+for program in $(find "$build/bench" -type f -executable -name 'bench_*' | sort); do
+  name=$(basename "$program")
+  if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
+  echo "== $name" >&2
+  xvfb-run -a -s "-screen 0 1920x1080x24" "$program" 2>&1 | tee /dev/stderr | grep '^BENCH ' >>"$results" || true
+done
+
+printf '\n| figure | median | min | max | ratio | target |\n|---|---|---|---|---|---|\n'
+while read -r _ name rest; do
+  get() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$rest"; }
+  target=$(sed -n 's/.*target=\(.*\)$/\1/p' <<<"$rest")
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$name" "$(get median)" "$(get min)" "$(get max)" "$(get ratio)" "$target"
+done <"$results"
+rm -f "$results"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds, starts the demo attendance service on an
+# embedded SQLite database (created and seeded on the first run) and opens the panel.
+# Log in with server 127.0.0.1, port 50051 (or $VORNA_DEMO_PORT), user "manager",
+# password "vorna-demo". Closing the panel stops the service.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VORNA_BUILD_DIR:-$root/build}
+port=${VORNA_DEMO_PORT:-50051}
+data=${XDG_DATA_HOME:-$HOME/.local/share}/vorna-service
+db=$data/demo.db
+
+"$root/tools/bootstrap.sh"
+"$root/tools/build.sh"
+
+service=$build/service/server/vorna-service
+panel=$build/app/vornapanel
+
+mkdir -p "$data"
+if [ ! -f "$db" ]; then
+  echo "run-demo: creating the demo organisation in $db"
+  "$service" demo --database "$db"
+fi
+
+"$service" serve --database "$db" --listen "127.0.0.1:$port" 2>"$data/demo-service.log" &
+service_pid=$!
+trap 'kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null' EXIT
+
+for _ in $(seq 1 100); do
+  grep -q "listening on" "$data/demo-service.log" 2>/dev/null && break
+  kill -0 "$service_pid" 2>/dev/null || { cat "$data/demo-service.log" >&2; exit 1; }
+  sleep 0.1
+done
+echo "run-demo: the service listens on 127.0.0.1:$port (log: $data/demo-service.log)"
+echo "run-demo: log in as user 'manager' with password 'vorna-demo'"
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "run-demo: no display; opening the panel on a virtual one (xvfb-run)"
+  xvfb-run -a "$panel"
+else
+  "$panel"
+fi

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Set-up and every test on a fresh Debian 12 machine: installs the packages, builds, starts a
+# throwaway PostgreSQL cluster on 127.0.0.1 for the tests that need one, and runs CTest under a
+# virtual display (anything that renders needs one).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VORNA_BUILD_DIR:-$root/build}
+
+"$root/tools/bootstrap.sh"
+"$root/tools/build.sh"
+
+# shellcheck source=tools/pg-throwaway.sh
+source "$root/tools/pg-throwaway.sh"
+pg_throwaway_start
+trap pg_throwaway_stop EXIT
+export VORNA_TEST_PG
+
+cd "$build"
+xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure --timeout 600 "$@"
