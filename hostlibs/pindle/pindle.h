@@ -12,6 +12,7 @@
 #include <memory>
 
 class QSettings;
+class QVariant;
 
 #if defined(PINDLE_LIBRARY)
 #  define PINDLE_EXPORT Q_DECL_EXPORT
@@ -33,10 +34,13 @@ public:
     bool isWritable() const;
 
     // Whether the logger copies its records to the console. Key "log/console", default false.
+    // Safe to read from any thread.
     bool valueLogConsole() const;
     void setValueLogConsole(bool on);
 
-    // Connection options of the service client (section "service").
+    // Connection options of the service client (section "service"). A value in the file that
+    // is malformed (a bool other than true/false/1/0, a timeout that is not a whole number)
+    // or outside the range given reads as the default.
     // "service/tls": use TLS towards the service. Default false.
     bool serviceTls() const;
     void setServiceTls(bool on);
@@ -47,21 +51,24 @@ public:
     // "service/tlsServerName": overrides the name checked against the certificate. Default empty.
     QString serviceTlsServerName() const;
     void setServiceTlsServerName(const QString &name);
-    // "service/connectTimeoutMs": how long a connect attempt may take. Default 5000.
+    // "service/connectTimeoutMs": how long a connect attempt may take. Default 5000, 100..600000.
     int serviceConnectTimeoutMs() const;
     void setServiceConnectTimeoutMs(int ms);
-    // "service/callTimeoutMs": deadline of one request, streams included. Default 30000.
+    // "service/callTimeoutMs": deadline of one request, streams included. Default 30000, 100..3600000.
     int serviceCallTimeoutMs() const;
     void setServiceCallTimeoutMs(int ms);
-    // "service/keepaliveMs": interval of transport keep-alive pings. Default 20000.
+    // "service/keepaliveMs": interval of transport keep-alive pings. Default 20000, 1000..3600000.
     int serviceKeepaliveMs() const;
     void setServiceKeepaliveMs(int ms);
 
-    // Writes pending changes to disk now (QSettings otherwise writes them lazily).
+    // Writes pending changes to disk now. The setters already do; this is for callers that
+    // changed the file behind the store's back.
     void sync();
 
 private:
     int intValue(const char *key, int fallback, int minimum, int maximum) const;
+    bool boolValue(const char *key, bool fallback) const;
+    QString stringValue(const char *key) const;
     void setValue(const char *key, const QVariant &value);
 
     std::unique_ptr<QSettings> m_store;
@@ -70,8 +77,8 @@ private:
     std::atomic<bool> m_logConsole{false};
 };
 
-// Opens the process's store at the standard location. Returns false when the file cannot be
-// written (the store then works in memory). Calling it again keeps the store already open.
+// Opens the process's store at the standard location. Returns false, with one warning, when the
+// file cannot be written (the store then works in memory). Calling it again keeps the store already open.
 PINDLE_EXPORT bool SettingsIniOpen();
 // The store opened by SettingsIniOpen(), or nullptr before that.
 PINDLE_EXPORT Settings *SettingsIniInstance();
