@@ -1,4 +1,6 @@
-import QtQuick 2.7
+import QtQuick 2.4
 
-Item {
+PageAboutForm {
+    Component.onCompleted: tbMenu.visible = false
+    Component.onDestruction: tbMenu.visible = true
 }

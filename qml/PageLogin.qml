@@ -1,4 +1,120 @@
 import QtQuick 2.7
+import QtQuick.Dialogs 1.1
+import Qt.labs.settings 1.0
 
-Item {
+PageLoginForm {
+    id: root
+
+    property bool connecting: false
+    property alias msgDialog: msgDialog
+    // False until the stored values are in the fields: loading them must not store anything.
+    property bool passwordStoreReady: false
+
+    signal pageListActivated(bool val)
+    signal busy(bool val)
+
+    busyIndicator.visible: connecting
+    busyIndicator.running: connecting
+
+    textFieldServer.placeholderText: qsTr("Server") + translation.emptyString
+    textFieldPort.placeholderText: qsTr("Port") + translation.emptyString
+    textFieldUser.placeholderText: qsTr("User") + translation.emptyString
+    textFieldPassword.placeholderText: qsTr("Password") + translation.emptyString
+    checkBoxSavePassword.text: qsTr("Save password") + translation.emptyString
+    buttonConnect.text: qsTr("Connect") + translation.emptyString
+
+    buttonConnect.enabled: server !== "" && port !== "" && user !== "" && !connecting
+
+    // The password is kept apart from the other values: it reaches the store only while
+    // "Save password" is ticked.
+    Settings {
+        id: settings
+        property alias server: root.server
+        property alias port: root.port
+        property alias user: root.user
+        property alias savePassword: root.savePassword
+    }
+
+    MessageDialog {
+        id: msgDialog
+    }
+
+    function showMessage(title, text) {
+        msgDialog.title = title
+        msgDialog.text = text
+        msgDialog.open()
+    }
+
+    function showError(text) {
+        showMessage(qsTr("Error") + translation.emptyString, text)
+    }
+
+    function restorePassword() {
+        if (savePassword)
+            password = settings.value("password", "")
+        else
+            forgetPassword()
+    }
+
+    function forgetPassword() {
+        if (settings.value("password", "") !== "")
+            settings.setValue("password", "")
+    }
+
+    onPasswordChanged: {
+        if (passwordStoreReady && savePassword)
+            settings.setValue("password", password)
+    }
+
+    onSavePasswordChanged: {
+        if (!passwordStoreReady)
+            return
+        if (savePassword)
+            settings.setValue("password", password)
+        else
+            forgetPassword()
+    }
+
+    Component.onCompleted: {
+        translation.setLanguage(gLang)
+        restorePassword()
+        passwordStoreReady = true
+    }
+
+    Connections {
+        target: buttonConnect
+        function onClicked() {
+            connecting = true
+            service.connectToServiceAsync("tcp://" + server.trim() + ":" + port.trim() + "/CommService")
+        }
+    }
+
+    Connections {
+        target: service
+
+        function onConnected(succ, err) {
+            connecting = false
+            if (succ) {
+                console.log("Connected to service.")
+                console.log("Login.")
+                connecting = true
+                service.dbLoginRequest(user.trim(), password)
+            } else {
+                showError(err)
+            }
+        }
+
+        function onDbLoginResponse(succ) {
+            connecting = false
+            console.log("Login response: " + succ)
+            if (succ) {
+                var page = stackView.push("qrc:/PageList.qml", {"userName": user.trim()})
+                page.pageListActivated.connect(root.pageListActivated)
+                page.busy.connect(root.busy)
+            } else {
+                service.disconnectFromService()
+                showError(qsTr("Bad username and/or password.") + translation.emptyString)
+            }
+        }
+    }
 }
