@@ -1,0 +1,32 @@
+#pragma once
+// Sentences for failed calls. A status the service sent carries its own sentence (it is
+// written for the user); a status the transport made up gets one of ours naming the address.
+
+#include <QString>
+
+#include <grpcpp/support/status.h>
+
+namespace ostrel {
+
+// True when the service itself ended the call with this status. Codes that only a service
+// gives count as its own; for codes that gRPC also makes up locally (UNAVAILABLE, INTERNAL ...)
+// the message decides: the service writes sentences, gRPC's own texts are not.
+bool sentByService(const grpc::Status &status);
+
+// What went wrong on the way, in a few words: "connection refused", "the host name is
+// unknown" ...; taken from the transport's own message.
+QString transportReason(const grpc::Status &status);
+
+// The text for a request that failed with `status`.
+QString callFailureText(const grpc::Status &status, const QString &address, int timeoutMs);
+
+// The text for a connect attempt that did not reach the service.
+QString connectFailureText(const grpc::Status &status, const QString &address, int timeoutMs);
+
+// The text for a request made while no session stands.
+QString notConnectedText();
+QString notLoggedInText();
+// The text for an answer still missing when the session ended.
+QString sessionEndedText();
+
+} // namespace ostrel

@@ -1,0 +1,34 @@
+#include "civiltime.h"
+
+namespace ostrel {
+
+std::optional<qint64> civilSecondsFromLocal(const QDateTime &dateTime)
+{
+    if (!dateTime.isValid())
+        return std::nullopt;
+    const QDateTime local = dateTime.toLocalTime();
+    const QTime wallClock(local.time().hour(), local.time().minute(), local.time().second());
+    // Reading the local wall clock as if it were UTC is what strips the zone off.
+    return QDateTime(local.date(), wallClock, Qt::UTC).toSecsSinceEpoch();
+}
+
+QDateTime localFromCivilSeconds(qint64 seconds)
+{
+    const QDateTime wallClock = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    return QDateTime(wallClock.date(), wallClock.time(), Qt::LocalTime);
+}
+
+QDateTime localMidnight(int year, int month, int day)
+{
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return QDateTime();
+    return QDateTime(date, QTime(0, 0), Qt::LocalTime);
+}
+
+QDate localDate(const QDateTime &dateTime)
+{
+    return dateTime.isValid() ? dateTime.toLocalTime().date() : QDate();
+}
+
+} // namespace ostrel
