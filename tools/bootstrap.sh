@@ -22,6 +22,10 @@ packages=(
   sqlite3 postgresql postgresql-contrib
   # rendering under a virtual display
   xvfb xauth libgl1-mesa-dri fonts-dejavu-core
+  # test certificates for the service's TLS test
+  openssl
+  # the service's storage reads PostgreSQL connection strings with libpq itself
+  libpq-dev
 )
 
 missing=()

@@ -1,0 +1,66 @@
+#include "command.h"
+
+#include "progressprinter.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace vorna::service {
+
+CommandContext::CommandContext(FILE *in, FILE *out, FILE *err)
+    : m_in(in)
+    , m_out(out)
+    , m_err(err)
+    , m_database(defaultDatabase())
+{
+}
+
+int CommandContext::fail(const QString &message, int code)
+{
+    m_out.flush();
+    m_err << message << '\n';
+    m_err.flush();
+    return code;
+}
+
+int CommandContext::fail(const StorageError &error)
+{
+    return fail(error.message, error.code == StorageError::Unavailable ? ExitDatabase : ExitFailed);
+}
+
+std::unique_ptr<Storage> CommandContext::openDatabase(Need need, int *exitCode)
+{
+    *exitCode = ExitOk;
+    StorageError error;
+    std::unique_ptr<Storage> storage = openStorage(m_database, &error);
+    if (!storage) {
+        *exitCode = fail(error.message, ExitDatabase);
+        return nullptr;
+    }
+    if (need == Need::Initialised && storage->schemaVersion() == 0) {
+        *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
+                                        "--database %1' first.").arg(m_database),
+                         ExitDatabase);
+        return nullptr;
+    }
+    // `init` is where schema work is asked for, so it shows the steps; other commands bring
+    // the schema up to date on the way.
+    ProgressPrinter progress;
+    error = storage->migrate(need == Need::Create ? progress.callback() : Progress());
+    progress.finish();
+    if (!error.ok()) {
+        *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")
+                             .arg(m_database, error.message),
+                         ExitDatabase);
+        return nullptr;
+    }
+    return storage;
+}
+
+QString CommandContext::defaultDatabase()
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(dataHome).filePath(QStringLiteral("vorna-service/vorna.db"));
+}
+
+} // namespace vorna::service

@@ -1,0 +1,123 @@
+// serve: runs the attendance service until SIGTERM or SIGINT.
+
+#include "command.h"
+#include "eventlog.h"
+#include "serverconfig.h"
+#include "serviceserver.h"
+#include "shutdownsignal.h"
+
+#include <QCoreApplication>
+
+namespace vorna::service {
+
+namespace {
+
+class Serve final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("serve")}; }
+    QString summary() const override { return QStringLiteral("Runs the attendance service until SIGTERM or SIGINT."); }
+
+    QList<QCommandLineOption> options() const override
+    {
+        return {m_listen, m_sessionIdle, m_heartbeat, m_callTimeout, m_staleDays, m_tlsCert, m_tlsKey, m_logLevel};
+    }
+
+    QString checkUsage(const QCommandLineParser &parser, const QStringList &) const override
+    {
+        ServerConfig config;
+        return readConfig(parser, &config);
+    }
+
+    int run(const QCommandLineParser &parser, const QStringList &, Storage &storage,
+            CommandContext &context) override
+    {
+        // Before the server starts its threads, so they all inherit the mask.
+        ShutdownSignal::blockInAllThreads();
+        ServerConfig config;
+        readConfig(parser, &config);
+        EventLog::setThreshold(config.logLevel);
+
+        ServiceServer server(storage, config);
+        QString error;
+        if (!server.start(&error))
+            return context.fail(error, ExitListen);
+        EventLog::info("listening", {{"address", server.address()},
+                                     {"database", storage.describe()},
+                                     {"schema", QString::number(storage.schemaVersion())},
+                                     {"tls", config.tlsCertFile.isEmpty() ? QStringLiteral("off") : QStringLiteral("on")},
+                                     {"version", QCoreApplication::applicationVersion()}});
+        // Scripts and tests wait for this line to learn the address, the port chosen for ":0" included.
+        context.out() << "listening on " << server.address() << Qt::endl;
+
+        ShutdownSignal signal([&server](const char *name) {
+            EventLog::info("signal", {{"signal", QString::fromLatin1(name)}});
+            server.shutdown();
+        });
+        server.wait();
+        EventLog::info("stopped");
+        return ExitOk;
+    }
+
+private:
+    // Fills `config` from the options; a sentence when one is unusable.
+    QString readConfig(const QCommandLineParser &parser, ServerConfig *config) const
+    {
+        config->listen = parser.value(m_listen);
+        const QString badAddress = checkListenAddress(config->listen);
+        if (!badAddress.isEmpty())
+            return badAddress;
+        const std::pair<const QCommandLineOption *, std::chrono::seconds *> durations[] = {
+            {&m_sessionIdle, &config->sessionIdle}, {&m_heartbeat, &config->heartbeat},
+            {&m_callTimeout, &config->callTimeout}};
+        for (const auto &[option, target] : durations) {
+            if (!parseDuration(parser.value(*option), target))
+                return QStringLiteral("--%1 takes a duration such as 90s, 15m or 2h, not \"%2\".")
+                    .arg(option->names().constFirst(), parser.value(*option));
+        }
+        bool number = false;
+        config->staleDays = parser.value(m_staleDays).toInt(&number);
+        if (!number || config->staleDays < 1 || config->staleDays > 365)
+            return QStringLiteral("--stale-days takes a whole number of days from 1 to 365.");
+        config->tlsCertFile = parser.value(m_tlsCert);
+        config->tlsKeyFile = parser.value(m_tlsKey);
+        if (config->tlsCertFile.isEmpty() != config->tlsKeyFile.isEmpty())
+            return QStringLiteral("Give both --tls-cert and --tls-key for TLS, or neither.");
+        if (!EventLog::parseLevel(parser.value(m_logLevel), &config->logLevel))
+            return QStringLiteral("--log-level takes debug, info, warning or error.");
+        return {};
+    }
+
+    const QCommandLineOption m_listen{QStringLiteral("listen"),
+        QStringLiteral("The address to serve on, HOST:PORT; [IPv6]:PORT; port 0 picks a free one. Default: 127.0.0.1:50051."),
+        QStringLiteral("address"), QStringLiteral("127.0.0.1:50051")};
+    const QCommandLineOption m_sessionIdle{QStringLiteral("session-idle"),
+        QStringLiteral("A session ends after this long without a request (90s, 15m, 2h; a bare number is seconds). Default: 30m."),
+        QStringLiteral("duration"), QStringLiteral("30m")};
+    const QCommandLineOption m_heartbeat{QStringLiteral("heartbeat"),
+        QStringLiteral("Interval of the session stream's heartbeat. Default: 10s."),
+        QStringLiteral("duration"), QStringLiteral("10s")};
+    const QCommandLineOption m_callTimeout{QStringLiteral("call-timeout"),
+        QStringLiteral("The service gives up on a request that takes longer. Default: 30s."),
+        QStringLiteral("duration"), QStringLiteral("30s")};
+    const QCommandLineOption m_staleDays{QStringLiteral("stale-days"),
+        QStringLiteral("A last activity is stale when it lies before the reported day (1), before the day "
+                       "before it (2), and so on. Default: 1."),
+        QStringLiteral("days"), QStringLiteral("1")};
+    const QCommandLineOption m_tlsCert{QStringLiteral("tls-cert"),
+        QStringLiteral("PEM certificate chain; with --tls-key the service speaks TLS only."), QStringLiteral("file")};
+    const QCommandLineOption m_tlsKey{QStringLiteral("tls-key"),
+        QStringLiteral("PEM private key of the certificate."), QStringLiteral("file")};
+    const QCommandLineOption m_logLevel{QStringLiteral("log-level"),
+        QStringLiteral("debug (adds a line per presence answer), info, warning or error. Default: info."),
+        QStringLiteral("level"), QStringLiteral("info")};
+};
+
+} // namespace
+
+void addServeCommand(CommandList &commands)
+{
+    commands.push_back(std::make_unique<Serve>());
+}
+
+} // namespace vorna::service

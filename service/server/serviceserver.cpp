@@ -1,0 +1,145 @@
+#include "serviceserver.h"
+
+#include "eventlog.h"
+
+#include <QFile>
+
+#include <grpc/support/log.h>
+#include <grpcpp/security/server_credentials.h>
+#include <grpcpp/server_builder.h>
+
+#include <thread>
+
+namespace vorna::service {
+
+namespace {
+
+// Every session stream holds a worker thread; this bounds them all together.
+constexpr int MaxWorkerThreads = 256;
+constexpr int MaxStreamsPerConnection = 64;
+constexpr int KeptWorkerThreads = 32;
+
+bool readPem(const QString &path, const char *what, std::string *out, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("Cannot read the TLS %1 file %2 (%3). Check the path and its permissions.")
+                     .arg(QLatin1String(what), path, file.errorString());
+        return false;
+    }
+    *out = file.readAll().toStdString();
+    return true;
+}
+
+QString withPort(const QString &listen, int port)
+{
+    return listen.left(listen.lastIndexOf(QLatin1Char(':')) + 1) + QString::number(port);
+}
+
+// gRPC's own messages become log lines of ours, so stderr stays one logfmt event per line.
+void logFromGrpc(gpr_log_func_args *args)
+{
+    const EventLog::Level level = args->severity == GPR_LOG_SEVERITY_ERROR ? EventLog::Level::Error
+                                : args->severity == GPR_LOG_SEVERITY_INFO  ? EventLog::Level::Info
+                                                                           : EventLog::Level::Debug;
+    EventLog::write(level, "grpc", {{"msg", QString::fromUtf8(args->message)},
+                                    {"source", QStringLiteral("%1:%2").arg(QString::fromUtf8(args->file)).arg(args->line)}});
+}
+
+int hasherSlots()
+{
+    return int(std::max(2u, std::thread::hardware_concurrency()));
+}
+
+} // namespace
+
+ServiceServer::ServiceServer(Storage &storage, const ServerConfig &config)
+    : m_config(config)
+    , m_hasher(hasherSlots())
+    , m_sessions(storage, SessionPolicy{config.sessionIdle})
+    , m_authenticator(storage, m_sessions, m_throttle, m_hasher)
+    , m_streams(config.maxStreamsPerSession)
+    , m_service(ServiceParts{storage, m_sessions, m_authenticator, m_hub, m_streams, m_config})
+{
+    gpr_set_log_function(logFromGrpc);
+}
+
+ServiceServer::~ServiceServer()
+{
+    shutdown();
+    wait();
+}
+
+bool ServiceServer::start(QString *error)
+{
+    std::shared_ptr<grpc::ServerCredentials> creds;
+    if (!credentials(&creds, error))
+        return false;
+    m_hasher.warmUp();
+
+    grpc::ServerBuilder builder;
+    int port = 0;
+    builder.AddListeningPort(m_config.listen.toStdString(), creds, &port);
+    builder.RegisterService(&m_service);
+    builder.SetMaxReceiveMessageSize(m_config.maxReceiveBytes);
+    builder.SetMaxSendMessageSize(m_config.maxSendBytes);
+    // Two services on one port would split the clients between them unnoticed.
+    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+    // Find dead clients, and let live ones keep idle connections open with their own pings.
+    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 60000);
+    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20000);
+    builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 10000);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, MaxStreamsPerConnection);
+    grpc::ResourceQuota quota("vorna-service");
+    quota.SetMaxThreads(MaxWorkerThreads);
+    builder.SetResourceQuota(quota);
+    // Keep worker threads (and with them their database connections) alive between bursts
+    // instead of starting new ones for each.
+    builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 2);
+    builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, KeptWorkerThreads);
+
+    m_server = builder.BuildAndStart();
+    if (!m_server || port == 0) {
+        m_server.reset();
+        *error = QStringLiteral("Cannot listen on %1: the address is in use or not available here. "
+                                "Stop the program that holds it or choose another --listen address.")
+                     .arg(m_config.listen);
+        return false;
+    }
+    m_address = withPort(m_config.listen, port);
+    return true;
+}
+
+void ServiceServer::shutdown()
+{
+    if (!m_server || m_stopping.exchange(true))
+        return;
+    EventLog::info("shutdown", {{"address", m_address}});
+    m_hub.shutdown(QStringLiteral("The attendance service is shutting down."));
+    m_server->Shutdown(std::chrono::system_clock::now() + m_config.callTimeout);
+}
+
+void ServiceServer::wait()
+{
+    if (m_server)
+        m_server->Wait();
+}
+
+bool ServiceServer::credentials(std::shared_ptr<grpc::ServerCredentials> *out, QString *error) const
+{
+    if (m_config.tlsCertFile.isEmpty()) {
+        *out = grpc::InsecureServerCredentials();
+        return true;
+    }
+    grpc::SslServerCredentialsOptions::PemKeyCertPair pair;
+    if (!readPem(m_config.tlsCertFile, "certificate", &pair.cert_chain, error)
+        || !readPem(m_config.tlsKeyFile, "key", &pair.private_key, error))
+        return false;
+    grpc::SslServerCredentialsOptions options;
+    options.pem_key_cert_pairs.push_back(pair);
+    *out = grpc::SslServerCredentials(options);
+    return true;
+}
+
+} // namespace vorna::service

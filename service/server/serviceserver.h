@@ -1,0 +1,55 @@
+#pragma once
+// The gRPC server of vorna-service with everything its handlers share: the session keeping,
+// the login throttle, the password hasher and the stream limits.
+
+#include "authenticator.h"
+#include "commserviceimpl.h"
+#include "loginthrottle.h"
+#include "passwordhasher.h"
+#include "serverconfig.h"
+#include "sessionhub.h"
+#include "sessionmanager.h"
+#include "storage.h"
+#include "streamlimiter.h"
+
+#include <grpcpp/server.h>
+
+#include <atomic>
+#include <memory>
+
+namespace vorna::service {
+
+class ServiceServer
+{
+public:
+    ServiceServer(Storage &storage, const ServerConfig &config);
+    ~ServiceServer();
+
+    // Binds the listen address and starts serving; false with a sentence in `error` when the
+    // address or the TLS files cannot be used.
+    bool start(QString *error);
+    // The address actually bound, with the port chosen for ":0".
+    QString address() const { return m_address; }
+    // Ends the session streams, stops accepting calls and lets those in progress finish
+    // (up to the call time-out). Safe to call from any thread, more than once.
+    void shutdown();
+    // Blocks until the server has stopped.
+    void wait();
+
+private:
+    bool credentials(std::shared_ptr<grpc::ServerCredentials> *out, QString *error) const;
+
+    const ServerConfig m_config;
+    PasswordHasher m_hasher;
+    LoginThrottle m_throttle;
+    SessionManager m_sessions;
+    Authenticator m_authenticator;
+    SessionHub m_hub;
+    StreamLimiter m_streams;
+    CommServiceImpl m_service;
+    std::unique_ptr<grpc::Server> m_server;
+    QString m_address;
+    std::atomic<bool> m_stopping{false};
+};
+
+} // namespace vorna::service

@@ -1,0 +1,224 @@
+// user add | passwd | list | remove: the people who may log in to the panel.
+
+#include "command.h"
+#include "passwordhasher.h"
+#include "passwordinput.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+namespace vorna::service {
+
+namespace {
+
+const QCommandLineOption PasswordStdin(QStringLiteral("password-stdin"),
+    QStringLiteral("Read the password from the first line of standard input instead of asking on the terminal."));
+const Command::Argument UserName{QStringLiteral("NAME"), QStringLiteral("The user name, as typed on the login page.")};
+
+QString checkUserName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > 256 || name.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return QStringLiteral("The user name \"%1\" cannot be used. Give 1 to 256 characters without spaces.").arg(name);
+    return {};
+}
+
+// The password from stdin or the terminal, as its Argon2id hash; empty after a failure,
+// which `exitCode` then holds.
+QString hashedPassword(const QCommandLineParser &parser, CommandContext &context, int *exitCode)
+{
+    QByteArray password;
+    QString error;
+    const bool read = parser.isSet(PasswordStdin) ? PasswordInput::readLine(context.in(), &password, &error)
+                                                  : PasswordInput::askTwice(&password, &error);
+    if (!read) {
+        *exitCode = context.fail(error, ExitFailed);
+        return {};
+    }
+    const QString hash = PasswordHasher().hash(password);
+    if (hash.isEmpty())
+        *exitCode = context.fail(PasswordHasher::hashFailure());
+    return hash;
+}
+
+QString noSuchUser(const QString &name)
+{
+    return QStringLiteral("There is no user named \"%1\". 'vorna-service user list' shows the users.").arg(name);
+}
+
+QString roleName(Role role)
+{
+    return role == Role::Manager ? QStringLiteral("manager") : QStringLiteral("viewer");
+}
+
+QString departmentNames(const User &user, const QHash<qint64, QString> &names)
+{
+    if (user.allDepartments)
+        return QStringLiteral("all departments");
+    QStringList list;
+    for (qint64 id : user.departmentIds)
+        list << names.value(id, QStringLiteral("#%1").arg(id));
+    return list.isEmpty() ? QStringLiteral("no departments") : list.join(QStringLiteral(", "));
+}
+
+class UserAdd final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("user"), QStringLiteral("add")}; }
+    QString summary() const override { return QStringLiteral("Adds a user who may log in to the panel."); }
+    QList<Argument> arguments() const override { return {UserName}; }
+    QList<QCommandLineOption> options() const override
+    {
+        return {m_role, m_departments, PasswordStdin};
+    }
+
+    QString checkUsage(const QCommandLineParser &parser, const QStringList &arguments) const override
+    {
+        const QString role = parser.value(m_role);
+        if (role != QLatin1String("viewer") && role != QLatin1String("manager"))
+            return QStringLiteral("The role must be viewer or manager, not \"%1\".").arg(role);
+        return checkUserName(arguments.at(0));
+    }
+
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+            CommandContext &context) override
+    {
+        User user;
+        user.name = arguments.at(0);
+        user.role = parser.value(m_role) == QLatin1String("manager") ? Role::Manager : Role::Viewer;
+        int exitCode = resolveDepartments(parser.value(m_departments), storage, &user, context);
+        if (exitCode != ExitOk)
+            return exitCode;
+        user.passwordHash = hashedPassword(parser, context, &exitCode);
+        if (user.passwordHash.isEmpty())
+            return exitCode;
+
+        const StorageError error = storage.addUser(user);
+        if (error.code == StorageError::AlreadyExists)
+            return context.fail(QStringLiteral("There is already a user named \"%1\". Change the password with "
+                                               "'vorna-service user passwd %1' or choose another name.").arg(user.name));
+        if (!error.ok())
+            return context.fail(error);
+        context.out() << QStringLiteral("Added the %1 \"%2\" (departments: %3).\n")
+                             .arg(roleName(user.role), user.name, parser.value(m_departments));
+        return ExitOk;
+    }
+
+private:
+    static int resolveDepartments(const QString &list, Storage &storage, User *user, CommandContext &context)
+    {
+        if (list == QLatin1String("all")) {
+            user->allDepartments = true;
+            return ExitOk;
+        }
+        QHash<QString, qint64> ids;
+        for (const Department &department : storage.departments())
+            ids.insert(department.name, department.id);
+        for (const QString &raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = raw.trimmed();
+            if (!ids.contains(name)) {
+                QStringList known = ids.keys();
+                known.sort();
+                return context.fail(QStringLiteral("There is no department named \"%1\". The departments are: %2.")
+                                        .arg(name, known.isEmpty() ? QStringLiteral("none yet") : known.join(QStringLiteral(", "))));
+            }
+            user->departmentIds << ids.value(name);
+        }
+        if (user->departmentIds.isEmpty())
+            return context.fail(QStringLiteral("Name at least one department, or \"all\"."), ExitUsage);
+        return ExitOk;
+    }
+
+    const QCommandLineOption m_role{QStringLiteral("role"),
+        QStringLiteral("viewer (sees presence and calendars) or manager (may also assign calendars and "
+                       "working days). Default: viewer."),
+        QStringLiteral("role"), QStringLiteral("viewer")};
+    const QCommandLineOption m_departments{QStringLiteral("departments"),
+        QStringLiteral("The departments whose employees the user sees, as a comma-separated list of names, "
+                       "or \"all\". Default: all."),
+        QStringLiteral("list"), QStringLiteral("all")};
+};
+
+class UserPasswd final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("user"), QStringLiteral("passwd")}; }
+    QString summary() const override { return QStringLiteral("Sets a new password for a user."); }
+    QList<Argument> arguments() const override { return {UserName}; }
+    QList<QCommandLineOption> options() const override { return {PasswordStdin}; }
+
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+            CommandContext &context) override
+    {
+        const QString name = arguments.at(0);
+        if (!storage.findUser(name))
+            return context.fail(noSuchUser(name));
+        int exitCode = ExitOk;
+        const QString hash = hashedPassword(parser, context, &exitCode);
+        if (hash.isEmpty())
+            return exitCode;
+        const StorageError error = storage.setPasswordHash(name, hash);
+        if (!error.ok())
+            return context.fail(error);
+        context.out() << QStringLiteral("Changed the password of \"%1\".\n").arg(name);
+        return ExitOk;
+    }
+};
+
+class UserList final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("user"), QStringLiteral("list")}; }
+    QString summary() const override { return QStringLiteral("Lists the users with their roles and departments."); }
+
+    int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
+    {
+        const QVector<User> users = storage.users();
+        if (users.isEmpty()) {
+            context.out() << "No users yet. Add one with 'vorna-service user add NAME --role manager'.\n";
+            return ExitOk;
+        }
+        QHash<qint64, QString> names;
+        for (const Department &department : storage.departments())
+            names.insert(department.id, department.name);
+        context.out() << QStringLiteral("%1 %2 %3\n").arg(QStringLiteral("NAME"), -24).arg(QStringLiteral("ROLE"), -8)
+                             .arg(QStringLiteral("DEPARTMENTS"));
+        for (const User &user : users) {
+            context.out() << QStringLiteral("%1 %2 %3\n").arg(user.name, -24).arg(roleName(user.role), -8)
+                                 .arg(departmentNames(user, names));
+        }
+        return ExitOk;
+    }
+};
+
+class UserRemove final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("user"), QStringLiteral("remove")}; }
+    QString summary() const override { return QStringLiteral("Removes a user and ends their sessions."); }
+    QList<Argument> arguments() const override { return {UserName}; }
+
+    int run(const QCommandLineParser &, const QStringList &arguments, Storage &storage,
+            CommandContext &context) override
+    {
+        const QString name = arguments.at(0);
+        const StorageError error = storage.removeUser(name);
+        if (error.code == StorageError::NotFound)
+            return context.fail(noSuchUser(name));
+        if (!error.ok())
+            return context.fail(error);
+        context.out() << QStringLiteral("Removed the user \"%1\".\n").arg(name);
+        return ExitOk;
+    }
+};
+
+} // namespace
+
+void addUserCommands(CommandList &commands)
+{
+    commands.push_back(std::make_unique<UserAdd>());
+    commands.push_back(std::make_unique<UserPasswd>());
+    commands.push_back(std::make_unique<UserList>());
+    commands.push_back(std::make_unique<UserRemove>());
+}
+
+} // namespace vorna::service

@@ -1,0 +1,395 @@
+// The built vorna-service executable: its commands, their output and their exit codes, on a
+// temporary SQLite database (and on PostgreSQL when VORNA_TEST_PG names a server).
+
+#include "passwordhasher.h"
+#include "storage.h"
+#include "tokens.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace vorna::service;
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_database;
+
+    // Runs the executable to its end (at most 120 s) with `input` on its stdin.
+    Result run(const QStringList &arguments, const QByteArray &input = QByteArray())
+    {
+        QProcess process;
+        process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
+        if (!process.waitForStarted(10000))
+            return {};
+        process.write(input);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return {};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    Result runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())
+    {
+        arguments << QStringLiteral("--database") << database;
+        return run(arguments, input);
+    }
+
+    Result runHere(const QStringList &arguments, const QByteArray &input = QByteArray())
+    {
+        return runOn(m_database, arguments, input);
+    }
+
+    std::unique_ptr<Storage> open(const QString &database)
+    {
+        StorageError error;
+        auto storage = openStorage(database, &error);
+        if (!storage)
+            qWarning("%s", qPrintable(error.message));
+        return storage;
+    }
+
+    // psql takes both conninfo strings and URIs, as the service does.
+    static bool psql(const QString &server, const QString &sql)
+    {
+        QProcess process;
+        process.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                               QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), server,
+                                               QStringLiteral("-c"), sql});
+        const bool done = process.waitForFinished(60000) && process.exitCode() == 0;
+        if (!done)
+            qWarning("psql: %s", process.readAllStandardError().constData());
+        return done;
+    }
+
+    static QString withDatabase(const QString &server, const QString &database)
+    {
+        if (server.startsWith(QLatin1String("postgres"))) {
+            QUrl url(server);
+            url.setPath(QLatin1Char('/') + database);
+            return url.toString();
+        }
+        // A later keyword wins in a conninfo string.
+        return server + QStringLiteral(" dbname=") + database;
+    }
+
+    // The admin round that both engines must pass: init, users, terminals.
+    void adminRound(const QString &database)
+    {
+        Result r = runOn(database, {QStringLiteral("init")});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains(QStringLiteral("is ready (schema version")), qPrintable(r.out));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("alice"),
+                             QStringLiteral("--role"), QStringLiteral("manager"), QStringLiteral("--password-stdin")},
+                  "first-password\n");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(r.out, QStringLiteral("Added the manager \"alice\" (departments: all).\n"));
+        {
+            const auto storage = open(database);
+            QVERIFY(storage);
+            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            QVERIFY(alice);
+            QCOMPARE(alice->role, Role::Manager);
+            QVERIFY(alice->allDepartments);
+            QVERIFY(PasswordHasher().verify(alice->passwordHash, "first-password"));
+        }
+
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("alice"),
+                             QStringLiteral("--password-stdin")}, "other-password\n");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("There is already a user named \"alice\"")), qPrintable(r.err));
+
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("passwd"), QStringLiteral("alice"),
+                             QStringLiteral("--password-stdin")}, "second-password\n");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        {
+            const auto storage = open(database);
+            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            QVERIFY(alice);
+            QVERIFY(PasswordHasher().verify(alice->passwordHash, "second-password"));
+            QVERIFY(!PasswordHasher().verify(alice->passwordHash, "first-password"));
+        }
+
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("bob"),
+                             QStringLiteral("--password-stdin")}, "bob-password\n");
+        QCOMPARE(r.exitCode, 0);
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("list")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("alice +manager +all departments"))), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("bob +viewer +all departments"))), qPrintable(r.out));
+
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
+        QCOMPARE(r.exitCode, 0);
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("There is no user named \"bob\"")), qPrintable(r.err));
+        QVERIFY(!runOn(database, {QStringLiteral("user"), QStringLiteral("list")}).out.contains(QStringLiteral("bob")));
+
+        r = runOn(database, {QStringLiteral("terminal"), QStringLiteral("add"), QStringLiteral("gate-1")});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QRegularExpressionMatch token = QRegularExpression(QStringLiteral("^([0-9a-f]{64})$"),
+                                                                 QRegularExpression::MultilineOption).match(r.out);
+        QVERIFY2(token.hasMatch(), qPrintable(r.out));
+        {
+            const auto storage = open(database);
+            const std::optional<Terminal> terminal = storage->findTerminal(tokens::digest(token.captured(1).toLatin1()));
+            QVERIFY(terminal);
+            QCOMPARE(terminal->name, QStringLiteral("gate-1"));
+        }
+        QCOMPARE(runOn(database, {QStringLiteral("terminal"), QStringLiteral("add"), QStringLiteral("gate-1")}).exitCode, 1);
+        r = runOn(database, {QStringLiteral("terminal"), QStringLiteral("list")});
+        QVERIFY(r.out.contains(QStringLiteral("gate-1")));
+        QVERIFY2(!r.out.contains(token.captured(1)), "the token is shown only when the terminal is added");
+        QCOMPARE(runOn(database, {QStringLiteral("terminal"), QStringLiteral("remove"), QStringLiteral("gate-1")}).exitCode, 0);
+        r = runOn(database, {QStringLiteral("terminal"), QStringLiteral("remove"), QStringLiteral("gate-1")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(QStringLiteral("There is no terminal named \"gate-1\"")));
+        QVERIFY(runOn(database, {QStringLiteral("terminal"), QStringLiteral("list")}).out.startsWith(QStringLiteral("No terminals yet.")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(PasswordHasher::initializeSodium());
+        QVERIFY(m_dir.isValid());
+        m_database = m_dir.filePath(QStringLiteral("vorna.db"));
+    }
+
+    void helpIsShownAndSucceeds()
+    {
+        Result r = run({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        for (const char *command : {"init", "serve", "user add NAME", "user passwd NAME", "user list",
+                                    "user remove NAME", "terminal add NAME", "terminal list",
+                                    "terminal remove NAME", "demo"})
+            QVERIFY2(r.out.contains(QLatin1String(command)), command);
+        QVERIFY(r.out.contains(QStringLiteral("Exit codes:")));
+        r = run({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains(QStringLiteral("--password-stdin")));
+        QVERIFY(r.out.contains(QStringLiteral("--database")));
+        r = run({QStringLiteral("serve"), QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        for (const char *option : {"--listen", "--session-idle", "--heartbeat", "--call-timeout", "--stale-days",
+                                   "--tls-cert", "--tls-key", "--log-level"})
+            QVERIFY2(r.out.contains(QLatin1String(option)), option);
+    }
+
+    void badUsageExitsWithTwoAndASentence_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("nothing") << QStringList() << QStringLiteral("Name a command.");
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")}
+                                         << QStringLiteral("'frobnicate' is not a command of vorna-service.");
+        QTest::newRow("group alone") << QStringList{QStringLiteral("user")}
+                                     << QStringLiteral("'user' needs one of: add, passwd, list, remove.");
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--colour")}
+                                        << QStringLiteral("Unknown option 'colour'.");
+        QTest::newRow("missing name") << QStringList{QStringLiteral("user"), QStringLiteral("add")}
+                                      << QStringLiteral("'user add' expects NAME.");
+        QTest::newRow("extra argument") << QStringList{QStringLiteral("init"), QStringLiteral("now")}
+                                        << QStringLiteral("'init' expects no arguments.");
+        QTest::newRow("bad role") << QStringList{QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("x"),
+                                                 QStringLiteral("--role"), QStringLiteral("boss")}
+                                  << QStringLiteral("The role must be viewer or manager, not \"boss\".");
+        QTest::newRow("bad listen") << QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1")}
+                                    << QStringLiteral("has no port");
+        QTest::newRow("bad duration") << QStringList{QStringLiteral("serve"), QStringLiteral("--session-idle"), QStringLiteral("soon")}
+                                      << QStringLiteral("--session-idle takes a duration");
+        QTest::newRow("half of TLS") << QStringList{QStringLiteral("serve"), QStringLiteral("--tls-cert"), QStringLiteral("c.pem")}
+                                     << QStringLiteral("Give both --tls-cert and --tls-key");
+        QTest::newRow("too many employees") << QStringList{QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("100001")}
+                                            << QStringLiteral("--employees takes a whole number from 1 to 100000");
+        QTest::newRow("no employees") << QStringList{QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("none")}
+                                      << QStringLiteral("--employees takes a whole number from 1 to 100000");
+    }
+
+    void badUsageExitsWithTwoAndASentence()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        // Bad usage is found before the database is touched: this one does not even exist.
+        arguments << QStringLiteral("--database") << m_dir.filePath(QStringLiteral("never-created.db"));
+        if (arguments.first() == QLatin1String("--database"))
+            arguments.clear();
+        const Result r = run(arguments);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
+    }
+
+    void commandsOnAnEmptyDatabaseAskForInit()
+    {
+        const QString fresh = m_dir.filePath(QStringLiteral("fresh.db"));
+        for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
+                                             QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
+            const Result r = runOn(fresh, arguments);
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(QStringLiteral("is not initialised. Run 'vorna-service init --database %1' first.").arg(fresh)),
+                     qPrintable(r.err));
+        }
+    }
+
+    void unusableDatabaseExitsWithThree()
+    {
+        // A directory where the file should be.
+        const Result r = runOn(m_dir.path(), {QStringLiteral("init")});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY(!r.err.isEmpty());
+    }
+
+    void adminCommandsOnSqlite()
+    {
+        adminRound(m_dir.filePath(QStringLiteral("admin.db")));
+    }
+
+    void passwordRulesAreEnforced()
+    {
+        QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
+        Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol"), QStringLiteral("--password-stdin")},
+                           "short\n");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(QStringLiteral("at least 8 characters")));
+        // Without --password-stdin and without a terminal there is no way to ask.
+        r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol")}, "long-enough\n");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(QStringLiteral("--password-stdin")));
+        QVERIFY(!runHere({QStringLiteral("user"), QStringLiteral("list")}).out.contains(QStringLiteral("carol")));
+    }
+
+    void unknownDepartmentIsNamed()
+    {
+        QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
+        const Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dave"),
+                                  QStringLiteral("--departments"), QStringLiteral("Nowhere"), QStringLiteral("--password-stdin")},
+                                 "long-enough\n");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("There is no department named \"Nowhere\".")), qPrintable(r.err));
+    }
+
+    void demoSeedsOnceAndAddsItsUsers()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("demo.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        Result r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        // Not a terminal: progress comes as plain lines.
+        QVERIFY2(!r.err.contains(QLatin1Char('\r')), qPrintable(r.err));
+        QVERIFY2(r.out.contains(QStringLiteral("vorna-demo")), qPrintable(r.out));
+
+        const auto storage = open(database);
+        QVERIFY(storage);
+        for (const char *name : {"manager", "viewer"}) {
+            const std::optional<User> user = storage->findUser(QString::fromLatin1(name));
+            QVERIFY2(user, name);
+            QVERIFY(PasswordHasher().verify(user->passwordHash, "vorna-demo"));
+        }
+        QCOMPARE(storage->findUser(QStringLiteral("manager"))->role, Role::Manager);
+        QCOMPARE(storage->findUser(QStringLiteral("viewer"))->role, Role::Viewer);
+        int rows = 0;
+        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        PresenceQuery query;
+        query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
+        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QCOMPARE(rows, 12);
+
+        r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("already")), qPrintable(r.out));
+        rows = 0;
+        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QCOMPARE(rows, 12);
+
+        // Now there are departments to keep a user to.
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("eve"),
+                             QStringLiteral("--departments"), QStringLiteral("Sales, IT"), QStringLiteral("--password-stdin")},
+                  "eve-password\n");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const std::optional<User> eve = storage->findUser(QStringLiteral("eve"));
+        QVERIFY(eve);
+        QVERIFY(!eve->allDepartments);
+        QCOMPARE(eve->departmentIds.size(), 2);
+        r = runOn(database, {QStringLiteral("user"), QStringLiteral("list")});
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("eve +viewer +(Sales, IT|IT, Sales)\n"))), qPrintable(r.out));
+    }
+
+    void serveAnnouncesItsAddressAndStopsOnSigterm()
+    {
+        QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
+        QProcess process;
+        process.start(QStringLiteral(VORNA_SERVICE_BINARY),
+                      {QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                       QStringLiteral("--database"), m_database});
+        QVERIFY(process.waitForStarted(10000));
+        QVERIFY(process.waitForReadyRead(30000));
+        const QString line = QString::fromUtf8(process.readLine()).trimmed();
+        const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$")).match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        QVERIFY(match.captured(1).toInt() > 0);
+
+        // A second service on the same port is refused with exit code 4.
+        const Result second = run({QStringLiteral("serve"), QStringLiteral("--listen"), line.mid(13),
+                                   QStringLiteral("--database"), m_database});
+        QCOMPARE(second.exitCode, 4);
+        QVERIFY2(second.err.contains(QStringLiteral("Cannot listen on %1").arg(line.mid(13))), qPrintable(second.err));
+
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        const QString log = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("vorna-service: level=info event=listening address=127.0.0.1:")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("event=signal signal=SIGTERM")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("event=stopped")), qPrintable(log));
+    }
+
+    void unreadableTlsFilesExitWithFour()
+    {
+        QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
+        const Result r = runHere({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                  QStringLiteral("--tls-cert"), m_dir.filePath(QStringLiteral("missing.pem")),
+                                  QStringLiteral("--tls-key"), m_dir.filePath(QStringLiteral("missing.key"))});
+        QCOMPARE(r.exitCode, 4);
+        QVERIFY2(r.err.contains(QStringLiteral("Cannot read the TLS certificate file")), qPrintable(r.err));
+    }
+
+    void adminCommandsOnPostgres()
+    {
+        const QString server = qEnvironmentVariable("VORNA_TEST_PG");
+        if (server.isEmpty())
+            QSKIP("VORNA_TEST_PG is not set; the PostgreSQL half runs where it names a server.");
+        const QString name = QStringLiteral("vorna_commands_%1").arg(QCoreApplication::applicationPid());
+        QVERIFY(psql(server, QStringLiteral("CREATE DATABASE %1").arg(name)));
+        adminRound(withDatabase(server, name));
+        QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommands)
+#include "tst_commands.moc"

@@ -1,0 +1,656 @@
+// The RPC server in-process on a temporary SQLite database, driven through a raw gRPC stub:
+// logins, sessions, presence, histories, assignments, terminals, limits and shutdown.
+
+#include "commservice.grpc.pb.h"
+#include "passwordhasher.h"
+#include "serviceserver.h"
+#include "storage.h"
+#include "tokens.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <grpcpp/generic/generic_stub.h>
+#include <grpcpp/grpcpp.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace vorna::service;
+using namespace std::chrono_literals;
+namespace v1 = vorna::v1;
+
+namespace {
+
+const QByteArray Password = "vorna-test-pass";
+const QByteArray TerminalToken = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const std::string SessionExpired = "Your session has expired. Log in again.";
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+std::string bytes(const QByteArray &data)
+{
+    return data.toStdString();
+}
+
+// Every call in these tests gives up after ten seconds, so a fault cannot hang the run.
+std::unique_ptr<grpc::ClientContext> context(const std::string &token = std::string(),
+                                             const char *key = "vorna-session")
+{
+    auto ctx = std::make_unique<grpc::ClientContext>();
+    ctx->set_deadline(std::chrono::system_clock::now() + 10s);
+    if (!token.empty())
+        ctx->AddMetadata(key, token);
+    return ctx;
+}
+
+v1::MonthRequest month(const char *employee, int m, int y)
+{
+    v1::MonthRequest request;
+    request.set_employee_id(employee);
+    request.set_month(m);
+    request.set_year(y);
+    return request;
+}
+
+// Reads a whole server stream into a list; returns the final status.
+template<typename Message, typename Call>
+grpc::Status readAll(Call call, QList<Message> *out)
+{
+    auto reader = call();
+    Message message;
+    while (reader->Read(&message))
+        out->append(message);
+    return reader->Finish();
+}
+
+} // namespace
+
+class TestCommService : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<ServiceServer> m_server;
+    std::unique_ptr<v1::CommService::Stub> m_stub;
+    QByteArray m_picture1 = QByteArray(3000, 'a');
+    QByteArray m_picture2 = QByteArray(2000, 'b');
+    QDateTime m_now;
+
+    void startServer(ServerConfig config = ServerConfig())
+    {
+        m_stub.reset();
+        m_server.reset();
+        config.listen = QStringLiteral("127.0.0.1:0");
+        if (config.heartbeat == ServerConfig().heartbeat)
+            config.heartbeat = 1s;
+        m_server = std::make_unique<ServiceServer>(*m_storage, config);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        grpc::ChannelArguments args;
+        args.SetMaxSendMessageSize(64 * 1024 * 1024);
+        m_stub = v1::CommService::NewStub(grpc::CreateCustomChannel(
+            m_server->address().toStdString(), grpc::InsecureChannelCredentials(), args));
+    }
+
+    grpc::Status login(const std::string &user, const std::string &password, std::string *token = nullptr,
+                       v1::LoginReply *replyOut = nullptr)
+    {
+        v1::LoginRequest request;
+        request.set_user(user);
+        request.set_password(password);
+        request.set_client("tst_commservice");
+        v1::LoginReply reply;
+        const grpc::Status status = m_stub->Login(context().get(), request, &reply);
+        if (token)
+            *token = reply.session_token();
+        if (replyOut)
+            *replyOut = reply;
+        return status;
+    }
+
+    std::string loginAs(const std::string &user)
+    {
+        std::string token;
+        const grpc::Status status = login(user, bytes(Password), &token);
+        if (!status.ok())
+            qWarning("login of %s failed: %s", user.c_str(), status.error_message().c_str());
+        return token;
+    }
+
+    grpc::Status presence(const std::string &token, const v1::PresenceRequest &request, QList<v1::PresenceRow> *rows)
+    {
+        QList<v1::PresenceChunk> chunks;
+        auto ctx = context(token);
+        const grpc::Status status = readAll<v1::PresenceChunk>([&] { return m_stub->Presence(ctx.get(), request); }, &chunks);
+        for (const v1::PresenceChunk &chunk : chunks)
+            for (const v1::PresenceRow &row : chunk.rows())
+                rows->append(row);
+        return status;
+    }
+
+    grpc::Status calendarHistory(const std::string &token, const v1::MonthRequest &request, QList<v1::CalendarRange> *out)
+    {
+        auto ctx = context(token);
+        return readAll<v1::CalendarRange>([&] { return m_stub->CalendarHistory(ctx.get(), request); }, out);
+    }
+
+    void seed()
+    {
+        const auto check = [](const StorageError &error) {
+            if (!error.ok())
+                qFatal("seeding failed: %s", qPrintable(error.message));
+        };
+        check(m_storage->migrate());
+        Department sales{0, QStringLiteral("Sales")};
+        Department warehouse{0, QStringLiteral("Warehouse")};
+        check(m_storage->addDepartment(sales));
+        check(m_storage->addDepartment(warehouse));
+        PresenceStatus present{0, QStringLiteral("Present"), 0x0000ff00};
+        PresenceStatus absent{0, QStringLiteral("Absent"), 0x000000ff};
+        check(m_storage->addPresenceStatus(present));
+        check(m_storage->addPresenceStatus(absent));
+        ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
+        ActivityKind departure{0, QStringLiteral("Departure"), absent.id};
+        check(m_storage->addActivityKind(arrival));
+        check(m_storage->addActivityKind(departure));
+        check(m_storage->addEmployees({
+            {QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), sales.id, m_picture1, sha256(m_picture1)},
+            {QStringLiteral("E2"), QStringLiteral("Đorđević"), QStringLiteral("Marko"), warehouse.id, m_picture2, sha256(m_picture2)},
+            {QStringLiteral("E3"), QStringLiteral("Adams"), QStringLiteral("Zoe"), sales.id, QByteArray(), QByteArray()},
+        }));
+        m_now = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
+        check(m_storage->addRegistrations({
+            {QStringLiteral("E1"), m_now.addSecs(-4 * 3600), arrival.id, QStringLiteral("test")},
+            {QStringLiteral("E2"), m_now.addDays(-3), departure.id, QStringLiteral("test")},
+        }));
+        Calendar standard{0, QStringLiteral("Standard 8-16"), 0x00aaaaaa};
+        check(m_storage->addCalendar(standard));
+        WorkDayKind holiday{0, QStringLiteral("Holiday"), 0x0000aaff};
+        check(m_storage->addWorkDayKind(holiday));
+
+        PasswordHasher hasher;
+        const QString hash = hasher.hash(Password);
+        User manager;
+        manager.name = QStringLiteral("manager");
+        manager.passwordHash = hash;
+        manager.role = Role::Manager;
+        manager.allDepartments = true;
+        check(m_storage->addUser(manager));
+        User viewer;
+        viewer.name = QStringLiteral("viewer");
+        viewer.passwordHash = hash;
+        viewer.role = Role::Viewer;
+        viewer.departmentIds = {sales.id};
+        check(m_storage->addUser(viewer));
+        check(m_storage->addTerminal({0, QStringLiteral("gate-1"), tokens::digest(TerminalToken), QDateTime::currentDateTimeUtc()}));
+    }
+
+    v1::PresenceRequest presenceAt(const QDateTime &at)
+    {
+        v1::PresenceRequest request;
+        request.mutable_at()->set_seconds(at.toSecsSinceEpoch());
+        return request;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(PasswordHasher::initializeSodium());
+        QVERIFY(m_dir.isValid());
+        StorageError error;
+        m_storage = openStorage(m_dir.filePath(QStringLiteral("vorna.db")), &error);
+        QVERIFY2(m_storage, qPrintable(error.message));
+        seed();
+    }
+
+    void init() { startServer(); }
+
+    void cleanup()
+    {
+        m_stub.reset();
+        m_server.reset();
+    }
+
+    void loginGivesASessionWithTheUsersRole()
+    {
+        std::string token;
+        v1::LoginReply reply;
+        QVERIFY(login("manager", bytes(Password), &token, &reply).ok());
+        QCOMPARE(token.size(), size_t(64));
+        QCOMPARE(reply.role(), v1::LoginReply::MANAGER);
+        QCOMPARE(reply.idle_timeout_seconds(), 1800);
+        QCOMPARE(reply.heartbeat_seconds(), 1);
+        QVERIFY(login("viewer", bytes(Password), nullptr, &reply).ok());
+        QCOMPARE(reply.role(), v1::LoginReply::VIEWER);
+        // Only the token's digest is stored.
+        QVERIFY(m_storage->findSession(tokens::digest(QByteArray::fromStdString(token))));
+        QVERIFY(!m_storage->findSession(QByteArray::fromStdString(token)));
+    }
+
+    void wrongPasswordAndUnknownUserLookAlike()
+    {
+        const grpc::Status wrong = login("manager", "not-the-password");
+        const grpc::Status unknown = login("nobody", "not-the-password");
+        QCOMPARE(wrong.error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(unknown.error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(wrong.error_message(), std::string("Wrong user name or password."));
+        QCOMPARE(unknown.error_message(), wrong.error_message());
+    }
+
+    void malformedLoginIsRefused()
+    {
+        QCOMPARE(login("", "x").error_code(), grpc::INVALID_ARGUMENT);
+        QCOMPARE(login("manager", std::string(5000, 'x')).error_code(), grpc::INVALID_ARGUMENT);
+    }
+
+    void repeatedFailuresAreThrottled()
+    {
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(login("manager", "guess").error_code(), grpc::UNAUTHENTICATED);
+        // The fourth failure earned a block: even the right password waits now.
+        const grpc::Status blocked = login("manager", bytes(Password));
+        QCOMPARE(blocked.error_code(), grpc::RESOURCE_EXHAUSTED);
+        QVERIFY2(QString::fromStdString(blocked.error_message()).startsWith(QStringLiteral("Too many failed logins. Try again in")),
+                 blocked.error_message().c_str());
+        // The same address is blocked for other users too.
+        QCOMPARE(login("viewer", bytes(Password)).error_code(), grpc::RESOURCE_EXHAUSTED);
+    }
+
+    void callsWithoutAValidSessionAreRefused()
+    {
+        QList<v1::PresenceRow> rows;
+        grpc::Status status = presence(std::string(), v1::PresenceRequest(), &rows);
+        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(status.error_message(), SessionExpired);
+        status = presence(std::string(64, 'f'), v1::PresenceRequest(), &rows);
+        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        QVERIFY(rows.isEmpty());
+        v1::SetReply reply;
+        v1::SetCalendarRequest set;
+        QCOMPARE(m_stub->SetCalendar(context("bogus").get(), set, &reply).error_code(), grpc::UNAUTHENTICATED);
+    }
+
+    void presenceListsRowsInStorageOrderWithPictures()
+    {
+        const std::string token = loginAs("manager");
+        QList<v1::PresenceRow> rows;
+        QVERIFY(presence(token, presenceAt(m_now), &rows).ok());
+        QCOMPARE(rows.size(), 3);
+        // Last name, first name, id: Adams, Đorđević, Petrović.
+        QCOMPARE(rows.at(0).employee_id(), std::string("E3"));
+        QCOMPARE(rows.at(1).employee_id(), std::string("E2"));
+        QCOMPARE(rows.at(2).employee_id(), std::string("E1"));
+
+        const v1::PresenceRow &ana = rows.at(2);
+        QCOMPARE(ana.last_name(), std::string("Petrović"));
+        QCOMPARE(ana.presence_status(), std::string("Present"));
+        QCOMPARE(ana.status_color(), 0x0000ff00);
+        QCOMPARE(ana.activity_description(), std::string("Arrival"));
+        QCOMPARE(ana.department(), std::string("Sales"));
+        QVERIFY(ana.has_last_activity());
+        QCOMPARE(ana.last_activity().seconds(), m_now.addSecs(-4 * 3600).toSecsSinceEpoch());
+        QVERIFY(!ana.stale());
+        QCOMPARE(ana.picture(), bytes(m_picture1));
+        QCOMPARE(ana.picture_digest(), bytes(sha256(m_picture1)));
+
+        QVERIFY(rows.at(1).stale());
+        QVERIFY(!rows.at(0).has_last_activity());
+        QVERIFY(rows.at(0).picture_digest().empty());
+    }
+
+    void knownPicturesTravelAsDigestsOnly()
+    {
+        const std::string token = loginAs("manager");
+        v1::PresenceRequest request = presenceAt(m_now);
+        request.add_known_picture_digests(bytes(sha256(m_picture1)));
+        QList<v1::PresenceRow> rows;
+        QVERIFY(presence(token, request, &rows).ok());
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(2).picture_digest(), bytes(sha256(m_picture1)));
+        QVERIFY(rows.at(2).picture().empty());
+        QCOMPARE(rows.at(1).picture(), bytes(m_picture2));
+    }
+
+    void presenceAnswersForTheSessionUserNotTheNamedOne()
+    {
+        const std::string token = loginAs("viewer");
+        v1::PresenceRequest request = presenceAt(m_now);
+        request.set_user_name("manager");
+        QList<v1::PresenceRow> rows;
+        QVERIFY(presence(token, request, &rows).ok());
+        // The viewer sees Sales only, whatever name the request carries.
+        QCOMPARE(rows.size(), 2);
+        for (const v1::PresenceRow &row : rows)
+            QCOMPARE(row.department(), std::string("Sales"));
+    }
+
+    void malformedPresenceRequestIsRefusedAndServiceGoesOn()
+    {
+        const std::string token = loginAs("manager");
+        v1::PresenceRequest bad = presenceAt(m_now);
+        bad.add_known_picture_digests("short");
+        QList<v1::PresenceRow> rows;
+        const grpc::Status status = presence(token, bad, &rows);
+        QCOMPARE(status.error_code(), grpc::INVALID_ARGUMENT);
+        QVERIFY2(status.error_message().find("32") != std::string::npos, status.error_message().c_str());
+        QVERIFY(rows.isEmpty());
+        QVERIFY(presence(token, presenceAt(m_now), &rows).ok());
+        QCOMPARE(rows.size(), 3);
+    }
+
+    void oversizedRequestIsRefusedAndServiceGoesOn()
+    {
+        const std::string token = loginAs("manager");
+        v1::PresenceRequest huge = presenceAt(m_now);
+        // 600,000 digests of 32 bytes: about 20 MB, past the 16 MB limit.
+        const std::string digest(32, 'x');
+        for (int i = 0; i < 600000; ++i)
+            huge.add_known_picture_digests(digest);
+        QList<v1::PresenceRow> rows;
+        QCOMPARE(presence(token, huge, &rows).error_code(), grpc::RESOURCE_EXHAUSTED);
+        QVERIFY(presence(token, presenceAt(m_now), &rows).ok());
+        QCOMPARE(rows.size(), 3);
+    }
+
+    void garbageIsRefusedAndServiceGoesOn()
+    {
+        // Bytes that are no HTTP/2 at all.
+        QTcpSocket socket;
+        const QStringList hostPort = m_server->address().split(QLatin1Char(':'));
+        socket.connectToHost(hostPort.at(0), quint16(hostPort.at(1).toUInt()));
+        QVERIFY(socket.waitForConnected(10000));
+        socket.write(QByteArray(4096, '\xff'));
+        QVERIFY(socket.waitForBytesWritten(10000));
+        // The service answers with a GOAWAY or just closes; either way the connection ends.
+        QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(10000));
+
+        // A well-framed call whose message is no LoginRequest.
+        grpc::GenericStub generic(grpc::CreateChannel(m_server->address().toStdString(), grpc::InsecureChannelCredentials()));
+        const char junk[] = {'\x0a', '\x7f', 'x'}; // field 1 claims 127 bytes, three follow
+        grpc::Slice slice(junk, sizeof junk);
+        grpc::ByteBuffer request(&slice, 1);
+        grpc::ByteBuffer reply;
+        grpc::ClientContext ctx;
+        ctx.set_deadline(std::chrono::system_clock::now() + 10s);
+        grpc::Status status;
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        generic.UnaryCall(&ctx, "/vorna.v1.CommService/Login", grpc::StubOptions(), &request, &reply,
+                          [&](grpc::Status s) {
+                              std::lock_guard<std::mutex> lock(mutex);
+                              status = s;
+                              finished = true;
+                              done.notify_all();
+                          });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            QVERIFY(done.wait_for(lock, 20s, [&] { return finished; }));
+        }
+        QVERIFY(!status.ok());
+        QVERIFY2(status.error_code() == grpc::INTERNAL || status.error_code() == grpc::INVALID_ARGUMENT,
+                 status.error_message().c_str());
+
+        QVERIFY(login("manager", bytes(Password)).ok());
+    }
+
+    void listsAndHistories()
+    {
+        const std::string token = loginAs("manager");
+        QList<v1::Calendar> calendars;
+        auto ctx = context(token);
+        QVERIFY(readAll<v1::Calendar>([&] { return m_stub->CalendarList(ctx.get(), v1::ListRequest()); }, &calendars).ok());
+        QCOMPARE(calendars.size(), 1);
+        QCOMPARE(calendars.at(0).name(), std::string("Standard 8-16"));
+        QList<v1::WorkDayKind> kinds;
+        ctx = context(token);
+        QVERIFY(readAll<v1::WorkDayKind>([&] { return m_stub->WorkDayList(ctx.get(), v1::ListRequest()); }, &kinds).ok());
+        QCOMPARE(kinds.size(), 1);
+        QCOMPARE(kinds.at(0).name(), std::string("Holiday"));
+
+        QList<v1::CalendarRange> ranges;
+        QCOMPARE(calendarHistory(token, month("E404", 3, 2024), &ranges).error_code(), grpc::NOT_FOUND);
+        QCOMPARE(calendarHistory(token, month("E1", 13, 2024), &ranges).error_code(), grpc::INVALID_ARGUMENT);
+        QCOMPARE(calendarHistory(token, month("", 3, 2024), &ranges).error_code(), grpc::INVALID_ARGUMENT);
+        QVERIFY(calendarHistory(token, month("E1", 3, 2024), &ranges).ok());
+        QVERIFY(ranges.isEmpty());
+        QList<v1::ExceptionDay> days;
+        ctx = context(token);
+        const v1::MonthRequest unknown = month("E404", 3, 2024);
+        QCOMPARE((readAll<v1::ExceptionDay>([&] { return m_stub->ExceptionHistory(ctx.get(), unknown); }, &days).error_code()),
+                 grpc::NOT_FOUND);
+    }
+
+    void viewerIsKeptToTheirDepartmentsAndCannotAssign()
+    {
+        const std::string token = loginAs("viewer");
+        QList<v1::CalendarRange> ranges;
+        // E2 works in the Warehouse, outside the viewer's Sales.
+        QCOMPARE(calendarHistory(token, month("E2", 3, 2024), &ranges).error_code(), grpc::PERMISSION_DENIED);
+        QVERIFY(calendarHistory(token, month("E1", 3, 2024), &ranges).ok());
+
+        v1::SetCalendarRequest set;
+        set.set_calendar_id(m_storage->calendars().at(0).id);
+        set.set_employee_id("E1");
+        set.mutable_valid_from()->set_year(2024);
+        set.mutable_valid_from()->set_month(3);
+        set.mutable_valid_from()->set_day(10);
+        v1::SetReply reply;
+        QCOMPARE(m_stub->SetCalendar(context(token).get(), set, &reply).error_code(), grpc::PERMISSION_DENIED);
+    }
+
+    void managerAssignmentShowsInHistoryAndAudit()
+    {
+        const std::string token = loginAs("manager");
+        const int auditBefore = m_storage->auditLog(QStringLiteral("E3")).size();
+        v1::SetCalendarRequest set;
+        set.set_calendar_id(m_storage->calendars().at(0).id);
+        set.set_employee_id("E3");
+        set.mutable_valid_from()->set_year(2024);
+        set.mutable_valid_from()->set_month(2);
+        set.mutable_valid_from()->set_day(30);
+        v1::SetReply reply;
+        QCOMPARE(m_stub->SetCalendar(context(token).get(), set, &reply).error_code(), grpc::INVALID_ARGUMENT);
+        set.mutable_valid_from()->set_day(10);
+        const grpc::Status status = m_stub->SetCalendar(context(token).get(), set, &reply);
+        QVERIFY2(status.ok(), status.error_message().c_str());
+        QVERIFY(reply.audit_id() > 0);
+        QCOMPARE(m_storage->auditLog(QStringLiteral("E3")).size(), auditBefore + 1);
+
+        QList<v1::CalendarRange> ranges;
+        QVERIFY(calendarHistory(token, month("E3", 3, 2024), &ranges).ok());
+        QCOMPARE(ranges.size(), 1);
+        QCOMPARE(ranges.at(0).calendar_name(), std::string("Standard 8-16"));
+        // Assigned from February 10th: in March it applies from the month's first day.
+        QCOMPARE(ranges.at(0).valid_begin().seconds(), QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
+
+        v1::SetWorkDayRequest workDay;
+        workDay.set_work_day_id(m_storage->workDayKinds().at(0).id);
+        workDay.set_employee_id("E3");
+        workDay.mutable_day()->set_year(2024);
+        workDay.mutable_day()->set_month(3);
+        workDay.mutable_day()->set_day(15);
+        QVERIFY(m_stub->SetWorkDay(context(token).get(), workDay, &reply).ok());
+        QList<v1::ExceptionDay> days;
+        auto ctx = context(token);
+        const v1::MonthRequest march = month("E3", 3, 2024);
+        QVERIFY((readAll<v1::ExceptionDay>([&] { return m_stub->ExceptionHistory(ctx.get(), march); }, &days).ok()));
+        QCOMPARE(days.size(), 1);
+        QCOMPARE(days.at(0).day().day(), 15);
+        QCOMPARE(days.at(0).day_name(), std::string("Holiday"));
+    }
+
+    void terminalsRegisterActivitiesWithTheirToken()
+    {
+        v1::RegisterActivityRequest request;
+        request.set_employee_id("E3");
+        request.set_activity_kind_id(m_storage->activityKinds().at(0).id);
+        request.mutable_at()->set_seconds(m_now.addSecs(-60).toSecsSinceEpoch());
+        v1::RegisterActivityReply reply;
+        QCOMPARE(m_stub->RegisterActivity(context().get(), request, &reply).error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(m_stub->RegisterActivity(context("wrong", "vorna-device").get(), request, &reply).error_code(),
+                 grpc::UNAUTHENTICATED);
+        // A session token is no device token.
+        QCOMPARE(m_stub->RegisterActivity(context(loginAs("manager")).get(), request, &reply).error_code(),
+                 grpc::UNAUTHENTICATED);
+
+        v1::RegisterActivityRequest unknown = request;
+        unknown.set_employee_id("E404");
+        QCOMPARE(m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), unknown, &reply).error_code(),
+                 grpc::NOT_FOUND);
+        unknown = request;
+        unknown.set_activity_kind_id(9999);
+        QCOMPARE(m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), unknown, &reply).error_code(),
+                 grpc::NOT_FOUND);
+
+        const grpc::Status status = m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), request, &reply);
+        QVERIFY2(status.ok(), status.error_message().c_str());
+        QVERIFY(reply.registration_id() > 0);
+        QList<v1::PresenceRow> rows;
+        QVERIFY(presence(loginAs("manager"), presenceAt(m_now), &rows).ok());
+        QCOMPARE(rows.at(0).employee_id(), std::string("E3"));
+        QCOMPARE(rows.at(0).presence_status(), std::string("Present"));
+    }
+
+    void sessionStreamBeatsAndEndsOnLogout()
+    {
+        const std::string token = loginAs("manager");
+        auto ctx = context(token);
+        auto reader = m_stub->WatchSession(ctx.get(), v1::SessionWatchRequest());
+        v1::SessionEvent event;
+        QVERIFY(reader->Read(&event));
+        QCOMPARE(event.kind(), v1::SessionEvent::HEARTBEAT);
+        QVERIFY(reader->Read(&event));
+        QCOMPARE(event.kind(), v1::SessionEvent::HEARTBEAT);
+
+        v1::LogoutReply reply;
+        QVERIFY(m_stub->Logout(context(token).get(), v1::LogoutRequest(), &reply).ok());
+        do {
+            QVERIFY(reader->Read(&event));
+        } while (event.kind() == v1::SessionEvent::HEARTBEAT);
+        QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
+        QCOMPARE(event.reason(), std::string("You logged out."));
+        QVERIFY(!reader->Read(&event));
+        QVERIFY(reader->Finish().ok());
+
+        QList<v1::PresenceRow> rows;
+        QCOMPARE(presence(token, v1::PresenceRequest(), &rows).error_code(), grpc::UNAUTHENTICATED);
+    }
+
+    void streamsPerSessionAreCapped()
+    {
+        const std::string token = loginAs("manager");
+        std::vector<std::unique_ptr<grpc::ClientContext>> contexts;
+        std::vector<std::unique_ptr<grpc::ClientReader<v1::SessionEvent>>> readers;
+        v1::SessionEvent event;
+        for (int i = 0; i < 4; ++i) {
+            contexts.push_back(context(token));
+            readers.push_back(m_stub->WatchSession(contexts.back().get(), v1::SessionWatchRequest()));
+            QVERIFY(readers.back()->Read(&event));
+        }
+        QList<v1::PresenceRow> rows;
+        const grpc::Status refused = presence(token, presenceAt(m_now), &rows);
+        QCOMPARE(refused.error_code(), grpc::RESOURCE_EXHAUSTED);
+        // Another session is not affected.
+        QVERIFY(presence(loginAs("viewer"), presenceAt(m_now), &rows).ok());
+        for (auto &ctx : contexts)
+            ctx->TryCancel();
+        for (auto &reader : readers)
+            reader->Finish();
+    }
+
+    void shutdownEndsSessionStreamsWithAReason()
+    {
+        const std::string token = loginAs("manager");
+        auto ctx = context(token);
+        auto reader = m_stub->WatchSession(ctx.get(), v1::SessionWatchRequest());
+        v1::SessionEvent event;
+        QVERIFY(reader->Read(&event));
+        std::thread stopper([this] { m_server->shutdown(); });
+        do {
+            QVERIFY(reader->Read(&event));
+        } while (event.kind() == v1::SessionEvent::HEARTBEAT);
+        QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
+        QCOMPARE(event.reason(), std::string("The attendance service is shutting down."));
+        QVERIFY(reader->Finish().ok());
+        stopper.join();
+        m_server->wait();
+        QList<v1::PresenceRow> rows;
+        QCOMPARE(presence(token, v1::PresenceRequest(), &rows).error_code(), grpc::UNAVAILABLE);
+    }
+
+    void idleSessionsExpire()
+    {
+        ServerConfig config;
+        config.sessionIdle = 2s;
+        startServer(config);
+        const std::string token = loginAs("manager");
+        auto ctx = context(token);
+        auto reader = m_stub->WatchSession(ctx.get(), v1::SessionWatchRequest());
+        v1::SessionEvent event;
+        // Heartbeats do not keep a session alive; within the ten-second deadline it ends.
+        do {
+            QVERIFY(reader->Read(&event));
+        } while (event.kind() == v1::SessionEvent::HEARTBEAT);
+        QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
+        QCOMPARE(event.reason(), SessionExpired);
+        QVERIFY(reader->Finish().ok());
+        QList<v1::PresenceRow> rows;
+        const grpc::Status status = presence(token, v1::PresenceRequest(), &rows);
+        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(status.error_message(), SessionExpired);
+    }
+
+    void tlsServesOnlyTlsClients()
+    {
+        const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
+        const QString key = m_dir.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), cert});
+        QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0,
+                 "openssl makes the test certificate; tools/bootstrap.sh installs it");
+
+        ServerConfig config;
+        config.tlsCertFile = cert;
+        config.tlsKeyFile = key;
+        startServer(config);
+        // startServer's plain channel is refused by a TLS-only service.
+        QCOMPARE(login("manager", bytes(Password)).error_code(), grpc::UNAVAILABLE);
+
+        QFile pem(cert);
+        QVERIFY(pem.open(QIODevice::ReadOnly));
+        grpc::SslCredentialsOptions options;
+        options.pem_root_certs = pem.readAll().toStdString();
+        m_stub = v1::CommService::NewStub(grpc::CreateChannel(m_server->address().toStdString(),
+                                                              grpc::SslCredentials(options)));
+        QVERIFY(login("manager", bytes(Password)).ok());
+    }
+
+    void aListenAddressInUseIsReported()
+    {
+        ServerConfig config;
+        config.listen = m_server->address();
+        ServiceServer second(*m_storage, config);
+        QString error;
+        QVERIFY(!second.start(&error));
+        QVERIFY2(error.contains(QStringLiteral("Cannot listen on %1").arg(config.listen)), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommService)
+#include "tst_commservice.moc"

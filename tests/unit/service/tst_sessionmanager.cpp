@@ -1,0 +1,148 @@
+// Sessions on a real SQLite database with a clock the test moves: expiry, touching, logout,
+// removal of the user and the sweep of idle sessions.
+
+#include "sessionmanager.h"
+#include "tokens.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sodium.h>
+
+using namespace vorna::service;
+using namespace std::chrono_literals;
+
+class TestSessionManager : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Storage> m_storage;
+    QDateTime m_now;
+    User m_user;
+
+    std::unique_ptr<SessionManager> manager(std::chrono::seconds idle = 600s)
+    {
+        return std::make_unique<SessionManager>(*m_storage, SessionPolicy{idle}, [this] { return m_now; });
+    }
+
+    QByteArray openSession(SessionManager &sessions)
+    {
+        QByteArray token;
+        const StorageError error = sessions.open(m_user, QStringLiteral("test"), QStringLiteral("ipv4:127.0.0.1:1"), &token);
+        if (!error.ok())
+            qWarning("%s", qPrintable(error.message));
+        return token;
+    }
+
+    QDateTime storedLastSeen(const QByteArray &token)
+    {
+        const std::optional<Session> session = m_storage->findSession(tokens::digest(token));
+        return session ? session->lastSeenUtc : QDateTime();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(sodium_init() >= 0);
+        StorageError error;
+        m_storage = openStorage(m_dir.filePath(QStringLiteral("sessions.db")), &error);
+        QVERIFY2(m_storage, qPrintable(error.message));
+        QVERIFY(m_storage->migrate().ok());
+    }
+
+    void init()
+    {
+        m_now = QDateTime(QDate(2024, 5, 6), QTime(9, 0), Qt::UTC);
+        m_storage->removeUser(QStringLiteral("ana"));
+        User user;
+        user.name = QStringLiteral("ana");
+        user.passwordHash = QStringLiteral("$argon2id$not-used-here");
+        user.role = Role::Manager;
+        user.allDepartments = true;
+        QVERIFY(m_storage->addUser(user).ok());
+        m_user = *m_storage->findUser(QStringLiteral("ana"));
+    }
+
+    void aNewSessionAuthenticatesItsUser()
+    {
+        const auto sessions = manager();
+        const QByteArray token = openSession(*sessions);
+        QCOMPARE(token.size(), 64);
+        const SessionManager::Lookup lookup = sessions->authenticate(token);
+        QCOMPARE(lookup.check, SessionManager::Check::Valid);
+        QCOMPARE(lookup.user.name, QStringLiteral("ana"));
+        QCOMPARE(lookup.user.role, Role::Manager);
+        QCOMPARE(lookup.session.client, QStringLiteral("test"));
+        QCOMPARE(sessions->authenticate(QByteArray()).check, SessionManager::Check::Missing);
+        QCOMPARE(sessions->authenticate(tokens::generate()).check, SessionManager::Check::Unknown);
+    }
+
+    void idleSessionsExpireAndAreRemoved()
+    {
+        const auto sessions = manager(600s);
+        const QByteArray token = openSession(*sessions);
+        m_now = m_now.addSecs(599);
+        QCOMPARE(sessions->recheck(tokens::digest(token)).check, SessionManager::Check::Valid);
+        m_now = m_now.addSecs(1);
+        QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Expired);
+        // Expiry removed it: the next call finds nothing, even with the clock turned back.
+        m_now = m_now.addSecs(-600);
+        QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Unknown);
+    }
+
+    void callsKeepASessionAliveButRecheckDoesNot()
+    {
+        const auto sessions = manager(600s);
+        const QByteArray token = openSession(*sessions);
+        const QDateTime opened = m_now;
+        // Within the touch interval (30 s) nothing is written.
+        m_now = m_now.addSecs(20);
+        QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Valid);
+        QCOMPARE(storedLastSeen(token), opened);
+        // Past it, the call moves lastSeen.
+        m_now = m_now.addSecs(20);
+        QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Valid);
+        QCOMPARE(storedLastSeen(token), m_now);
+        // A heartbeat's recheck is no activity.
+        const QDateTime touched = m_now;
+        m_now = m_now.addSecs(300);
+        QCOMPARE(sessions->recheck(tokens::digest(token)).check, SessionManager::Check::Valid);
+        QCOMPARE(storedLastSeen(token), touched);
+        // Steady calls every five minutes keep it alive far beyond the idle limit.
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Valid);
+            m_now = m_now.addSecs(300);
+        }
+        QCOMPARE(sessions->authenticate(token).check, SessionManager::Check::Valid);
+    }
+
+    void closedSessionsAndRemovedUsersEndSessions()
+    {
+        const auto sessions = manager();
+        const QByteArray first = openSession(*sessions);
+        const QByteArray second = openSession(*sessions);
+        QVERIFY(first != second);
+        QVERIFY(sessions->close(tokens::digest(first)).ok());
+        QCOMPARE(sessions->authenticate(first).check, SessionManager::Check::Unknown);
+        QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Valid);
+        QVERIFY(m_storage->removeUser(QStringLiteral("ana")).ok());
+        QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Unknown);
+    }
+
+    void sweepRemovesOnlyIdleSessions()
+    {
+        const auto sessions = manager(600s);
+        const QByteArray old = openSession(*sessions);
+        m_now = m_now.addSecs(500);
+        const QByteArray young = openSession(*sessions);
+        m_now = m_now.addSecs(200);
+        QVERIFY(sessions->sweep() >= 1);
+        QVERIFY(!m_storage->findSession(tokens::digest(old)));
+        QVERIFY(m_storage->findSession(tokens::digest(young)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionManager)
+#include "tst_sessionmanager.moc"
