@@ -1,0 +1,85 @@
+#include "startup.h"
+
+#include "clientobjectqml.h"
+#include "harrow.h"
+#include "modelpresencefilter.h"
+#include "panelobjects.h"
+#include "pindle.h"
+
+#include <QGuiApplication>
+#include <QMetaType>
+#include <QNetworkProxyFactory>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QUrl>
+#include <QtQml>
+
+namespace {
+
+void setIdentity()
+{
+    // Qt's platform settings store, used by the QML Settings elements, files values under
+    // the organisation and application names.
+    QCoreApplication::setApplicationVersion(QStringLiteral("3.0.0"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("quorvane.rs"));
+    QCoreApplication::setApplicationName(QStringLiteral("VornaPanel3"));
+}
+
+void openSettings()
+{
+    SettingsIniOpen();
+    if (Settings *settings = SettingsIniInstance())
+        settings->setValueLogConsole(true);
+}
+
+// Whatever looks the type up by name (queued connections, QML) finds Qt's built-in QUuid.
+void registerUuidAlias()
+{
+    QMetaType::registerNormalizedTypedef(QMetaObject::normalizedType("QUuid"), QMetaType::QUuid);
+}
+
+void openLog()
+{
+    HarrowInitializer::init();
+    LogOpen(0);
+}
+
+// Teardown at the end of this scope is the reverse of creation: the engine first (taking
+// the image provider and every QML object with it), then the panel's objects.
+int loadAndRun(QGuiApplication &app)
+{
+    PanelObjects objects([] { return new ClientObjectQml(); });
+    QQmlApplicationEngine engine;
+    objects.publishTo(&engine);
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml"), QUrl::TolerantMode));
+    // The engine has already reported why the file gave nothing.
+    if (engine.rootObjects().isEmpty())
+        return -1;
+    return app.exec();
+}
+
+} // namespace
+
+void registerPanelQmlTypes()
+{
+    qmlRegisterType<ModelPresenceFilter>("rs.quorvane", 1, 0, "ModelPresence");
+}
+
+int runPanel(int &argc, char **argv)
+{
+    // Both must be in place before the application object exists.
+    QNetworkProxyFactory::setUseSystemConfiguration(false);
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+
+    QGuiApplication app(argc, argv);
+    registerPanelQmlTypes();
+    QQuickStyle::setStyle(QStringLiteral("Material"));
+    setIdentity();
+    openSettings();
+    registerUuidAlias();
+    // Objects may connect to the logger only after this.
+    openLog();
+
+    return loadAndRun(app);
+}

@@ -1,0 +1,11 @@
+#pragma once
+// The panel's entry point and its composition root.
+
+// Runs the panel: configures Qt, opens the settings and logging libraries, creates the
+// long-lived objects, loads qrc:/main.qml and runs the event loop. Returns the exit code:
+// -1 when the main QML file yields no root object, otherwise the event loop's result.
+int runPanel(int &argc, char **argv);
+
+// Registers the one QML type of the panel: ModelPresence (the presence filter) in the
+// module "rs.quorvane" 1.0. Needs the application object; QML tests call it too.
+void registerPanelQmlTypes();

@@ -1,0 +1,35 @@
+#pragma once
+// Serves the employees' pictures to QML as "image://emp/<employee id>".
+//
+// Pictures stay encoded, as the service sent them; each request decodes and scales anew.
+// Requests come from image elements that load synchronously, so they arrive on the GUI
+// thread, like the picture store's changes: the map needs no lock.
+//
+// A request whose width or height is 0 or negative, or for an id without a non-empty
+// picture, gets a transparent placeholder: each dimension that is greater than 0 is kept,
+// each other one becomes 64. (An element without a source size asks for -1 by -1; scaling
+// a picture to that would give an empty image, so it gets a 64 by 64 placeholder instead.)
+
+#include <QByteArray>
+#include <QMap>
+#include <QQuickImageProvider>
+#include <QString>
+
+class EmpImageProvider : public QQuickImageProvider
+{
+public:
+    explicit EmpImageProvider(ImageType type = QQmlImageProviderBase::Image);
+    ~EmpImageProvider() override;
+
+    QImage requestImage(const QString &id, QSize *size, const QSize &requestedSize) override;
+
+    // Stores or replaces the picture of one employee; empty bytes are served as the placeholder.
+    void insertPicture(QString empId, QByteArray data);
+    void removeAllPictures();
+    int pictureCount() const;
+
+private:
+    static QImage placeholder(const QSize &requestedSize);
+
+    QMap<QString, QByteArray> m_pictures;
+};

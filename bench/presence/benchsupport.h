@@ -1,0 +1,44 @@
+#pragma once
+// Shared by the presence benchmarks: timing statistics, BENCH lines, rows and pictures.
+// The service client's stand-in comes from the presence tests (ScriptedPresenceService).
+
+#include "modelpresenceitem.h"
+#include "presencetestsupport.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+
+namespace Bench {
+
+struct Stats
+{
+    double median = 0;
+    double min = 0;
+    double max = 0;
+};
+
+Stats stats(QVector<double> samples);
+
+// Prints "BENCH <name> median=<v><unit> min=<v> max=<v> [ratio=<v>] [target=<text>]".
+// A negative ratio leaves the ratio out.
+void print(const QString &name, const Stats &s, const QString &unit, double ratio = -1,
+           const QString &target = QString());
+
+// Milliseconds taken by `work`.
+double timeMs(const std::function<void()> &work);
+
+// Row n of a realistic answer: last names from a pool of a hundred, each held by 1% of the
+// rows ("dosav" finds one of them); statuses "Present", "Absent", "On leave" in turn.
+ModelPresenceItem row(int n);
+QVector<ModelPresenceItem> rows(int count, const QByteArray &picture);
+
+// A JPEG of the given size whose content depends on `seed`, so no two pictures are alike.
+QByteArray jpeg(int width, int height, int seed);
+
+// Resident memory of this process in bytes, from /proc/self/status.
+qint64 residentBytes();
+
+} // namespace Bench
