@@ -66,13 +66,15 @@ void registerPanelQmlTypes()
     qmlRegisterType<ModelPresenceFilter>("rs.quorvane", 1, 0, "ModelPresence");
 }
 
-int runPanel(int &argc, char **argv)
+void prepareBeforeApplication()
 {
     // Both must be in place before the application object exists.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+}
 
-    QGuiApplication app(argc, argv);
+void configurePanelProcess()
+{
     registerPanelQmlTypes();
     QQuickStyle::setStyle(QStringLiteral("Material"));
     setIdentity();
@@ -80,6 +82,12 @@ int runPanel(int &argc, char **argv)
     registerUuidAlias();
     // Objects may connect to the logger only after this.
     openLog();
+}
 
+int runPanel(int &argc, char **argv)
+{
+    prepareBeforeApplication();
+    QGuiApplication app(argc, argv);
+    configurePanelProcess();
     return loadAndRun(app);
 }

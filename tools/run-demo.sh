@@ -17,10 +17,9 @@ service=$build/service/server/vorna-service
 panel=$build/app/vornapanel
 
 mkdir -p "$data"
-if [ ! -f "$db" ]; then
-  echo "run-demo: creating the demo organisation in $db"
-  "$service" demo --database "$db"
-fi
+# Both are safe to repeat: init applies missing migrations, demo leaves a seeded database alone.
+"$service" init --database "$db"
+"$service" demo --database "$db"
 
 "$service" serve --database "$db" --listen "127.0.0.1:$port" 2>"$data/demo-service.log" &
 service_pid=$!
