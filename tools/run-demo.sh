@@ -21,16 +21,18 @@ mkdir -p "$data"
 "$service" init --database "$db"
 "$service" demo --database "$db"
 
-"$service" serve --database "$db" --listen "127.0.0.1:$port" 2>"$data/demo-service.log" &
+log=$data/demo-service.log
+"$service" serve --database "$db" --listen "127.0.0.1:$port" >"$log" 2>&1 &
 service_pid=$!
 trap 'kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null' EXIT
 
-for _ in $(seq 1 100); do
-  grep -q "listening on" "$data/demo-service.log" 2>/dev/null && break
-  kill -0 "$service_pid" 2>/dev/null || { cat "$data/demo-service.log" >&2; exit 1; }
+for _ in $(seq 1 300); do
+  grep -q "^listening on" "$log" && break
+  kill -0 "$service_pid" 2>/dev/null || { cat "$log" >&2; echo "run-demo: the service did not start (see above)." >&2; exit 1; }
   sleep 0.1
 done
-echo "run-demo: the service listens on 127.0.0.1:$port (log: $data/demo-service.log)"
+grep -q "^listening on" "$log" || { cat "$log" >&2; echo "run-demo: the service did not start listening within 30 s." >&2; exit 1; }
+echo "run-demo: the service listens on 127.0.0.1:$port (log: $log)"
 echo "run-demo: log in as user 'manager' with password 'vorna-demo'"
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
