@@ -226,7 +226,7 @@ void TestServiceHandler::rowFieldsAndTimeText()
     QCOMPARE(stored.picture, morning.picture);
     QCOMPARE(stored.presence, morning.presence);
     QCOMPARE(stored.actColor, morning.actColor);
-    // Formatted in the time specification it came with: no shift to local time.
+    // Formatted in the time zone it came with: no shift to local time.
     QCOMPARE(items.at(1).lastActDT2, QStringLiteral("12/31/2023 21:45"));
     QCOMPARE(items.at(1).old, true);
 }
