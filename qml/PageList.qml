@@ -1,4 +1,284 @@
-import QtQuick 2.7
+import QtQuick 2.4
+import QtQuick.Controls 2.1
+import QtQuick.Layouts 1.3
+import QtQuick.Controls.Material 2.1
+import rs.quorvane 1.0
 
-Item {
+PageListForm {
+    id: root
+
+    property bool busyRunning: false
+    property string userName: ""
+
+    // The answer being counted: status text to its entry, and each entry's count so far.
+    property var statusEntry: Object.create(null)
+    property var entryCounts: []
+
+    signal pageListActivated(bool val)
+    signal busy(bool val)
+
+    focus: true
+
+    // Colours arrive as 0x00BBGGRR integers: red in the lowest byte, top byte ignored.
+    function makeQtColor(c) {
+        var blue = (c & 0x00FF0000) >> 16
+        var green = (c & 0x0000FF00) >> 8
+        var red = c & 0x000000FF
+        return Qt.rgba(red / 255, green / 255, blue / 255, 1)
+    }
+
+    function refresh() {
+        comboBoxFilter.currentIndex = 0
+        listModel.setFilter("", "")
+        busyRunning = true
+        console.log("Requesting presence.")
+        service.dbPresenceRequest(userName, buttonDateTime.datetime)
+    }
+
+    function filter() {
+        console.log("filter enter")
+        listModel.setFilter(chosenPresence(), searchText())
+        // Away from the combo box or the field, so that the back key reaches the page.
+        root.forceActiveFocus()
+        console.log("filter leave")
+    }
+
+    function clearFilter() {
+        tfFilter.text = ""
+        tmr.stop()
+        filter()
+    }
+
+    // The status chosen in the box; empty for "All" (and before the first answer).
+    function chosenPresence() {
+        var i = comboBoxFilter.currentIndex
+        return (i > 0 && i < comboFilterModel.count) ? comboFilterModel.get(i).id : ""
+    }
+
+    function searchText() {
+        return tfFilter.text.trim()
+    }
+
+    function entryText(entryId, entryCount) {
+        return entryId + " (" + entryCount + ")"
+    }
+
+    // The closed combo box stays empty while a load runs.
+    function currentEntryText() {
+        var i = comboBoxFilter.currentIndex
+        if (busyRunning || i < 0 || i >= comboFilterModel.count)
+            return ""
+        var entry = comboFilterModel.get(i)
+        return entryText(entry.id, entry.count)
+    }
+
+    // Statuses keep the order in which they first occur in the answer; entry 0 is "All".
+    // The counts are kept here as well, so that a row costs no look-up in the model.
+    function countPresence(presence) {
+        var i = statusEntry[presence]
+        if (i === undefined) {
+            statusEntry[presence] = entryCounts.length
+            entryCounts.push(1)
+            comboFilterModel.append({ "id": presence, "count": 1 })
+        } else {
+            comboFilterModel.setProperty(i, "count", ++entryCounts[i])
+        }
+        comboFilterModel.setProperty(0, "count", ++entryCounts[0])
+    }
+
+    function startCounting() {
+        statusEntry = Object.create(null)  // no inherited keys: any status text may occur
+        entryCounts = [0]
+        comboFilterModel.clear()
+        comboFilterModel.append({ "id": qsTr("All") + translation.emptyString, "count": 0 })
+    }
+
+    ModelPresence {
+        id: listModel
+    }
+
+    ListModel {
+        id: comboFilterModel
+    }
+
+    Timer {
+        id: tmr
+        interval: 1000
+        repeat: false
+        onTriggered: {
+            console.log("onTriggered")
+            if (searchText() !== "")
+                filter()
+        }
+    }
+
+    onBusyRunningChanged: busy(busyRunning)
+
+    busyIndicator.visible: busyRunning
+    busyIndicator.running: busyRunning
+    buttonDateTime.enabled: !busyRunning
+    buttonNow.enabled: !busyRunning
+
+    searchImage.source: appWindow.gTheme === 0 ? "res/search_white.png" : "res/search_black.png"
+    buttonNowImage.source: appWindow.gTheme === 0 ? "res/clear_white.png" : "res/clear_black.png"
+    buttonClearSearchImage.source: appWindow.gTheme === 0 ? "res/clear_white.png" : "res/clear_black.png"
+
+    comboBoxFilter.model: comboFilterModel
+    comboBoxFilter.displayText: currentEntryText()
+    comboBoxFilter.delegate: ItemDelegate {
+        width: comboBoxFilter.width
+        text: entryText(model.id, model.count)
+        highlighted: comboBoxFilter.highlightedIndex === index
+    }
+    comboBoxFilter.onActivated: filter()
+
+    tfFilter.onTextChanged: {
+        tmr.restart()
+        console.log("onTextChanged")
+    }
+    tfFilter.onAccepted: {
+        tmr.stop()
+        filter()
+    }
+    buttonClearSearch.onClicked: clearFilter()
+    buttonSearch.onCheckedChanged: {
+        if (!buttonSearch.checked && searchText() !== "")
+            clearFilter()
+    }
+    buttonNow.onClicked: buttonDateTime.datetime = new Date()
+
+    listView.model: listModel
+    listView.delegate: ItemDelegate {
+        id: rowDelegate
+        width: listView.width - sb1.width
+        height: colLayout.implicitHeight
+
+        onClicked: stackView.push("qrc:/PageDetail.qml", {
+                                      "empId": modelEmpId,
+                                      "lastName": modelLastName,
+                                      "firstName": modelFirstName,
+                                      "department": modelDepartment,
+                                      "presence": modelPresence,
+                                      "currentDate": modelLastActDT
+                                  })
+
+        RowLayout {
+            anchors.fill: parent
+            spacing: 4
+
+            Rectangle {
+                Layout.preferredWidth: rowDelegate.height
+                Layout.preferredHeight: rowDelegate.height
+                color: Material.background
+
+                Image {
+                    anchors.fill: parent
+                    source: "image://emp/" + modelEmpId
+                    fillMode: Image.PreserveAspectFit
+                    sourceSize.width: rowDelegate.height
+                    sourceSize.height: rowDelegate.height
+                    asynchronous: false
+                }
+            }
+
+            ColumnLayout {
+                id: colLayout
+                Layout.fillWidth: true
+                Layout.fillHeight: false
+                spacing: 0
+
+                Label {
+                    id: labelEmp
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    text: modelLastName + " " + modelFirstName + " " + modelEmpId
+                }
+                Label {
+                    id: labelDep
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    font.pointSize: labelEmp.font.pointSize * 3 / 4
+                    text: modelDepartment
+                }
+                Label {
+                    id: labelLastAct
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    font.pointSize: labelEmp.font.pointSize * 3 / 4
+                    color: modelOldReg ? "red" : Material.foreground
+                    text: modelLastActDT2 + " " + modelLastActDesc
+                }
+                Label {
+                    id: labelPresence
+                    Layout.fillWidth: true
+                    elide: Text.ElideRight
+                    font.pointSize: labelEmp.font.pointSize * 3 / 4
+                    text: modelPresence
+                }
+            }
+
+            Rectangle {
+                Layout.preferredWidth: rowDelegate.height * 3 / 4
+                Layout.preferredHeight: rowDelegate.height * 3 / 4
+                radius: 90
+                color: makeQtColor(modelColor)
+
+                Label {
+                    anchors.centerIn: parent
+                    text: index + 1
+                }
+            }
+        }
+    }
+
+    Connections {
+        target: service
+
+        function onDbPresenceResponseBegin() {
+            console.log("onDbPresenceResponseBegin")
+            startCounting()
+            busyRunning = true
+        }
+
+        function onDbPresenceResponse(idEmp, lastName, firstName, lastActDT, old, lastActDesc,
+                                      department, picture, presence, actColor) {
+            countPresence(presence)
+        }
+
+        function onDbPresenceResponseEnd() {
+            console.log("onDbPresenceResponseEnd")
+            tfFilter.text = ""
+            tmr.stop()
+            comboBoxFilter.currentIndex = 0
+            busyRunning = false
+        }
+    }
+
+    Connections {
+        target: appWindow
+
+        function onRefreshRequest() {
+            refresh()
+            buttonSearch.checked = false
+        }
+    }
+
+    Connections {
+        target: translation
+
+        function onLanguageChanged() {
+            if (comboFilterModel.count > 0)
+                comboFilterModel.setProperty(0, "id", qsTr("All") + translation.emptyString)
+        }
+    }
+
+    StackView.onActivated: pageListActivated(true)
+    StackView.onDeactivated: pageListActivated(false)
+
+    Keys.onBackPressed: {
+        event.accepted = true
+        stackView.pop()
+    }
+
+    Component.onCompleted: refresh()
 }
