@@ -206,7 +206,8 @@ public:
     virtual std::optional<Session> findSession(const QByteArray &tokenHash) = 0;
     virtual StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) = 0;
     virtual StorageError removeSession(const QByteArray &tokenHash) = 0;
-    // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; returns how many.
+    // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; returns how many, or -1
+    // when the database fails.
     virtual int expireSessions(const QDateTime &idleBeforeUtc) = 0;
 
     virtual StorageError addTerminal(const Terminal &terminal) = 0;

@@ -1,0 +1,51 @@
+#pragma once
+// Seeds a believable organisation through the Storage interface: departments, presence
+// statuses, activity kinds, calendars, working-day kinds, employees with portraits, months of
+// registrations, calendar assignments and working-day exceptions. Users are not seeded here:
+// the service's demo command adds them.
+
+#include "demoplan.h"
+#include "storage.h"
+
+namespace vorna::service {
+
+struct DemoSummary
+{
+    int departments = 0;
+    int employees = 0;
+    qint64 registrations = 0;
+    int assignments = 0;
+};
+
+class DemoSeeder
+{
+public:
+    // Working-day exceptions are assigned to this many employees at most. Each assignment is
+    // its own audited transaction, so a demo of 100,000 employees would otherwise take hours.
+    static constexpr int detailedEmployees = 2000;
+
+    explicit DemoSeeder(Storage &storage);
+
+    // Migrates the database if needed and seeds it. Refuses a database that already holds
+    // departments. Reports the phases "reference data", "employees" and "assignments".
+    StorageError seed(const DemoOptions &options, const Progress &progress = {}, DemoSummary *summary = nullptr);
+
+private:
+    struct Ids
+    {
+        QVector<qint64> departments;
+        QVector<qint64> statuses;   // by DemoStatus
+        QVector<qint64> activities; // by DemoActivity
+        QVector<int> calendars;     // by shift
+        QVector<int> dayKinds;      // by DemoDayKind
+    };
+
+    StorageError checkEmpty();
+    StorageError addReferenceData(Ids *ids);
+    StorageError addPeople(const DemoPlan &plan, const Ids &ids, const Progress &progress, DemoSummary *summary);
+    StorageError addAssignments(const DemoPlan &plan, const Ids &ids, const Progress &progress, DemoSummary *summary);
+
+    Storage &m_storage;
+};
+
+} // namespace vorna::service

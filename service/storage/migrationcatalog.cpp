@@ -1,0 +1,80 @@
+#include "migrationcatalog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRegularExpression>
+
+// Resources of a static library must be registered by hand, outside any namespace.
+static void registerMigrationResources()
+{
+    Q_INIT_RESOURCE(migrations);
+}
+
+namespace vorna::service {
+
+namespace {
+
+const QString resourceFolder = QStringLiteral(":/vorna-storage/migrations");
+
+// The file chosen for each migration number: the variant's own one beats the shared one.
+QMap<int, QString> chooseFiles(const QString &variant, QString *problem)
+{
+    static const QRegularExpression fileName(QStringLiteral("^(\\d{4})_[a-z0-9_]+(\\.([a-z]+))?\\.sql$"));
+    QMap<int, QString> chosen;
+    const QStringList files = QDir(resourceFolder).entryList(QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        const QRegularExpressionMatch match = fileName.match(file);
+        if (!match.hasMatch()) {
+            *problem = QStringLiteral("The migration file %1 is not named NNNN_name.sql.").arg(file);
+            return {};
+        }
+        const int version = match.captured(1).toInt();
+        const QString fileVariant = match.captured(3);
+        if (fileVariant == variant || (fileVariant.isEmpty() && !chosen.contains(version)))
+            chosen.insert(version, file);
+    }
+    return chosen;
+}
+
+} // namespace
+
+QVector<Migration> MigrationCatalog::load(const QString &variant, const QHash<QString, QString> &tokens,
+                                          QString *problem)
+{
+    registerMigrationResources();
+    const QMap<int, QString> files = chooseFiles(variant, problem);
+    QVector<Migration> migrations;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (it.key() != migrations.size() + 1) {
+            *problem = QStringLiteral("Migration %1 is missing before %2.").arg(migrations.size() + 1).arg(it.value());
+            return {};
+        }
+        QFile file(resourceFolder + QLatin1Char('/') + it.value());
+        if (!file.open(QIODevice::ReadOnly)) {
+            *problem = QStringLiteral("The migration %1 cannot be read.").arg(it.value());
+            return {};
+        }
+        QString sql = QString::fromUtf8(file.readAll());
+        for (auto token = tokens.cbegin(); token != tokens.cend(); ++token)
+            sql.replace(token.key(), token.value());
+        migrations.append({it.key(), it.value(), splitStatements(sql)});
+    }
+    return migrations;
+}
+
+QStringList MigrationCatalog::splitStatements(const QString &sql)
+{
+    static const QRegularExpression comment(QStringLiteral("--[^\\n]*"));
+    QString text = sql;
+    text.remove(comment);
+    QStringList statements;
+    for (const QString &part : text.split(QLatin1Char(';'))) {
+        const QString statement = part.trimmed();
+        if (!statement.isEmpty())
+            statements << statement;
+    }
+    return statements;
+}
+
+} // namespace vorna::service

@@ -1,0 +1,134 @@
+#include "sqlexecutor.h"
+
+namespace vorna::service {
+
+namespace {
+
+// The write transaction open on this thread, if any: failure() ends it on PostgreSQL.
+thread_local bool t_inWrite = false;
+thread_local bool t_rolledBack = false;
+
+QString reasonOf(const QSqlError &error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.text().trimmed() : text;
+}
+
+} // namespace
+
+QVariant bindable(const QVariant &value)
+{
+    if (value.type() == QVariant::String && value.isNull())
+        return QVariant(QString(QLatin1String("")));
+    return value;
+}
+
+QString placeholders(int count)
+{
+    QStringList marks;
+    marks.reserve(count);
+    for (int i = 0; i < count; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QLatin1Char(','));
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('\'') + name + QLatin1Char('\'');
+}
+
+SqlExecutor::SqlExecutor(const SqlDialect &dialect)
+    : m_dialect(dialect), m_pool(m_dialect)
+{
+}
+
+StorageError SqlExecutor::read(const Work &work)
+{
+    QSqlDatabase db;
+    const StorageError opened = m_pool.connection(&db);
+    return opened.ok() ? work(db) : opened;
+}
+
+StorageError SqlExecutor::write(const QString &doing, const Work &work)
+{
+    QSqlDatabase db;
+    const StorageError opened = m_pool.connection(&db);
+    if (!opened.ok())
+        return opened;
+    QSqlQuery control(db);
+    if (!control.exec(m_dialect.beginWrite))
+        return failure(control.lastError(), doing);
+    t_inWrite = true;
+    t_rolledBack = false;
+    StorageError result = work(db);
+    if (result.ok() && !control.exec(QStringLiteral("COMMIT")))
+        result = failure(control.lastError(), doing);
+    if (!result.ok() && !t_rolledBack)
+        control.exec(QStringLiteral("ROLLBACK"));
+    t_inWrite = false;
+    return result;
+}
+
+StorageError SqlExecutor::writeOne(const QString &doing, const QString &sql, const QVariantList &values, int *changed)
+{
+    return write(doing, [&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        const StorageError error = exec(query, sql, values, doing);
+        if (error.ok() && changed)
+            *changed = query.numRowsAffected();
+        return error;
+    });
+}
+
+// After an error PostgreSQL refuses every statement until the transaction ends, even the
+// driver's clean-up of its prepared statements when the failed work's queries go away. So
+// the transaction ends here, at the first error.
+void SqlExecutor::endFailedWrite()
+{
+    if (!t_inWrite || t_rolledBack || m_dialect.engine != SqlDialect::Engine::PostgreSQL)
+        return;
+    QSqlDatabase db;
+    if (m_pool.connection(&db).ok())
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    t_rolledBack = true;
+}
+
+StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing)
+{
+    query.setForwardOnly(m_dialect.forwardOnly);
+    // PostgreSQL cannot prepare DDL, and a statement without parameters gains nothing from it.
+    if (values.isEmpty())
+        return query.exec(sql) ? StorageError::none() : failure(query.lastError(), doing);
+    if (!query.prepare(sql))
+        return failure(query.lastError(), doing);
+    for (const QVariant &value : values)
+        query.addBindValue(bindable(value));
+    if (!query.exec())
+        return failure(query.lastError(), doing);
+    return StorageError::none();
+}
+
+StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
+{
+    endFailedWrite();
+    const QString what = QStringLiteral("Could not %1 in the %2 (%3).").arg(doing, m_dialect.label, reasonOf(error));
+    switch (classifyFailure(m_dialect, error)) {
+    case SqlFailure::Duplicate:
+        return {StorageError::AlreadyExists, what + QStringLiteral(" A record with that name already exists.")};
+    case SqlFailure::Busy:
+        return {StorageError::Unavailable, what + QStringLiteral(" The database is busy; try again in a moment.")};
+    case SqlFailure::ConnectionLost:
+        m_pool.discard();
+        return {StorageError::Unavailable,
+                what + QStringLiteral(" The database cannot be reached; check that it is running.")};
+    case SqlFailure::DiskFull:
+        return {StorageError::Unavailable,
+                what + QStringLiteral(" The disk that holds the database is full; free some space and try again.")};
+    case SqlFailure::NotADatabase:
+    case SqlFailure::Other:
+        break;
+    }
+    return {StorageError::Internal, what + QStringLiteral(" Check the database and the service log.")};
+}
+
+} // namespace vorna::service

@@ -1,0 +1,234 @@
+// The demo organisation: what it holds, that it follows from the seed alone, that nothing lies
+// in its future, and that it goes only into an empty database. Runs under a QCoreApplication,
+// as the service does.
+
+#include "storagefixture.h"
+
+#include "demopicture.h"
+#include "demoseeder.h"
+
+#include <QCryptographicHash>
+#include <QImage>
+
+using namespace vorna::service;
+
+namespace {
+
+const QDateTime demoNow(QDate(2024, 5, 15), QTime(10, 30), Qt::UTC); // a Wednesday
+
+DemoOptions smallDemo(quint32 seed = 7)
+{
+    DemoOptions options;
+    options.employees = 60;
+    options.months = 2;
+    options.seed = seed;
+    options.now = demoNow;
+    return options;
+}
+
+QVector<PresenceRow> presenceAt(Storage &storage, const QDateTime &at)
+{
+    QVector<PresenceRow> rows;
+    const StorageError error = storage.presence(managerOfAll(), {at, 1, {}}, [&](const PresenceRow &row) { rows << row; });
+    if (!error.ok())
+        qWarning("%s", qPrintable(error.message));
+    return rows;
+}
+
+// What a person would see of a row, pictures by digest.
+QStringList describe(const QVector<PresenceRow> &rows)
+{
+    QStringList lines;
+    for (const PresenceRow &r : rows)
+        lines << QStringList{r.employeeId, r.lastName, r.firstName, r.department, r.lastActivity.toString(Qt::ISODate),
+                             r.activityDescription, r.status, QString::number(r.stale),
+                             QString::fromLatin1(r.pictureDigest.toHex())}
+                     .join(QLatin1Char('|'));
+    return lines;
+}
+
+} // namespace
+
+class TestDemoSeeder : public StorageTestCase
+{
+    Q_OBJECT
+
+private slots:
+
+    void seedsABelievableOrganisation();
+    void nothingLiesInTheDemosFuture();
+    void calendarsAndExceptionsAreAssigned();
+    void sameSeedSameOrganisation();
+    void seedsOnlyAnEmptyDatabase();
+    void badOptionsAreRefused();
+    void picturesAreSmallPortraits();
+
+private:
+    // The seeder migrates by itself.
+    bool migrated() const override { return false; }
+};
+
+void TestDemoSeeder::seedsABelievableOrganisation()
+{
+    QStringList phases;
+    qint64 lastEmployeesDone = -1;
+    DemoSummary summary;
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(), [&](const QString &phase, qint64 done, qint64 total) {
+        if (phases.isEmpty() || phases.last() != phase)
+            phases << phase;
+        if (phase == QLatin1String("employees")) {
+            QCOMPARE(total, qint64(60));
+            QVERIFY(done >= lastEmployeesDone);
+            lastEmployeesDone = done;
+        }
+    }, &summary));
+    QCOMPARE(phases, QStringList({"reference data", "employees", "assignments"}));
+    QCOMPARE(lastEmployeesDone, qint64(60));
+    QCOMPARE(summary.employees, 60);
+    QCOMPARE(summary.departments, 8);
+    // About 33 working days of three or four registrations for most employees.
+    QVERIFY2(summary.registrations > 60 * 33 * 2 && summary.registrations < 60 * 33 * 5,
+             qPrintable(QString::number(summary.registrations)));
+
+    Storage &s = m_fixture.storage();
+    QCOMPARE(s.departments().size(), 8);
+    QCOMPARE(s.calendars().first().name, QStringLiteral("Standard 8-16"));
+    QCOMPARE(s.workDayKinds().first().name, QStringLiteral("Holiday"));
+    QCOMPARE(s.activityKinds().first().name, QStringLiteral("Arrival"));
+
+    const QVector<PresenceRow> rows = presenceAt(s, demoNow);
+    QCOMPARE(rows.size(), 60);
+    QHash<QString, int> statuses;
+    int stale = 0;
+    int serbian = 0;
+    QSet<QByteArray> digests;
+    for (const PresenceRow &r : rows) {
+        ++statuses[r.status];
+        stale += r.stale ? 1 : 0;
+        serbian += r.lastName.endsWith(QStringLiteral("ić")) ? 1 : 0;
+        digests.insert(r.pictureDigest);
+        QVERIFY(!r.picture.isEmpty());
+    }
+    // A working Wednesday morning: most are in, someone has not come, someone is new.
+    QVERIFY2(statuses.value(QStringLiteral("Present")) + statuses.value(QStringLiteral("On break")) > 30,
+             qPrintable(QStringList(statuses.keys()).join(',')));
+    QVERIFY(statuses.value(QStringLiteral("No registration")) >= 1);
+    QVERIFY(stale >= 1);
+    QVERIFY(serbian > 30 && serbian < 60);
+    QCOMPARE(digests.size(), 60);
+}
+
+void TestDemoSeeder::nothingLiesInTheDemosFuture()
+{
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo()));
+    const QVector<PresenceRow> now = presenceAt(m_fixture.storage(), demoNow);
+    const QVector<PresenceRow> later = presenceAt(m_fixture.storage(), demoNow.addYears(1));
+    QCOMPARE(describe(later).replaceInStrings(QStringLiteral("|1|"), QStringLiteral("|0|")),
+             describe(now).replaceInStrings(QStringLiteral("|1|"), QStringLiteral("|0|")));
+    for (const PresenceRow &r : now) {
+        if (r.lastActivity.isValid()) {
+            QVERIFY(r.lastActivity <= demoNow);
+            QVERIFY(r.lastActivity.date() >= QDate(2024, 4, 1));
+            QVERIFY2(r.lastActivity.date().dayOfWeek() <= 5, qPrintable(r.lastActivity.toString()));
+        }
+    }
+}
+
+void TestDemoSeeder::calendarsAndExceptionsAreAssigned()
+{
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo()));
+    Storage &s = m_fixture.storage();
+    QVector<CalendarRange> ranges;
+    STORAGE_OK(s.calendarHistory(QStringLiteral("0001"), 2024, 5, &ranges));
+    QVERIFY(!ranges.isEmpty());
+    QCOMPARE(ranges.first().validBegin, QDateTime(QDate(2024, 5, 1), QTime(0, 0), Qt::UTC));
+    QCOMPARE(ranges.last().validEnd, QDateTime(QDate(2024, 5, 31), QTime(0, 0), Qt::UTC));
+    // Nothing before the demo starts.
+    STORAGE_OK(s.calendarHistory(QStringLiteral("0001"), 2024, 3, &ranges));
+    QVERIFY(ranges.isEmpty());
+
+    // 1 and 2 May are public holidays on working days.
+    QVector<ExceptionDay> days;
+    STORAGE_OK(s.exceptionHistory(QStringLiteral("0001"), 2024, 5, &days));
+    QVERIFY(days.size() >= 2);
+    QCOMPARE(days.at(0).day, QDate(2024, 5, 1));
+    QCOMPARE(days.at(0).dayName, QStringLiteral("Holiday"));
+    QCOMPARE(days.at(1).day, QDate(2024, 5, 2));
+
+    const QVector<AuditEntry> audit = s.auditLog(QStringLiteral("0001"));
+    QVERIFY(!audit.isEmpty());
+    QCOMPARE(audit.first().userName, QStringLiteral("demo"));
+    QCOMPARE(audit.first().action, QStringLiteral("calendar"));
+}
+
+void TestDemoSeeder::sameSeedSameOrganisation()
+{
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(7)));
+    const QStringList first = describe(presenceAt(m_fixture.storage(), demoNow));
+    QVector<CalendarRange> firstRanges;
+    STORAGE_OK(m_fixture.storage().calendarHistory(QStringLiteral("0042"), 2024, 4, &firstRanges));
+
+    QFETCH_GLOBAL(QString, engine);
+    QString reason;
+    QCOMPARE(m_fixture.setUp(engine, false, &reason), StorageFixture::Ready);
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(7)));
+    QCOMPARE(describe(presenceAt(m_fixture.storage(), demoNow)), first);
+    QVector<CalendarRange> againRanges;
+    STORAGE_OK(m_fixture.storage().calendarHistory(QStringLiteral("0042"), 2024, 4, &againRanges));
+    QCOMPARE(againRanges.size(), firstRanges.size());
+    for (int i = 0; i < againRanges.size(); ++i) {
+        QCOMPARE(againRanges.at(i).calendarName, firstRanges.at(i).calendarName);
+        QCOMPARE(againRanges.at(i).validBegin, firstRanges.at(i).validBegin);
+    }
+
+    QCOMPARE(m_fixture.setUp(engine, false, &reason), StorageFixture::Ready);
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(8)));
+    QVERIFY(describe(presenceAt(m_fixture.storage(), demoNow)) != first);
+}
+
+void TestDemoSeeder::seedsOnlyAnEmptyDatabase()
+{
+    DemoOptions options = smallDemo();
+    options.employees = 5;
+    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(options));
+    const StorageError again = DemoSeeder(m_fixture.storage()).seed(options);
+    QCOMPARE(again.code, StorageError::AlreadyExists);
+    QVERIFY2(again.message.contains(QLatin1String("already holds an organisation (8 departments)")),
+             qPrintable(again.message));
+    QCOMPARE(presenceAt(m_fixture.storage(), demoNow).size(), 5);
+}
+
+void TestDemoSeeder::badOptionsAreRefused()
+{
+    for (const auto &[employees, months] : {std::pair{0, 3}, std::pair{100001, 3}, std::pair{10, 0}, std::pair{10, 25}}) {
+        DemoOptions options = smallDemo();
+        options.employees = employees;
+        options.months = months;
+        const StorageError error = DemoSeeder(m_fixture.storage()).seed(options);
+        QCOMPARE(error.code, StorageError::InvalidArgument);
+        QVERIFY2(error.message.startsWith(QLatin1String("The demo can")), qPrintable(error.message));
+    }
+    QVERIFY(m_fixture.storage().departments().isEmpty());
+}
+
+void TestDemoSeeder::picturesAreSmallPortraits()
+{
+    QSet<QByteArray> distinct;
+    for (quint32 seed = 1; seed <= 20; ++seed) {
+        QRandomGenerator random(seed);
+        const QByteArray jpeg = DemoPicture::make(random);
+        QVERIFY2(jpeg.size() > 1000 && jpeg.size() < 15000, qPrintable(QString::number(jpeg.size())));
+        QVERIFY(jpeg.startsWith("\xFF\xD8"));
+        const QImage image = QImage::fromData(jpeg, "JPG");
+        QCOMPARE(image.size(), QSize(DemoPicture::side, DemoPicture::side));
+        // A figure on a background: the corner and the middle of the chest differ.
+        QVERIFY(image.pixelColor(2, 2) != image.pixelColor(80, 150));
+        distinct.insert(QCryptographicHash::hash(jpeg, QCryptographicHash::Sha256));
+        QRandomGenerator same(seed);
+        QCOMPARE(DemoPicture::make(same), jpeg);
+    }
+    QVERIFY(distinct.size() >= 18);
+}
+
+QTEST_GUILESS_MAIN(TestDemoSeeder)
+#include "tst_demoseeder.moc"
