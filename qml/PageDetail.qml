@@ -11,6 +11,8 @@ PageDetailForm {
     property bool busyWorkDay: false
     property bool allowCalChange: false
 
+    readonly property color darkDayNumber: "#212121"
+
     focus: true
 
     // Colours arrive as 0x00BBGGRR integers: red in the lowest byte, top byte ignored.
@@ -19,6 +21,25 @@ PageDetailForm {
         var green = (c & 0x0000FF00) >> 8
         var red = c & 0x000000FF
         return Qt.rgba(red / 255, green / 255, blue / 255, 1)
+    }
+
+    // Relative luminance of an sRGB colour: 0 for black, 1 for white.
+    function luminance(c) {
+        function linear(v) {
+            return v <= 0.03928 ? v / 12.92 : Math.pow((v + 0.055) / 1.055, 2.4)
+        }
+        return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b)
+    }
+
+    // A day number on a coloured cell is dark or white, whichever stands out more from the
+    // cell, in either theme; a cell without colour keeps the theme's text colour.
+    function dayNumberColor(fill) {
+        if (fill.a === 0)
+            return Material.foreground
+        var fillLuminance = luminance(fill)
+        var whiteContrast = 1.05 / (fillLuminance + 0.05)
+        var darkContrast = (fillLuminance + 0.05) / (luminance(darkDayNumber) + 0.05)
+        return darkContrast >= whiteContrast ? darkDayNumber : "white"
     }
 
     function isValidDate(d) {
@@ -289,7 +310,7 @@ PageDetailForm {
             anchors.fill: parent
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            color: Material.foreground
+            color: dayNumberColor(cell.color)
             font: monthGrid.font
             text: model.day
             visible: cell.onView

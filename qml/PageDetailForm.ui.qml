@@ -48,14 +48,27 @@ Item {
 
         ColumnLayout {
             id: columnLayout
-            width: item1.width - 2 * sb1.width
+
+            // The day cells are as large as both fit: seven across the page (at most 560
+            // wide, so a wide window gets a readable column) and six weeks with the rest of
+            // the column in the page's height (never below 32, when the page scrolls instead).
+            // The whole column takes the grid's width, so its edges line up.
+            readonly property int cellSize: Math.floor(Math.min(
+                (Math.min(item1.width - 2 * sb1.width, 560) - 6 * monthGrid.spacing) / 7,
+                Math.max(32, (flickable.height - 16 - rowLayout1.implicitHeight
+                              - rowLayout3.implicitHeight - dow.implicitHeight
+                              - grid.implicitHeight - 4 * spacing - 5 * monthGrid.spacing) / 6)))
+
+            width: 7 * cellSize + 6 * monthGrid.spacing
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.top: parent.top
             anchors.topMargin: 8
+            spacing: 6
 
             RowLayout {
                 id: rowLayout1
                 Layout.fillWidth: true
+                spacing: 16
 
                 Rectangle {
                     id: empImgBG
@@ -149,6 +162,7 @@ Item {
             MonthGrid {
                 id: monthGrid
                 Layout.fillWidth: true
+                spacing: 4
                 month: comboBoxMonth.currentIndex
                 year: comboBoxYear.currentIndex + 2000
             }

@@ -19,7 +19,11 @@ Item {
 
     Page {
         id: page
-        anchors.fill: parent
+        // On a wide window the rows keep a readable width: the badge stays near the name.
+        width: Math.min(parent.width - 16, 720)
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
+        anchors.horizontalCenter: parent.horizontalCenter
         anchors.margins: 8
 
         header: ColumnLayout {

@@ -14,16 +14,18 @@
 // clock; to_frame and handled are wall-clock times, as the user sees them.
 //
 // The pages run in the real main window (qrc:/main.qml), pushed onto its stack, with the real
-// service handler, model and filter; only the service client is a stand-in (BenchService).
+// service handler, model and filter; only the service client is a stand-in: the QML tests'
+// ScriptedService, answered by CannedAnswers.
 //
 // Usage: bench_qml_pagelist [--runs N] [--rows N] [--screenshots DIR]
 // Run under a display (xvfb-run -a). With --screenshots it renders the list and detail pages
 // at 400x600 and 1280x900, light and dark, into DIR, instead of timing.
 
-#include "benchservice.h"
+#include "cannedanswers.h"
 #include "harrow.h"
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
+#include "scriptedservice.h"
 #include "startup.h"
 
 #include <QBuffer>
@@ -122,7 +124,7 @@ QVector<Row> makeRows(int count)
     return rows;
 }
 
-void emitBurst(BenchService *service, const QVector<Row> &rows)
+void emitBurst(ScriptedService *service, const QVector<Row> &rows)
 {
     emit service->dbPresenceResponseBegin();
     for (const Row &r : rows)
@@ -258,7 +260,7 @@ struct PageRun
 class Bench
 {
 public:
-    Bench(QQmlApplicationEngine &engine, BenchService *service)
+    Bench(QQmlApplicationEngine &engine, ScriptedService *service)
         : m_service(service)
     {
         m_window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -349,7 +351,7 @@ private:
         return result;
     }
 
-    BenchService *m_service;
+    ScriptedService *m_service;
     QQuickWindow *m_window = nullptr;
     QElapsedTimer m_clock;
     std::unique_ptr<FrameProbe> m_probe;
@@ -454,7 +456,7 @@ private:
     QString m_dir;
 };
 
-int takeScreenshots(Bench &bench, BenchService *service, const QString &dir)
+int takeScreenshots(Bench &bench, ScriptedService *service, const QString &dir)
 {
     QDir().mkpath(dir);
     Shooter shooter(bench, dir);
@@ -519,8 +521,12 @@ int main(int argc, char *argv[])
     HarrowInitializer::init();
     LogOpenAt(scratch.filePath(QStringLiteral("bench.log")), 0, 0);
 
-    BenchService *service = nullptr;
-    PanelObjects objects([&service] { return service = new BenchService; });
+    ScriptedService *service = nullptr;
+    PanelObjects objects([&service] {
+        service = new ScriptedService;
+        new CannedAnswers(service);
+        return service;
+    });
     QQmlApplicationEngine engine;
     objects.publishTo(&engine);
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));

@@ -497,6 +497,86 @@ TestCase {
         tryCompare(stack, "depth", 1)
     }
 
+    function useTheme(theme) {
+        win.gTheme = theme
+        win.setTheme()
+    }
+
+    function resizeWindow(width, height) {
+        win.width = width
+        win.height = height
+        tryVerify(function () { return page.width === width && page.monthGrid.width > 0 })
+        waitForRendering(page)
+    }
+
+    function bottomOf(item) {
+        return item.mapToItem(page, 0, item.height).y
+    }
+
+    function dayNumber(cell) {
+        return cell.children[1]
+    }
+
+    // Light calendar colours in the dark theme were the hard case: white numbers on pale blue.
+    function test_day_numbers_stand_out_from_their_cells_data() {
+        return [{ tag: "dark theme", theme: 0 }, { tag: "light theme", theme: 1 }]
+    }
+
+    function test_day_numbers_stand_out_from_their_cells(data) {
+        openDetail(new Date(2018, 2, 5, 16, 30))
+        useTheme(data.theme)
+        var paleBlue = 0x00F9CA90     // #90caf9
+        var paleViolet = 0x00DB9DB3   // #b39ddb
+        var navy = 0x00800000         // #000080
+        answerChain([["Shift A", paleBlue, day(2018, 3, 1), day(2018, 3, 10)],
+                     ["Shift B", navy, day(2018, 3, 10), day(2018, 3, 20)]],
+                    [["Holiday", paleViolet, day(2018, 3, 25)]])
+
+        var onBlue = dayNumber(Items.dayCell(page.monthGrid, 2)).color
+        var onViolet = dayNumber(Items.dayCell(page.monthGrid, 25)).color
+        var onNavy = dayNumber(Items.dayCell(page.monthGrid, 12)).color
+        var bare = dayNumber(Items.dayCell(page.monthGrid, 22)).color
+        verify(onBlue.r < 0.3 && onBlue.g < 0.3 && onBlue.b < 0.3, "dark number on pale blue: " + onBlue)
+        verify(onViolet.r < 0.3 && onViolet.g < 0.3 && onViolet.b < 0.3, "dark number on pale violet: " + onViolet)
+        verify(Items.sameColor(onNavy, Qt.rgba(1, 1, 1, 1)), "white number on navy: " + onNavy)
+        verify(Items.sameColor(bare, page.labelDay.color), "an uncoloured cell keeps the theme's text colour")
+
+        // A new month's colours recolour the numbers.
+        answerHistory([["Shift B", navy, day(2018, 3, 1), day(2018, 3, 31)]])
+        answerExceptions([])
+        verify(Items.sameColor(dayNumber(Items.dayCell(page.monthGrid, 2)).color, Qt.rgba(1, 1, 1, 1)))
+    }
+
+    // The grid always has six rows; the month and the day's information must still fit.
+    function test_month_and_day_information_fit_without_scrolling_data() {
+        return [{ tag: "400x600", width: 400, height: 600 },
+                { tag: "1280x800", width: 1280, height: 800 }]
+    }
+
+    function test_month_and_day_information_fit_without_scrolling(data) {
+        openDetail(new Date(2018, 11, 5, 16, 30))
+        resizeWindow(data.width, data.height)
+        answerChain([["Shift A", shiftA, day(2018, 12, 1), day(2018, 12, 31)]], [])
+        verify(bottomOf(page.monthGrid) <= page.height, "the sixth week is on screen")
+        verify(bottomOf(page.labelCurrentException) <= page.height,
+               "the day's information is on screen: " + bottomOf(page.labelCurrentException))
+        var cell = Items.dayCell(page.monthGrid, 31)
+        verify(cell.width >= 32, "day cells stay large enough to press: " + cell.width)
+        compare(cell.height, cell.width)
+
+        var column = page.columnLayout
+        verify(column.width <= 560, "a wide window keeps a readable column: " + column.width)
+        var left = column.mapToItem(page, 0, 0).x
+        verify(Math.abs(left - (page.width - column.width) / 2) <= 1, "the column is centred")
+        verify(Math.abs(page.monthGrid.mapToItem(column, 0, 0).x) <= 1, "the grid spans the column")
+        verify(Math.abs(page.dow.width - page.monthGrid.width) <= 1, "day names sit over their columns")
+
+        var photo = page.empImgBG
+        var name = Items.itemWithText(page, "Petrović Ana")
+        var gap = name.mapToItem(page, 0, 0).x - photo.mapToItem(page, photo.width, 0).x
+        verify(gap >= 12, "the labels keep clear of the photo: " + gap)
+    }
+
     function test_reset_icon_follows_the_theme() {
         openDetail(new Date(2018, 2, 5, 16, 30))
         win.gTheme = 0

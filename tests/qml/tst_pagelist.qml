@@ -427,6 +427,44 @@ TestCase {
         compare(activatedSpy.signalArguments[1][0], false, "popping deactivates the page")
     }
 
+    function test_wide_window_keeps_the_badge_near_the_name() {
+        win.width = 1280
+        win.height = 800
+        tryCompare(page, "width", 1280)
+        answer(staff())
+        waitForRendering(page)
+        var row = page.listView.itemAtIndex(0)
+        var name = Items.itemWithText(row, "Petrović Ana 101")
+        var badge = Items.badge(row)
+        var reach = badge.mapToItem(row, badge.width, 0).x - name.mapToItem(row, 0, 0).x
+        verify(reach <= 720, "the badge sits near the name: " + reach)
+        var list = page.listView
+        var left = list.mapToItem(page, 0, 0).x
+        verify(Math.abs(left - (page.width - list.width) / 2) <= 1, "the list is centred")
+        var box = page.comboBoxFilter
+        verify(Math.abs(box.mapToItem(page, 0, 0).x - left) <= 1, "the status box lines up with the list")
+
+        win.width = 400
+        tryCompare(page, "width", 400)
+        compare(list.width, 400 - 16, "a narrow window keeps its margins only")
+    }
+
+    // "No registration" rows come with no time and no description: rows must stay even.
+    function test_row_without_registration_keeps_its_height() {
+        var rows = staff()
+        rows.splice(1, 0, row("150", "Novak", "Eva", "No registration", { lastActDT: null, lastActDesc: "" }))
+        answer(rows)
+        tryVerify(function () { return page.listView.itemAtIndex(2) !== null })
+        var empty = page.listView.itemAtIndex(1)
+        verify(Items.itemWithText(empty, "Novak Eva 150") !== null)
+        compare(empty.height, page.listView.itemAtIndex(0).height)
+        compare(empty.height, page.listView.itemAtIndex(2).height)
+        var status = Items.itemWithText(empty, "No registration")
+        var department = Items.itemWithText(empty, "Production")
+        verify(status.mapToItem(empty, 0, 0).y - department.mapToItem(empty, 0, 0).y >= 2 * department.height - 1,
+               "an empty line stays between department and status")
+    }
+
     function test_icons_follow_the_theme() {
         win.gTheme = 0
         compare(String(page.searchImage.source), "qrc:/res/search_white.png")
