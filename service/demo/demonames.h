@@ -5,8 +5,20 @@
 
 namespace vorna::service::demonames {
 
-inline const QStringList serbianLastNames = {
-    QStringLiteral("Petrović"),  QStringLiteral("Đorđević"),  QStringLiteral("Jovanović"), QStringLiteral("Nikolić"),
+// The names of one language. First names are split by sex, so portraits can fit them.
+struct NamePool
+{
+    QStringList lastNames;
+    QStringList femaleFirstNames;
+    QStringList maleFirstNames;
+
+    int firstNameCount() const { return femaleFirstNames.size() + maleFirstNames.size(); }
+    // How many different full names the pool can give.
+    int size() const { return lastNames.size() * firstNameCount(); }
+};
+
+inline const NamePool serbian = {
+    {QStringLiteral("Petrović"),  QStringLiteral("Đorđević"),  QStringLiteral("Jovanović"), QStringLiteral("Nikolić"),
     QStringLiteral("Marković"),  QStringLiteral("Ilić"),      QStringLiteral("Stojanović"), QStringLiteral("Pavlović"),
     QStringLiteral("Milošević"), QStringLiteral("Stanković"), QStringLiteral("Lazić"),     QStringLiteral("Popović"),
     QStringLiteral("Živković"),  QStringLiteral("Kovačević"), QStringLiteral("Todorović"), QStringLiteral("Savić"),
@@ -15,29 +27,27 @@ inline const QStringList serbianLastNames = {
     QStringLiteral("Šarić"),     QStringLiteral("Knežević"),  QStringLiteral("Tomić"),     QStringLiteral("Simić"),
     QStringLiteral("Bogdanović"), QStringLiteral("Filipović"), QStringLiteral("Lukić"),    QStringLiteral("Mladenović"),
     QStringLiteral("Stevanović"), QStringLiteral("Perić"),    QStringLiteral("Gajić"),     QStringLiteral("Vuković"),
-    QStringLiteral("Zdravković"), QStringLiteral("Ćirić"),    QStringLiteral("Radosavljević"), QStringLiteral("Dimitrijević")};
+    QStringLiteral("Zdravković"), QStringLiteral("Ćirić"),    QStringLiteral("Radosavljević"), QStringLiteral("Dimitrijević")},
+    {QStringLiteral("Ana"), QStringLiteral("Jelena"), QStringLiteral("Milica"), QStringLiteral("Jovana"),
+        QStringLiteral("Ivana"), QStringLiteral("Marija"), QStringLiteral("Tijana"), QStringLiteral("Dragana"),
+        QStringLiteral("Sanja"), QStringLiteral("Katarina"), QStringLiteral("Teodora"), QStringLiteral("Mina"),
+        QStringLiteral("Snežana"), QStringLiteral("Nataša"), QStringLiteral("Ljiljana"),
+        QStringLiteral("Maja")},
+    {QStringLiteral("Marko"), QStringLiteral("Nikola"), QStringLiteral("Stefan"), QStringLiteral("Luka"),
+        QStringLiteral("Aleksandar"), QStringLiteral("Miloš"), QStringLiteral("Nemanja"),
+        QStringLiteral("Vuk"), QStringLiteral("Đorđe"), QStringLiteral("Dušan"), QStringLiteral("Filip"),
+        QStringLiteral("Uroš"), QStringLiteral("Bojan"), QStringLiteral("Vladimir"), QStringLiteral("Željko"),
+        QStringLiteral("Goran")}};
 
-inline const QStringList serbianFirstNames = {
-    QStringLiteral("Ana"),     QStringLiteral("Marko"),   QStringLiteral("Jelena"),   QStringLiteral("Nikola"),
-    QStringLiteral("Milica"),  QStringLiteral("Stefan"),  QStringLiteral("Jovana"),   QStringLiteral("Luka"),
-    QStringLiteral("Ivana"),   QStringLiteral("Aleksandar"), QStringLiteral("Marija"), QStringLiteral("Miloš"),
-    QStringLiteral("Tijana"),  QStringLiteral("Nemanja"), QStringLiteral("Dragana"),  QStringLiteral("Vuk"),
-    QStringLiteral("Sanja"),   QStringLiteral("Đorđe"),   QStringLiteral("Katarina"), QStringLiteral("Dušan"),
-    QStringLiteral("Teodora"), QStringLiteral("Filip"),   QStringLiteral("Mina"),     QStringLiteral("Uroš"),
-    QStringLiteral("Snežana"), QStringLiteral("Bojan"),   QStringLiteral("Nataša"),   QStringLiteral("Vladimir"),
-    QStringLiteral("Ljiljana"), QStringLiteral("Željko"), QStringLiteral("Maja"),     QStringLiteral("Goran")};
-
-inline const QStringList englishLastNames = {
-    QStringLiteral("Smith"),  QStringLiteral("Johnson"), QStringLiteral("Williams"), QStringLiteral("Brown"),
+inline const NamePool english = {
+    {QStringLiteral("Smith"),  QStringLiteral("Johnson"), QStringLiteral("Williams"), QStringLiteral("Brown"),
     QStringLiteral("Jones"),  QStringLiteral("Miller"),  QStringLiteral("Davis"),    QStringLiteral("Wilson"),
     QStringLiteral("Taylor"), QStringLiteral("Clarke"),  QStringLiteral("Walker"),   QStringLiteral("Wright"),
-    QStringLiteral("Hughes"), QStringLiteral("Green"),   QStringLiteral("Hall"),     QStringLiteral("Wood")};
-
-inline const QStringList englishFirstNames = {
-    QStringLiteral("James"),  QStringLiteral("Emma"),    QStringLiteral("Oliver"),  QStringLiteral("Sophie"),
-    QStringLiteral("Thomas"), QStringLiteral("Charlotte"), QStringLiteral("Jack"),  QStringLiteral("Emily"),
-    QStringLiteral("Harry"),  QStringLiteral("Grace"),   QStringLiteral("George"),  QStringLiteral("Lucy"),
-    QStringLiteral("William"), QStringLiteral("Hannah"), QStringLiteral("Daniel"),  QStringLiteral("Olivia")};
+    QStringLiteral("Hughes"), QStringLiteral("Green"),   QStringLiteral("Hall"),     QStringLiteral("Wood")},
+    {QStringLiteral("Emma"), QStringLiteral("Sophie"), QStringLiteral("Charlotte"), QStringLiteral("Emily"),
+        QStringLiteral("Grace"), QStringLiteral("Lucy"), QStringLiteral("Hannah"), QStringLiteral("Olivia")},
+    {QStringLiteral("James"), QStringLiteral("Oliver"), QStringLiteral("Thomas"), QStringLiteral("Jack"),
+        QStringLiteral("Harry"), QStringLiteral("George"), QStringLiteral("William"), QStringLiteral("Daniel")}};
 
 // With a relative size each: production is the largest.
 struct DepartmentShare

@@ -58,7 +58,7 @@ void drawHead(QPainter &painter, const QColor &skin, const QColor &hair, int hea
 
 } // namespace
 
-QByteArray DemoPicture::make(QRandomGenerator &random)
+QByteArray DemoPicture::make(QRandomGenerator &random, Hair hair)
 {
     QImage image(side, side, QImage::Format_RGB32);
     image.fill(pick(random, backgrounds));
@@ -68,13 +68,12 @@ QByteArray DemoPicture::make(QRandomGenerator &random)
         painter.setPen(Qt::NoPen);
         const QColor shirt = pick(random, shirts);
         const QColor skin = pick(random, skins);
-        const QColor hair = pick(random, hairs);
-        const bool longHair = random.bounded(3) == 0;
+        const QColor hairColor = pick(random, hairs);
         const int headWidth = 48 + random.bounded(10);
-        if (longHair)
-            drawLongHair(painter, hair, headWidth);
+        if (hair == Hair::Long)
+            drawLongHair(painter, hairColor, headWidth);
         drawShoulders(painter, shirt);
-        drawHead(painter, skin, hair, headWidth);
+        drawHead(painter, skin, hairColor, headWidth);
     }
     QByteArray bytes;
     QBuffer buffer(&bytes);

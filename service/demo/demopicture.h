@@ -13,8 +13,11 @@ class DemoPicture
 public:
     static constexpr int side = 160;
 
+    // Long hair falls to the shoulders; short hair only caps the head.
+    enum class Hair { Short, Long };
+
     // A JPEG of side x side pixels, a few KB; the same generator state gives the same picture.
-    static QByteArray make(QRandomGenerator &random);
+    static QByteArray make(QRandomGenerator &random, Hair hair);
 };
 
 } // namespace vorna::service

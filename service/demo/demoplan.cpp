@@ -5,6 +5,8 @@
 
 #include <QTime>
 
+#include <numeric>
+
 namespace vorna::service {
 
 namespace {
@@ -28,16 +30,48 @@ const QVector<QPair<int, int>> publicHolidays = {{1, 1}, {1, 2}, {1, 7}, {2, 15}
 // Per hundred employees or per hundred employee-months.
 constexpr int newHirePercent = 2;
 constexpr int missingTodayPercent = 8;
-constexpr int englishNamePercent = 20;
 constexpr int switchShiftPercent = 15;
 constexpr int vacationPercent = 12;
 constexpr int sickPerMonthPercent = 4;
 constexpr int tripPerMonthPercent = 5;
 constexpr int dayOffPerMonthPercent = 6;
 
-const QString &pickFrom(QRandomGenerator &random, const QStringList &list)
+// Every full name of both pools, numbered: Serbian first, then English.
+int nameSlots()
 {
-    return list.at(random.bounded(list.size()));
+    return demonames::serbian.size() + demonames::english.size();
+}
+
+// A stride through the name slots that visits each of them once per round.
+int nameStride()
+{
+    int stride = 1021;
+    while (std::gcd(stride, nameSlots()) != 1)
+        ++stride;
+    return stride;
+}
+
+// " A.", " B." ... " A. A." for the rounds after the first, which reuse the full names.
+QString middleInitials(int round)
+{
+    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPRSTUVZ");
+    QString initials;
+    for (int rest = round; rest > 0; rest = (rest - 1) / letters.size())
+        initials.prepend(QStringLiteral(" %1.").arg(letters.at((rest - 1) % letters.size())));
+    return initials;
+}
+
+void assignName(DemoEmployee &e, int slot, int round)
+{
+    const bool isSerbian = slot < demonames::serbian.size();
+    const demonames::NamePool &pool = isSerbian ? demonames::serbian : demonames::english;
+    const int inPool = isSerbian ? slot : slot - demonames::serbian.size();
+    const int first = inPool % pool.firstNameCount();
+    e.lastName = pool.lastNames.at(inPool / pool.firstNameCount());
+    e.female = first < pool.femaleFirstNames.size();
+    e.firstName = (e.female ? pool.femaleFirstNames.at(first)
+                            : pool.maleFirstNames.at(first - pool.femaleFirstNames.size()))
+        + middleInitials(round);
 }
 
 QDateTime at(const QDate &day, int minuteOfDay)
@@ -223,9 +257,10 @@ DemoEmployee DemoPlan::employee(int index) const
     e.index = index;
     const int width = std::max(4, int(QString::number(m_options.employees).size()));
     e.id = QStringLiteral("%1").arg(index + 1, width, 10, QLatin1Char('0'));
-    const bool english = random.bounded(100) < englishNamePercent;
-    e.lastName = pickFrom(random, english ? demonames::englishLastNames : demonames::serbianLastNames);
-    e.firstName = pickFrom(random, english ? demonames::englishFirstNames : demonames::serbianFirstNames);
+    // Each employee of a round takes a full name of its own; the seed shifts where the
+    // stride starts, so two demos differ.
+    const qint64 slot = (qint64(index % nameSlots()) * nameStride() + m_options.seed) % nameSlots();
+    assignName(e, int(slot), index / nameSlots());
     e.department = weightedDepartment(random);
     e.shift = weightedShift(random);
     // The first employee always has a history, so even a one-person demo shows something;
@@ -272,10 +307,11 @@ void DemoPlan::planAbsences(DemoEmployee &employee, QRandomGenerator &random) co
     }
 }
 
-QByteArray DemoPlan::picture(int index) const
+QByteArray DemoPlan::picture(const DemoEmployee &employee) const
 {
-    QRandomGenerator random = generatorFor(index % distinctPictures, PictureStream);
-    return DemoPicture::make(random);
+    const DemoPicture::Hair hair = employee.female ? DemoPicture::Hair::Long : DemoPicture::Hair::Short;
+    QRandomGenerator random = generatorFor(employee.index % distinctPictures, PictureStream + quint32(hair));
+    return DemoPicture::make(random, hair);
 }
 
 QVector<DemoRegistration> DemoPlan::registrations(const DemoEmployee &employee) const

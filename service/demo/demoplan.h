@@ -50,6 +50,7 @@ struct DemoEmployee
     QString id;
     QString lastName;
     QString firstName;
+    bool female = false;       // the first name is a woman's
     int department = 0;        // index into departments()
     bool newHire = false;      // starts today: no registrations at all
     bool missingToday = false; // has not come in today, so the last registration is stale
@@ -95,7 +96,8 @@ public:
     QVector<QDate> holidays() const;  // working days of the plan's range that are public holidays
 
     DemoEmployee employee(int index) const;
-    QByteArray picture(int index) const;
+    // A portrait that fits the employee's first name.
+    QByteArray picture(const DemoEmployee &employee) const;
     // In time order, none after now().
     QVector<DemoRegistration> registrations(const DemoEmployee &employee) const;
 

@@ -63,7 +63,10 @@ StorageError DemoSeeder::seed(const DemoOptions &options, const Progress &progre
 
 StorageError DemoSeeder::checkEmpty()
 {
-    const int departments = m_storage.departments().size();
+    StorageError error;
+    const int departments = m_storage.departments(&error).size();
+    if (!error.ok())
+        return error;
     if (departments == 0)
         return StorageError::none();
     return {StorageError::AlreadyExists,
@@ -118,7 +121,7 @@ StorageError DemoSeeder::addPeople(const DemoPlan &plan, const Ids &ids, const P
         QVector<Registration> registrations;
         for (int i = start; i < std::min(start + batchSize, total); ++i) {
             const DemoEmployee e = plan.employee(i);
-            employees.append({e.id, e.lastName, e.firstName, ids.departments.at(e.department), plan.picture(i), {}});
+            employees.append({e.id, e.lastName, e.firstName, ids.departments.at(e.department), plan.picture(e), {}});
             for (const DemoRegistration &r : plan.registrations(e))
                 registrations.append({e.id, r.at, ids.activities.at(int(r.activity)), QStringLiteral("demo")});
         }

@@ -1,7 +1,5 @@
 #include "authenticator.h"
 
-#include "storagelookup.h"
-
 namespace vorna::service {
 
 namespace {
@@ -34,10 +32,11 @@ Authenticator::Result Authenticator::login(const QString &userName, const QByteA
     if (wait.count() > 0)
         return refused(Outcome::Throttled, LoginThrottle::refusal(wait));
 
-    bool unavailable = false;
-    const std::optional<User> user = lookUp(m_storage, [&] { return m_storage.findUser(userName); }, &unavailable);
-    if (unavailable)
-        return refused(Outcome::Unavailable, databaseUnavailable().message);
+    // A database that fails is no wrong password: the caller is neither refused nor counted.
+    StorageError lookup;
+    const std::optional<User> user = m_storage.findUser(userName, &lookup);
+    if (!user && lookup.code != StorageError::NotFound)
+        return refused(Outcome::Unavailable, lookup.message);
 
     if (!m_hasher.verify(user ? user->passwordHash : QString(), password)) {
         m_throttle.recordFailure(userName, address, LoginThrottle::Clock::now());

@@ -37,7 +37,12 @@ std::unique_ptr<Storage> CommandContext::openDatabase(Need need, int *exitCode)
         *exitCode = fail(error.message, ExitDatabase);
         return nullptr;
     }
-    if (need == Need::Initialised && storage->schemaVersion() == 0) {
+    const int version = storage->schemaVersion(&error);
+    if (!error.ok()) {
+        *exitCode = fail(error.message, ExitDatabase);
+        return nullptr;
+    }
+    if (need == Need::Initialised && version == 0) {
         *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
                                         "--database %1' first.").arg(m_database),
                          ExitDatabase);

@@ -2,7 +2,6 @@
 
 #include "eventlog.h"
 #include "presencechunker.h"
-#include "storagelookup.h"
 #include "tokens.h"
 #include "wireconvert.h"
 
@@ -288,16 +287,17 @@ grpc::Status CommServiceImpl::ExceptionHistory(grpc::ServerContext *context, con
 
 template<typename Message, typename Item>
 grpc::Status CommServiceImpl::streamList(grpc::ServerContext *context, const char *event,
-                                         grpc::ServerWriter<Message> *writer, QVector<Item> (Storage::*list)())
+                                         grpc::ServerWriter<Message> *writer,
+                                         QVector<Item> (Storage::*list)(StorageError *))
 {
     Caller caller;
     const grpc::Status refusal = admitStream(context, event, &caller);
     if (!refusal.ok())
         return refusal;
-    bool unavailable = false;
-    const QVector<Item> items = lookUp(m_storage, [&] { return (m_storage.*list)(); }, &unavailable);
-    if (unavailable)
-        return wire::toStatus(databaseUnavailable());
+    StorageError error;
+    const QVector<Item> items = (m_storage.*list)(&error);
+    if (!error.ok())
+        return wire::toStatus(error);
     return writeAll(writer, items) ? grpc::Status::OK : clientGone();
 }
 
@@ -371,12 +371,12 @@ grpc::Status CommServiceImpl::RegisterActivity(grpc::ServerContext *context,
                                                v1::RegisterActivityReply *reply)
 {
     const QByteArray deviceToken = metadata(context, "vorna-device");
-    bool unavailable = false;
+    StorageError lookup{StorageError::NotFound, QString()};
     const std::optional<Terminal> terminal = deviceToken.isEmpty()
         ? std::nullopt
-        : lookUp(m_storage, [&] { return m_storage.findTerminal(tokens::digest(deviceToken)); }, &unavailable);
-    if (unavailable)
-        return wire::toStatus(databaseUnavailable());
+        : m_storage.findTerminal(tokens::digest(deviceToken), &lookup);
+    if (!terminal && lookup.code != StorageError::NotFound)
+        return wire::toStatus(lookup);
     if (!terminal) {
         EventLog::warning("activity", {{"peer", peerOf(context)}, {"result", QStringLiteral("unknown-terminal")}});
         return wire::status(grpc::UNAUTHENTICATED,
@@ -446,14 +446,13 @@ grpc::Status CommServiceImpl::checkEmployee(const User &user, const QString &emp
 {
     if (employeeId.isEmpty())
         return wire::status(grpc::INVALID_ARGUMENT, QStringLiteral("The request names no employee."));
-    if (m_storage.employeeVisibleTo(user, employeeId))
+    StorageError error;
+    if (m_storage.employeeVisibleTo(user, employeeId, &error))
         return grpc::Status::OK;
-    const grpc::Status known = requireEmployee(employeeId);
-    if (!known.ok())
-        return known;
-    // Asked again: the first answer may have been a query that failed.
-    if (m_storage.employeeVisibleTo(user, employeeId))
-        return grpc::Status::OK;
+    if (error.code == StorageError::NotFound)
+        return notFoundEmployee(employeeId);
+    if (!error.ok())
+        return wire::toStatus(error);
     return wire::status(grpc::PERMISSION_DENIED,
                         QStringLiteral("Employee \"%1\" works in a department you may not see. Ask an "
                                        "administrator for access.").arg(employeeId));
@@ -461,20 +460,23 @@ grpc::Status CommServiceImpl::checkEmployee(const User &user, const QString &emp
 
 grpc::Status CommServiceImpl::requireEmployee(const QString &employeeId)
 {
-    bool unavailable = false;
-    if (lookUp(m_storage, [&] { return m_storage.findEmployee(employeeId); }, &unavailable))
+    StorageError error;
+    if (m_storage.findEmployee(employeeId, &error))
         return grpc::Status::OK;
-    if (unavailable)
-        return wire::toStatus(databaseUnavailable());
+    return error.code == StorageError::NotFound ? notFoundEmployee(employeeId) : wire::toStatus(error);
+}
+
+grpc::Status CommServiceImpl::notFoundEmployee(const QString &employeeId)
+{
     return wire::status(grpc::NOT_FOUND, QStringLiteral("There is no employee with the id \"%1\".").arg(employeeId));
 }
 
 grpc::Status CommServiceImpl::requireActivityKind(qint64 kindId)
 {
-    bool unavailable = false;
-    const QVector<ActivityKind> kinds = lookUp(m_storage, [this] { return m_storage.activityKinds(); }, &unavailable);
-    if (unavailable)
-        return wire::toStatus(databaseUnavailable());
+    StorageError error;
+    const QVector<ActivityKind> kinds = m_storage.activityKinds(&error);
+    if (!error.ok())
+        return wire::toStatus(error);
     const bool known = std::any_of(kinds.begin(), kinds.end(), [&](const ActivityKind &kind) { return kind.id == kindId; });
     if (known)
         return grpc::Status::OK;

@@ -75,7 +75,7 @@ private:
 
     template<typename Message, typename Item>
     grpc::Status streamList(grpc::ServerContext *context, const char *event, grpc::ServerWriter<Message> *writer,
-                            QVector<Item> (Storage::*list)());
+                            QVector<Item> (Storage::*list)(StorageError *));
     template<typename Message, typename Item>
     grpc::Status streamMonth(grpc::ServerContext *context, const char *event, const v1::MonthRequest &request,
                              grpc::ServerWriter<Message> *writer,
@@ -87,6 +87,7 @@ private:
     grpc::Status admitStream(grpc::ServerContext *context, const char *event, Caller *caller);
     grpc::Status checkEmployee(const User &user, const QString &employeeId);
     grpc::Status requireEmployee(const QString &employeeId);
+    static grpc::Status notFoundEmployee(const QString &employeeId);
     grpc::Status requireActivityKind(qint64 kindId);
     grpc::Status checkMonth(const v1::MonthRequest &request);
     QString sessionEndReason(const QByteArray &tokenHash);

@@ -50,7 +50,10 @@ public:
 
     int run(const QCommandLineParser &parser, const QStringList &, Storage &storage, CommandContext &context) override
     {
-        const int departments = storage.departments().size();
+        StorageError error;
+        const int departments = storage.departments(&error).size();
+        if (!error.ok())
+            return context.fail(error);
         if (departments > 0) {
             context.out() << QStringLiteral("%1 already holds an organisation (%2 departments); "
                                             "nothing to seed.\n").arg(storage.describe()).arg(departments);
@@ -64,7 +67,7 @@ public:
         readOptions(parser, &options);
         ProgressPrinter progress;
         DemoSummary summary;
-        const StorageError error = DemoSeeder(storage).seed(options, progress.callback(), &summary);
+        error = DemoSeeder(storage).seed(options, progress.callback(), &summary);
         progress.finish();
         if (!error.ok())
             return context.fail(error);

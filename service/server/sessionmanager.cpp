@@ -1,6 +1,5 @@
 #include "sessionmanager.h"
 
-#include "storagelookup.h"
 #include "tokens.h"
 
 #include <algorithm>
@@ -81,11 +80,10 @@ int SessionManager::sweep()
 
 SessionManager::Lookup SessionManager::find(const QByteArray &tokenHash)
 {
-    bool unavailable = false;
-    const std::optional<Session> session =
-        lookUp(m_storage, [&] { return m_storage.findSession(tokenHash); }, &unavailable);
+    StorageError error;
+    const std::optional<Session> session = m_storage.findSession(tokenHash, &error);
     if (!session)
-        return notFound(unavailable);
+        return notFound(error);
     Lookup lookup;
     lookup.session = *session;
     if (m_policy.expired(session->lastSeenUtc, m_nowUtc())) {
@@ -93,21 +91,20 @@ SessionManager::Lookup SessionManager::find(const QByteArray &tokenHash)
         lookup.check = Check::Expired;
         return lookup;
     }
-    const std::optional<User> user =
-        lookUp(m_storage, [&] { return m_storage.findUser(session->userName); }, &unavailable);
+    const std::optional<User> user = m_storage.findUser(session->userName, &error);
     if (!user)
-        return notFound(unavailable);
+        return notFound(error);
     lookup.user = *user;
     lookup.check = Check::Valid;
     return lookup;
 }
 
-SessionManager::Lookup SessionManager::notFound(bool unavailable)
+SessionManager::Lookup SessionManager::notFound(const StorageError &error)
 {
     Lookup lookup;
-    lookup.check = unavailable ? Check::StorageFailed : Check::Unknown;
-    if (unavailable)
-        lookup.error = databaseUnavailable();
+    lookup.check = error.code == StorageError::NotFound ? Check::Unknown : Check::StorageFailed;
+    if (lookup.check == Check::StorageFailed)
+        lookup.error = error;
     return lookup;
 }
 

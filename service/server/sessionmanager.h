@@ -58,7 +58,8 @@ public:
 
 private:
     Lookup find(const QByteArray &tokenHash);
-    static Lookup notFound(bool unavailable);
+    // Unknown for a miss, StorageFailed when the database failed.
+    static Lookup notFound(const StorageError &error);
 
     Storage &m_storage;
     const SessionPolicy m_policy;

@@ -55,7 +55,10 @@ public:
 
     int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
     {
-        const QVector<Terminal> terminals = storage.terminals();
+        StorageError error;
+        const QVector<Terminal> terminals = storage.terminals(&error);
+        if (!error.ok())
+            return context.fail(error);
         if (terminals.isEmpty()) {
             context.out() << "No terminals yet. Register one with 'vorna-service terminal add NAME'.\n";
             return ExitOk;

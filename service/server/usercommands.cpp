@@ -45,6 +45,15 @@ QString noSuchUser(const QString &name)
     return QStringLiteral("There is no user named \"%1\". 'vorna-service user list' shows the users.").arg(name);
 }
 
+// The tail of a confirmation that names the sessions a change ended, if any.
+QString endedSessions(int count)
+{
+    if (count <= 0)
+        return QString();
+    return count == 1 ? QStringLiteral(" and ended their open session")
+                      : QStringLiteral(" and ended their %1 open sessions").arg(count);
+}
+
 QString roleName(Role role)
 {
     return role == Role::Manager ? QStringLiteral("manager") : QStringLiteral("viewer");
@@ -110,8 +119,12 @@ private:
             user->allDepartments = true;
             return ExitOk;
         }
+        StorageError error;
+        const QVector<Department> departments = storage.departments(&error);
+        if (!error.ok())
+            return context.fail(error);
         QHash<QString, qint64> ids;
-        for (const Department &department : storage.departments())
+        for (const Department &department : departments)
             ids.insert(department.name, department.id);
         for (const QString &raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString name = raw.trimmed();
@@ -150,16 +163,24 @@ public:
             CommandContext &context) override
     {
         const QString name = arguments.at(0);
-        if (!storage.findUser(name))
-            return context.fail(noSuchUser(name));
+        StorageError error;
+        if (!storage.findUser(name, &error))
+            return error.code == StorageError::NotFound ? context.fail(noSuchUser(name)) : context.fail(error);
         int exitCode = ExitOk;
         const QString hash = hashedPassword(parser, context, &exitCode);
         if (hash.isEmpty())
             return exitCode;
-        const StorageError error = storage.setPasswordHash(name, hash);
+        error = storage.setPasswordHash(name, hash);
         if (!error.ok())
             return context.fail(error);
-        context.out() << QStringLiteral("Changed the password of \"%1\".\n").arg(name);
+        // Whoever logged in with the old password must not stay logged in.
+        int ended = 0;
+        error = storage.removeSessionsOf(name, &ended);
+        if (!error.ok())
+            return context.fail(QStringLiteral("Changed the password of \"%1\", but could not end the sessions "
+                                               "opened with the old one: %2 Run the command again to end them.")
+                                    .arg(name, error.message));
+        context.out() << QStringLiteral("Changed the password of \"%1\"%2.\n").arg(name, endedSessions(ended));
         return ExitOk;
     }
 };
@@ -172,13 +193,17 @@ public:
 
     int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
     {
-        const QVector<User> users = storage.users();
+        StorageError error;
+        const QVector<User> users = storage.users(&error);
+        const QVector<Department> departments = error.ok() ? storage.departments(&error) : QVector<Department>();
+        if (!error.ok())
+            return context.fail(error);
         if (users.isEmpty()) {
             context.out() << "No users yet. Add one with 'vorna-service user add NAME --role manager'.\n";
             return ExitOk;
         }
         QHash<qint64, QString> names;
-        for (const Department &department : storage.departments())
+        for (const Department &department : departments)
             names.insert(department.id, department.name);
         context.out() << QStringLiteral("%1 %2 %3\n").arg(QStringLiteral("NAME"), -24).arg(QStringLiteral("ROLE"), -8)
                              .arg(QStringLiteral("DEPARTMENTS"));
@@ -201,12 +226,15 @@ public:
             CommandContext &context) override
     {
         const QString name = arguments.at(0);
-        const StorageError error = storage.removeUser(name);
+        int ended = 0;
+        StorageError error = storage.removeSessionsOf(name, &ended);
+        if (error.ok())
+            error = storage.removeUser(name);
         if (error.code == StorageError::NotFound)
             return context.fail(noSuchUser(name));
         if (!error.ok())
             return context.fail(error);
-        context.out() << QStringLiteral("Removed the user \"%1\".\n").arg(name);
+        context.out() << QStringLiteral("Removed the user \"%1\"%2.\n").arg(name, endedSessions(ended));
         return ExitOk;
     }
 };

@@ -8,6 +8,31 @@ namespace {
 thread_local bool t_inWrite = false;
 thread_local bool t_rolledBack = false;
 
+// One run of a piece of work: whether a statement of it succeeded yet, and whether the
+// connection was found dead before one did. Such a run did nothing, so it may run again.
+struct Attempt
+{
+    bool anyStatementDone = false;
+    bool lostBeforeAnyStatement = false;
+};
+thread_local Attempt *t_attempt = nullptr;
+
+// Marks the current run for the duration of a scope; runs nest (a read inside a read).
+class AttemptScope
+{
+public:
+    AttemptScope() : m_outer(t_attempt) { t_attempt = &m_attempt; }
+    ~AttemptScope() { t_attempt = m_outer; }
+    AttemptScope(const AttemptScope &) = delete;
+    AttemptScope &operator=(const AttemptScope &) = delete;
+
+    bool mayRunAgain() const { return m_attempt.lostBeforeAnyStatement; }
+
+private:
+    Attempt m_attempt;
+    Attempt *m_outer;
+};
+
 QString reasonOf(const QSqlError &error)
 {
     const QString text = error.databaseText().trimmed();
@@ -42,14 +67,39 @@ SqlExecutor::SqlExecutor(const SqlDialect &dialect)
 {
 }
 
+// A server restart leaves every open connection dead, which shows only when the next
+// statement fails. Work that met a dead connection before doing anything runs once more, on
+// a new connection, so the restart costs no caller an error.
+StorageError SqlExecutor::runWithReconnect(const std::function<StorageError()> &run)
+{
+    {
+        AttemptScope first;
+        const StorageError result = run();
+        if (!first.mayRunAgain())
+            return result;
+    }
+    AttemptScope second;
+    return run();
+}
+
 StorageError SqlExecutor::read(const Work &work)
+{
+    return runWithReconnect([&] { return readOnce(work); });
+}
+
+StorageError SqlExecutor::write(const QString &doing, const Work &work)
+{
+    return runWithReconnect([&] { return writeOnce(doing, work); });
+}
+
+StorageError SqlExecutor::readOnce(const Work &work)
 {
     QSqlDatabase db;
     const StorageError opened = m_pool.connection(&db);
     return opened.ok() ? work(db) : opened;
 }
 
-StorageError SqlExecutor::write(const QString &doing, const Work &work)
+StorageError SqlExecutor::writeOnce(const QString &doing, const Work &work)
 {
     QSqlDatabase db;
     const StorageError opened = m_pool.connection(&db);
@@ -58,6 +108,8 @@ StorageError SqlExecutor::write(const QString &doing, const Work &work)
     QSqlQuery control(db);
     if (!control.exec(m_dialect.beginWrite))
         return failure(control.lastError(), doing);
+    // From here on the work may have written; only a dead connection at BEGIN is retried.
+    noteStatementDone();
     t_inWrite = true;
     t_rolledBack = false;
     StorageError result = work(db);
@@ -97,15 +149,26 @@ StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVari
 {
     query.setForwardOnly(m_dialect.forwardOnly);
     // PostgreSQL cannot prepare DDL, and a statement without parameters gains nothing from it.
-    if (values.isEmpty())
-        return query.exec(sql) ? StorageError::none() : failure(query.lastError(), doing);
+    if (values.isEmpty()) {
+        if (!query.exec(sql))
+            return failure(query.lastError(), doing);
+        noteStatementDone();
+        return StorageError::none();
+    }
     if (!query.prepare(sql))
         return failure(query.lastError(), doing);
     for (const QVariant &value : values)
         query.addBindValue(bindable(value));
     if (!query.exec())
         return failure(query.lastError(), doing);
+    noteStatementDone();
     return StorageError::none();
+}
+
+void SqlExecutor::noteStatementDone()
+{
+    if (t_attempt)
+        t_attempt->anyStatementDone = true;
 }
 
 StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
@@ -119,6 +182,8 @@ StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
         return {StorageError::Unavailable, what + QStringLiteral(" The database is busy; try again in a moment.")};
     case SqlFailure::ConnectionLost:
         m_pool.discard();
+        if (t_attempt && !t_attempt->anyStatementDone)
+            t_attempt->lostBeforeAnyStatement = true;
         return {StorageError::Unavailable,
                 what + QStringLiteral(" The database cannot be reached; check that it is running.")};
     case SqlFailure::DiskFull:

@@ -22,10 +22,12 @@ public:
 
     const SqlDialect &dialect() const { return m_dialect; }
 
-    // Runs `work` on this thread's connection, outside a transaction.
+    // Runs `work` on this thread's connection, outside a transaction. When the connection
+    // turns out dead before the work's first statement succeeds, the work runs once more on
+    // a new one; work must therefore keep its results only from statements that succeeded.
     StorageError read(const Work &work);
     // Runs `work` in one write transaction: committed when it succeeds, rolled back when not.
-    // `doing` completes "Could not ..." when the transaction itself fails.
+    // `doing` completes "Could not ..." when the transaction itself fails. Retried like read().
     StorageError write(const QString &doing, const Work &work);
 
     // Runs one statement in its own write transaction; `changed` gets the rows it changed.
@@ -38,6 +40,10 @@ public:
     int openConnections() const { return m_pool.openCount(); }
 
 private:
+    StorageError runWithReconnect(const std::function<StorageError()> &run);
+    StorageError readOnce(const Work &work);
+    StorageError writeOnce(const QString &doing, const Work &work);
+    static void noteStatementDone();
     void endFailedWrite();
 
     const SqlDialect m_dialect;

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace vorna::service {
@@ -27,6 +28,13 @@ Error noEmployee(const QString &code)
 Error noUser(const QString &name)
 {
     return {Error::NotFound, QStringLiteral("There is no user named %1.").arg(quoted(name))};
+}
+
+// Hands a lookup's outcome to a caller that asked for it.
+void tell(Error *out, const Error &error)
+{
+    if (out)
+        *out = error;
 }
 
 Error invalid(const QString &sentence)
@@ -128,27 +136,32 @@ int SqlStorage::openConnections() const
     return m_sql.openConnections();
 }
 
-// Lists come back empty when the database fails; the interface has no room for the error.
+// A list is empty both when there are no rows and when the database fails; `error` tells.
 template<typename T>
 QVector<T> SqlStorage::readAll(const QString &sql, const QVariantList &values,
-                               const std::function<T(const QSqlQuery &)> &make)
+                               const std::function<T(const QSqlQuery &)> &make, Error *error)
 {
     QVector<T> out;
-    m_sql.read([&](QSqlDatabase &db) {
+    tell(error, m_sql.read([&](QSqlDatabase &db) {
         QSqlQuery query(db);
-        const Error error = m_sql.exec(query, sql, values, QStringLiteral("read from the database"));
-        while (error.ok() && query.next())
+        const Error result = m_sql.exec(query, sql, values, QStringLiteral("read from the database"));
+        while (result.ok() && query.next())
             out.append(make(query));
-        return error;
-    });
+        return result;
+    }));
     return out;
 }
 
 template<typename T>
 std::optional<T> SqlStorage::readOne(const QString &sql, const QVariantList &values,
-                                     const std::function<T(const QSqlQuery &)> &make)
+                                     const std::function<T(const QSqlQuery &)> &make, const Error &missing,
+                                     Error *error)
 {
-    const QVector<T> rows = readAll<T>(sql, values, make);
+    Error result;
+    const QVector<T> rows = readAll<T>(sql, values, make, &result);
+    if (result.ok() && rows.isEmpty())
+        result = missing;
+    tell(error, result);
     return rows.isEmpty() ? std::nullopt : std::optional<T>(rows.first());
 }
 
@@ -191,16 +204,23 @@ StorageError SqlStorage::migrate(const Progress &progress)
         return {Error::Internal, QStringLiteral("This vorna-service carries broken schema migrations (%1). "
                                                 "Reinstall it.")
                                      .arg(problem)};
-    const QString phase = QStringLiteral("migrations");
     // Applied ones are skipped without taking the write lock, so starting up stays cheap.
-    const int current = schemaVersion();
-    for (int i = 0; i < migrations.size(); ++i) {
-        report(progress, phase, i, migrations.size());
-        const Error error = migrations.at(i).version > current ? applyMigration(migrations.at(i)) : Error::none();
+    Error error;
+    const int current = schemaVersion(&error);
+    if (!error.ok())
+        return error;
+    QVector<Migration> pending;
+    std::copy_if(migrations.cbegin(), migrations.cend(), std::back_inserter(pending),
+                 [current](const Migration &migration) { return migration.version > current; });
+    const QString phase = QStringLiteral("migrations");
+    for (int i = 0; i < pending.size(); ++i) {
+        report(progress, phase, i, pending.size());
+        error = applyMigration(pending.at(i));
         if (!error.ok())
             return error;
     }
-    report(progress, phase, migrations.size(), migrations.size());
+    if (!pending.isEmpty())
+        report(progress, phase, pending.size(), pending.size());
     return Error::none();
 }
 
@@ -233,10 +253,10 @@ StorageError SqlStorage::applyMigration(const Migration &migration)
     });
 }
 
-int SqlStorage::schemaVersion()
+int SqlStorage::schemaVersion(Error *failure)
 {
     int version = 0;
-    m_sql.read([&](QSqlDatabase &db) {
+    tell(failure, m_sql.read([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         Error error = m_sql.exec(query, m_sql.dialect().listTables, {}, QStringLiteral("list the tables"));
         bool hasTable = false;
@@ -249,7 +269,7 @@ int SqlStorage::schemaVersion()
         if (error.ok() && query.next())
             version = query.value(0).toInt();
         return error;
-    });
+    }));
     return version;
 }
 
@@ -314,10 +334,10 @@ StorageError SqlStorage::removeUser(const QString &userName)
     return changedOrNotFound(error, changed, noUser(userName));
 }
 
-std::optional<User> SqlStorage::findUser(const QString &userName)
+std::optional<User> SqlStorage::findUser(const QString &userName, Error *failure)
 {
     std::optional<User> found;
-    m_sql.read([&](QSqlDatabase &db) {
+    const Error result = m_sql.read([&](QSqlDatabase &db) {
         const QString doing = QStringLiteral("read the user %1").arg(quoted(userName));
         QSqlQuery query(db);
         Error error = m_sql.exec(query, userColumns + QStringLiteral(" WHERE name = ?"), {userName}, doing);
@@ -332,22 +352,28 @@ std::optional<User> SqlStorage::findUser(const QString &userName)
             found = user;
         return error;
     });
+    tell(failure, result.ok() && !found ? noUser(userName) : result);
     return found;
 }
 
-QVector<User> SqlStorage::users()
+QVector<User> SqlStorage::users(Error *failure)
 {
-    QVector<User> all = readAll<User>(userColumns + QStringLiteral(" ORDER BY name"), {}, userFrom);
+    Error error;
+    QVector<User> all = readAll<User>(userColumns + QStringLiteral(" ORDER BY name"), {}, userFrom, &error);
     QHash<qint64, User *> byId;
     for (User &user : all)
         byId.insert(user.id, &user);
-    readAll<bool>(QStringLiteral("SELECT user_id, department_id FROM user_departments ORDER BY department_id"), {},
-                  [&](const QSqlQuery &q) {
-                      if (User *user = byId.value(q.value(0).toLongLong()))
-                          user->departmentIds << q.value(1).toLongLong();
-                      return true;
-                  });
-    return all;
+    if (error.ok())
+        readAll<bool>(QStringLiteral("SELECT user_id, department_id FROM user_departments ORDER BY department_id"), {},
+                      [&](const QSqlQuery &q) {
+                          if (User *user = byId.value(q.value(0).toLongLong()))
+                              user->departmentIds << q.value(1).toLongLong();
+                          return true;
+                      },
+                      &error);
+    tell(failure, error);
+    // Users without their departments would look like users who see less than they may.
+    return error.ok() ? all : QVector<User>();
 }
 
 StorageError SqlStorage::createSession(const Session &session)
@@ -377,9 +403,10 @@ StorageError SqlStorage::createSession(const Session &session)
     });
 }
 
-std::optional<Session> SqlStorage::findSession(const QByteArray &tokenHash)
+std::optional<Session> SqlStorage::findSession(const QByteArray &tokenHash, Error *error)
 {
-    return readOne<Session>(sessionColumns + QStringLiteral(" WHERE s.token_hash = ?"), {tokenHash}, sessionFrom);
+    return readOne<Session>(sessionColumns + QStringLiteral(" WHERE s.token_hash = ?"), {tokenHash}, sessionFrom,
+                            {Error::NotFound, QStringLiteral("The session has ended. Log in again.")}, error);
 }
 
 StorageError SqlStorage::touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc)
@@ -397,6 +424,28 @@ StorageError SqlStorage::removeSession(const QByteArray &tokenHash)
     const Error error = m_sql.writeOne(QStringLiteral("end the session"),
                                        QStringLiteral("DELETE FROM sessions WHERE token_hash = ?"), {tokenHash}, &changed);
     return changedOrNotFound(error, changed, {Error::NotFound, QStringLiteral("The session has already ended.")});
+}
+
+StorageError SqlStorage::removeSessionsOf(const QString &userName, int *removed)
+{
+    int changed = 0;
+    const QString doing = QStringLiteral("end the sessions of %1").arg(quoted(userName));
+    const Error error = m_sql.write(doing, [&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        Error result = m_sql.exec(query, QStringLiteral("SELECT id FROM users WHERE name = ?"), {userName}, doing);
+        if (!result.ok())
+            return result;
+        if (!query.next())
+            return noUser(userName);
+        const qint64 userId = query.value(0).toLongLong();
+        result = m_sql.exec(query, QStringLiteral("DELETE FROM sessions WHERE user_id = ?"), {userId}, doing);
+        if (result.ok())
+            changed = query.numRowsAffected();
+        return result;
+    });
+    if (error.ok() && removed)
+        *removed = changed;
+    return error;
 }
 
 int SqlStorage::expireSessions(const QDateTime &idleBeforeUtc)
@@ -434,14 +483,15 @@ StorageError SqlStorage::removeTerminal(const QString &name)
                              {Error::NotFound, QStringLiteral("There is no terminal named %1.").arg(quoted(name))});
 }
 
-std::optional<Terminal> SqlStorage::findTerminal(const QByteArray &tokenHash)
+std::optional<Terminal> SqlStorage::findTerminal(const QByteArray &tokenHash, Error *error)
 {
-    return readOne<Terminal>(terminalColumns + QStringLiteral(" WHERE token_hash = ?"), {tokenHash}, terminalFrom);
+    return readOne<Terminal>(terminalColumns + QStringLiteral(" WHERE token_hash = ?"), {tokenHash}, terminalFrom,
+                             {Error::NotFound, QStringLiteral("No terminal is registered with this token.")}, error);
 }
 
-QVector<Terminal> SqlStorage::terminals()
+QVector<Terminal> SqlStorage::terminals(Error *error)
 {
-    return readAll<Terminal>(terminalColumns + QStringLiteral(" ORDER BY name"), {}, terminalFrom);
+    return readAll<Terminal>(terminalColumns + QStringLiteral(" ORDER BY name"), {}, terminalFrom, error);
 }
 
 // ---- Organisation data ------------------------------------------------------------------------
@@ -473,11 +523,11 @@ StorageError SqlStorage::addDepartment(Department &department)
                        {department.name}, &department.id);
 }
 
-QVector<Department> SqlStorage::departments()
+QVector<Department> SqlStorage::departments(Error *error)
 {
-    return readAll<Department>(QStringLiteral("SELECT id, name FROM departments ORDER BY name"), {}, [](const QSqlQuery &q) {
-        return Department{q.value(0).toLongLong(), q.value(1).toString()};
-    });
+    return readAll<Department>(
+        QStringLiteral("SELECT id, name FROM departments ORDER BY name"), {},
+        [](const QSqlQuery &q) { return Department{q.value(0).toLongLong(), q.value(1).toString()}; }, error);
 }
 
 StorageError SqlStorage::addPresenceStatus(PresenceStatus &status)
@@ -488,24 +538,27 @@ StorageError SqlStorage::addPresenceStatus(PresenceStatus &status)
 
 StorageError SqlStorage::addActivityKind(ActivityKind &kind)
 {
-    const bool statusExists = readOne<bool>(QStringLiteral("SELECT 1 FROM presence_statuses WHERE id = ?"), {kind.statusId},
-                                            [](const QSqlQuery &) { return true; })
-                                  .has_value();
-    if (!statusExists)
-        return {Error::NotFound, QStringLiteral("There is no presence status with the number %1 for the activity %2.")
-                                     .arg(kind.statusId)
-                                     .arg(quoted(kind.name))};
+    Error error;
+    readOne<bool>(QStringLiteral("SELECT 1 FROM presence_statuses WHERE id = ?"), {kind.statusId},
+                  [](const QSqlQuery &) { return true; },
+                  {Error::NotFound, QStringLiteral("There is no presence status with the number %1 for the activity %2.")
+                                        .arg(kind.statusId)
+                                        .arg(quoted(kind.name))},
+                  &error);
+    if (!error.ok())
+        return error;
     return insertNamed(QStringLiteral("activity_kinds"), {QStringLiteral("name"), QStringLiteral("status_id")},
                        QStringLiteral("activity kind"), {kind.name, kind.statusId}, &kind.id);
 }
 
-QVector<ActivityKind> SqlStorage::activityKinds()
+QVector<ActivityKind> SqlStorage::activityKinds(Error *error)
 {
     return readAll<ActivityKind>(QStringLiteral("SELECT id, name, status_id FROM activity_kinds ORDER BY id"), {},
                                  [](const QSqlQuery &q) {
                                      return ActivityKind{q.value(0).toLongLong(), q.value(1).toString(),
                                                          q.value(2).toLongLong()};
-                                 });
+                                 },
+                                 error);
 }
 
 StorageError SqlStorage::addCalendar(Calendar &calendar)
@@ -526,19 +579,20 @@ StorageError SqlStorage::addWorkDayKind(WorkDayKind &kind)
     return error;
 }
 
-QVector<Calendar> SqlStorage::calendars()
+QVector<Calendar> SqlStorage::calendars(Error *error)
 {
-    return readAll<Calendar>(QStringLiteral("SELECT id, name, color FROM calendars ORDER BY id"), {}, [](const QSqlQuery &q) {
-        return Calendar{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()};
-    });
+    return readAll<Calendar>(
+        QStringLiteral("SELECT id, name, color FROM calendars ORDER BY id"), {},
+        [](const QSqlQuery &q) { return Calendar{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()}; },
+        error);
 }
 
-QVector<WorkDayKind> SqlStorage::workDayKinds()
+QVector<WorkDayKind> SqlStorage::workDayKinds(Error *error)
 {
-    return readAll<WorkDayKind>(QStringLiteral("SELECT id, name, color FROM work_day_kinds ORDER BY id"), {},
-                                [](const QSqlQuery &q) {
-                                    return WorkDayKind{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()};
-                                });
+    return readAll<WorkDayKind>(
+        QStringLiteral("SELECT id, name, color FROM work_day_kinds ORDER BY id"), {},
+        [](const QSqlQuery &q) { return WorkDayKind{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()}; },
+        error);
 }
 
 // ---- Employees and registrations ----------------------------------------------------------------
@@ -622,7 +676,7 @@ StorageError SqlStorage::addEmployees(const QVector<Employee> &employees, const 
     return result;
 }
 
-std::optional<Employee> SqlStorage::findEmployee(const QString &employeeId)
+std::optional<Employee> SqlStorage::findEmployee(const QString &employeeId, Error *error)
 {
     return readOne<Employee>(
         QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.bytes, e.picture_digest"
@@ -630,7 +684,8 @@ std::optional<Employee> SqlStorage::findEmployee(const QString &employeeId)
         {employeeId}, [](const QSqlQuery &q) {
             return Employee{q.value(0).toString(),   q.value(1).toString(),    q.value(2).toString(),
                             q.value(3).toLongLong(), q.value(4).toByteArray(), q.value(5).toByteArray()};
-        });
+        },
+        noEmployee(employeeId), error);
 }
 
 StorageError SqlStorage::checkRegistration(const Registration &registration, const QHash<QString, qint64> &employees,
@@ -769,10 +824,11 @@ StorageError SqlStorage::explainPresence(const User &user, const QDateTime &at, 
     return PresenceReader(m_sql).explain(user, at, plan);
 }
 
-bool SqlStorage::employeeVisibleTo(const User &user, const QString &employeeId)
+bool SqlStorage::employeeVisibleTo(const User &user, const QString &employeeId, Error *failure)
 {
     EmployeeKey key;
     const Error error = m_sql.read([&](QSqlDatabase &db) { return lookUpEmployee(db, employeeId, &key); });
+    tell(failure, error);
     return error.ok() && (user.allDepartments || user.departmentIds.contains(key.departmentId));
 }
 
@@ -917,10 +973,10 @@ StorageError SqlStorage::assign(const User &user, const AssignmentKind &kind, co
     });
 }
 
-QVector<AuditEntry> SqlStorage::auditLog(const QString &employeeId)
+QVector<AuditEntry> SqlStorage::auditLog(const QString &employeeId, Error *failure)
 {
     QVector<AuditEntry> entries;
-    m_sql.read([&](QSqlDatabase &db) {
+    tell(failure, m_sql.read([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         const QString filter = employeeId.isEmpty() ? QString() : QStringLiteral(" WHERE e.code = ?");
         const QVariantList values = employeeId.isEmpty() ? QVariantList() : QVariantList{employeeId};
@@ -936,7 +992,7 @@ QVector<AuditEntry> SqlStorage::auditLog(const QString &employeeId)
                             query.value(4).toString(), civil::dayFromNumber(query.value(5).toLongLong()),
                             query.value(6).toString(), query.value(7).toString()});
         return error;
-    });
+    }));
     return entries;
 }
 

@@ -26,33 +26,34 @@ public:
     StorageError explainPresence(const User &user, const QDateTime &at, QStringList *plan);
 
     StorageError migrate(const Progress &progress = {}) override;
-    int schemaVersion() override;
+    int schemaVersion(StorageError *error = nullptr) override;
     QString describe() const override;
 
     StorageError addUser(const User &user) override;
     StorageError setPasswordHash(const QString &userName, const QString &hash) override;
     StorageError removeUser(const QString &userName) override;
-    std::optional<User> findUser(const QString &userName) override;
-    QVector<User> users() override;
+    std::optional<User> findUser(const QString &userName, StorageError *error = nullptr) override;
+    QVector<User> users(StorageError *error = nullptr) override;
 
     StorageError createSession(const Session &session) override;
-    std::optional<Session> findSession(const QByteArray &tokenHash) override;
+    std::optional<Session> findSession(const QByteArray &tokenHash, StorageError *error = nullptr) override;
     StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) override;
     StorageError removeSession(const QByteArray &tokenHash) override;
+    StorageError removeSessionsOf(const QString &userName, int *removed = nullptr) override;
     int expireSessions(const QDateTime &idleBeforeUtc) override;
 
     StorageError addTerminal(const Terminal &terminal) override;
     StorageError removeTerminal(const QString &name) override;
-    std::optional<Terminal> findTerminal(const QByteArray &tokenHash) override;
-    QVector<Terminal> terminals() override;
+    std::optional<Terminal> findTerminal(const QByteArray &tokenHash, StorageError *error = nullptr) override;
+    QVector<Terminal> terminals(StorageError *error = nullptr) override;
 
     StorageError addDepartment(Department &department) override;
-    QVector<Department> departments() override;
+    QVector<Department> departments(StorageError *error = nullptr) override;
     StorageError addEmployees(const QVector<Employee> &employees, const Progress &progress = {}) override;
-    std::optional<Employee> findEmployee(const QString &employeeId) override;
+    std::optional<Employee> findEmployee(const QString &employeeId, StorageError *error = nullptr) override;
     StorageError addPresenceStatus(PresenceStatus &status) override;
     StorageError addActivityKind(ActivityKind &kind) override;
-    QVector<ActivityKind> activityKinds() override;
+    QVector<ActivityKind> activityKinds(StorageError *error = nullptr) override;
     StorageError addCalendar(Calendar &calendar) override;
     StorageError addWorkDayKind(WorkDayKind &kind) override;
     StorageError addRegistrations(const QVector<Registration> &registrations, const Progress &progress = {}) override;
@@ -60,19 +61,19 @@ public:
 
     StorageError presence(const User &user, const PresenceQuery &query,
                           const std::function<void(const PresenceRow &)> &sink) override;
-    QVector<Calendar> calendars() override;
-    QVector<WorkDayKind> workDayKinds() override;
+    QVector<Calendar> calendars(StorageError *error = nullptr) override;
+    QVector<WorkDayKind> workDayKinds(StorageError *error = nullptr) override;
     StorageError calendarHistory(const QString &employeeId, int year, int month,
                                  QVector<CalendarRange> *out) override;
     StorageError exceptionHistory(const QString &employeeId, int year, int month,
                                   QVector<ExceptionDay> *out) override;
-    bool employeeVisibleTo(const User &user, const QString &employeeId) override;
+    bool employeeVisibleTo(const User &user, const QString &employeeId, StorageError *error = nullptr) override;
 
     StorageError assignCalendar(const User &user, int calendarId, const QString &employeeId,
                                 const QDate &from, const QDateTime &nowCivil, qint64 *auditId) override;
     StorageError assignWorkDay(const User &user, int workDayKindId, const QString &employeeId,
                                const QDate &day, const QDateTime &nowCivil, qint64 *auditId) override;
-    QVector<AuditEntry> auditLog(const QString &employeeId = QString()) override;
+    QVector<AuditEntry> auditLog(const QString &employeeId = QString(), StorageError *error = nullptr) override;
 
 private:
     struct EmployeeKey
@@ -95,10 +96,13 @@ private:
     StorageError insertNamed(const QString &table, const QStringList &columns, const QString &what,
                              const QVariantList &values, qint64 *id);
     template<typename T>
-    QVector<T> readAll(const QString &sql, const QVariantList &values, const std::function<T(const QSqlQuery &)> &make);
+    QVector<T> readAll(const QString &sql, const QVariantList &values, const std::function<T(const QSqlQuery &)> &make,
+                       StorageError *error);
+    // `missing` is the error for no row.
     template<typename T>
     std::optional<T> readOne(const QString &sql, const QVariantList &values,
-                             const std::function<T(const QSqlQuery &)> &make);
+                             const std::function<T(const QSqlQuery &)> &make, const StorageError &missing,
+                             StorageError *error);
 
     StorageError loadEmployeeKeys(QSqlDatabase &db, const QString &doing, QHash<QString, qint64> *keys);
     StorageError loadIds(QSqlDatabase &db, const QString &table, const QString &doing, QSet<qint64> *ids);

@@ -11,6 +11,9 @@
 //
 // Errors: every operation that can fail returns a StorageError whose `message` is a sentence
 // fit for a log line or a client's error text. Every write runs in one transaction.
+// Lookups return their answer and, through an optional last `error` parameter, why it is
+// empty: NotFound for a miss, Unavailable or Internal when the database failed. A caller that
+// must not mistake a broken database for a miss (logins, sessions) passes it.
 
 #include <QByteArray>
 #include <QDate>
@@ -189,40 +192,44 @@ public:
 
     // ---- Lifecycle ------------------------------------------------------------------------
     // Applies the numbered migrations that are not yet applied, each in its own transaction.
+    // Progress counts only those; a current schema reports nothing.
     virtual StorageError migrate(const Progress &progress = {}) = 0;
     // The highest migration applied, 0 for an empty database.
-    virtual int schemaVersion() = 0;
+    virtual int schemaVersion(StorageError *error = nullptr) = 0;
     // A short description for log lines, e.g. "SQLite /var/lib/vorna/vorna.db".
     virtual QString describe() const = 0;
 
     // ---- Users, sessions, terminals -----------------------------------------------------
     virtual StorageError addUser(const User &user) = 0;
     virtual StorageError setPasswordHash(const QString &userName, const QString &hash) = 0;
+    // Also ends the user's sessions.
     virtual StorageError removeUser(const QString &userName) = 0;
-    virtual std::optional<User> findUser(const QString &userName) = 0;
-    virtual QVector<User> users() = 0;
+    virtual std::optional<User> findUser(const QString &userName, StorageError *error = nullptr) = 0;
+    virtual QVector<User> users(StorageError *error = nullptr) = 0;
 
     virtual StorageError createSession(const Session &session) = 0;
-    virtual std::optional<Session> findSession(const QByteArray &tokenHash) = 0;
+    virtual std::optional<Session> findSession(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
     virtual StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) = 0;
     virtual StorageError removeSession(const QByteArray &tokenHash) = 0;
+    // Ends every session of the user, e.g. after a password change; `removed` gets how many.
+    virtual StorageError removeSessionsOf(const QString &userName, int *removed = nullptr) = 0;
     // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; returns how many, or -1
     // when the database fails.
     virtual int expireSessions(const QDateTime &idleBeforeUtc) = 0;
 
     virtual StorageError addTerminal(const Terminal &terminal) = 0;
     virtual StorageError removeTerminal(const QString &name) = 0;
-    virtual std::optional<Terminal> findTerminal(const QByteArray &tokenHash) = 0;
-    virtual QVector<Terminal> terminals() = 0;
+    virtual std::optional<Terminal> findTerminal(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
+    virtual QVector<Terminal> terminals(StorageError *error = nullptr) = 0;
 
     // ---- Organisation data ---------------------------------------------------------------
     virtual StorageError addDepartment(Department &department) = 0;   // sets id
-    virtual QVector<Department> departments() = 0;
+    virtual QVector<Department> departments(StorageError *error = nullptr) = 0;
     virtual StorageError addEmployees(const QVector<Employee> &employees, const Progress &progress = {}) = 0;
-    virtual std::optional<Employee> findEmployee(const QString &employeeId) = 0;
+    virtual std::optional<Employee> findEmployee(const QString &employeeId, StorageError *error = nullptr) = 0;
     virtual StorageError addPresenceStatus(PresenceStatus &status) = 0; // sets id
     virtual StorageError addActivityKind(ActivityKind &kind) = 0;       // sets id
-    virtual QVector<ActivityKind> activityKinds() = 0;
+    virtual QVector<ActivityKind> activityKinds(StorageError *error = nullptr) = 0;
     virtual StorageError addCalendar(Calendar &calendar) = 0;           // sets id
     virtual StorageError addWorkDayKind(WorkDayKind &kind) = 0;         // sets id
     // Bulk load, for the demo and imports.
@@ -235,16 +242,17 @@ public:
     // T come with an invalid lastActivity and the "no registration" status.
     virtual StorageError presence(const User &user, const PresenceQuery &query,
                                   const std::function<void(const PresenceRow &)> &sink) = 0;
-    virtual QVector<Calendar> calendars() = 0;
-    virtual QVector<WorkDayKind> workDayKinds() = 0;
+    virtual QVector<Calendar> calendars(StorageError *error = nullptr) = 0;
+    virtual QVector<WorkDayKind> workDayKinds(StorageError *error = nullptr) = 0;
     // The employee's calendar assignments clipped to the month, in time order; the last one
     // ends at 00:00 of the month's last day. NotFound for an unknown employee.
     virtual StorageError calendarHistory(const QString &employeeId, int year, int month,
                                          QVector<CalendarRange> *out) = 0;
     virtual StorageError exceptionHistory(const QString &employeeId, int year, int month,
                                           QVector<ExceptionDay> *out) = 0;
-    // May `user` see (and, as a manager, change) this employee?
-    virtual bool employeeVisibleTo(const User &user, const QString &employeeId) = 0;
+    // May `user` see (and, as a manager, change) this employee? False with NotFound in
+    // `error` for an unknown employee.
+    virtual bool employeeVisibleTo(const User &user, const QString &employeeId, StorageError *error = nullptr) = 0;
 
     // ---- Changes the panel makes -----------------------------------------------------------
     // Both write the assignment and its audit entry in one transaction. They check that the
@@ -253,7 +261,7 @@ public:
                                         const QDate &from, const QDateTime &nowCivil, qint64 *auditId) = 0;
     virtual StorageError assignWorkDay(const User &user, int workDayKindId, const QString &employeeId,
                                        const QDate &day, const QDateTime &nowCivil, qint64 *auditId) = 0;
-    virtual QVector<AuditEntry> auditLog(const QString &employeeId = QString()) = 0;
+    virtual QVector<AuditEntry> auditLog(const QString &employeeId = QString(), StorageError *error = nullptr) = 0;
 };
 
 // Opens the storage named by `location`: a PostgreSQL connection string (starting with

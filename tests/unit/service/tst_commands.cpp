@@ -96,13 +96,27 @@ private:
         return server + QStringLiteral(" dbname=") + database;
     }
 
+    void openSession(const QString &database, const char *user, const QByteArray &token)
+    {
+        const auto storage = open(database);
+        QVERIFY(storage);
+        Session session;
+        session.tokenHash = tokens::digest(token);
+        session.userName = QString::fromLatin1(user);
+        const StorageError error = storage->createSession(session);
+        QVERIFY2(error.ok(), qPrintable(error.message));
+    }
+
     // The admin round that both engines must pass: init, users, terminals.
     void adminRound(const QString &database)
     {
         Result r = runOn(database, {QStringLiteral("init")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains(QStringLiteral("is ready (schema version")), qPrintable(r.out));
-        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("migrations: ")), qPrintable(r.err));
+        r = runOn(database, {QStringLiteral("init")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(!r.err.contains(QStringLiteral("migrations")), "a current schema reports no migration work");
 
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("alice"),
                              QStringLiteral("--role"), QStringLiteral("manager"), QStringLiteral("--password-stdin")},
@@ -124,15 +138,20 @@ private:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("There is already a user named \"alice\"")), qPrintable(r.err));
 
+        openSession(database, "alice", "alice-session");
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("passwd"), QStringLiteral("alice"),
                              QStringLiteral("--password-stdin")}, "second-password\n");
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(r.out, QStringLiteral("Changed the password of \"alice\" and ended their open session.\n"));
         {
             const auto storage = open(database);
             const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
             QVERIFY(alice);
             QVERIFY(PasswordHasher().verify(alice->passwordHash, "second-password"));
             QVERIFY(!PasswordHasher().verify(alice->passwordHash, "first-password"));
+            StorageError error;
+            QVERIFY(!storage->findSession(tokens::digest("alice-session"), &error));
+            QCOMPARE(error.code, StorageError::NotFound);
         }
 
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("bob"),
@@ -143,8 +162,12 @@ private:
         QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("alice +manager +all departments"))), qPrintable(r.out));
         QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("bob +viewer +all departments"))), qPrintable(r.out));
 
+        openSession(database, "bob", "bob-session-1");
+        openSession(database, "bob", "bob-session-2");
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("Removed the user \"bob\" and ended their 2 open sessions.\n"));
+        QVERIFY(!open(database)->findSession(tokens::digest("bob-session-1")));
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("There is no user named \"bob\"")), qPrintable(r.err));

@@ -8,6 +8,7 @@
 #include "tokens.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -264,6 +265,65 @@ private slots:
                  blocked.error_message().c_str());
         // The same address is blocked for other users too.
         QCOMPARE(login("viewer", bytes(Password)).error_code(), grpc::RESOURCE_EXHAUSTED);
+    }
+
+    void aFailingDatabaseIsUnavailableNotAWrongPassword()
+    {
+        // A storage of its own, in a folder that moves away: the server's threads then find
+        // no database file to open.
+        const QString folder = m_dir.filePath(QStringLiteral("failing"));
+        const QString away = folder + QStringLiteral("-away");
+        QVERIFY(QDir().mkpath(folder));
+        StorageError error;
+        std::unique_ptr<Storage> failing = openStorage(folder + QStringLiteral("/vorna.db"), &error);
+        QVERIFY2(failing, qPrintable(error.message));
+        QVERIFY(failing->migrate().ok());
+        User manager;
+        manager.name = QStringLiteral("manager");
+        manager.passwordHash = PasswordHasher().hash(Password);
+        manager.allDepartments = true;
+        QVERIFY(failing->addUser(manager).ok());
+        std::swap(m_storage, failing);
+        startServer();
+
+        QVERIFY(QDir().rename(folder, away));
+        // More failures than the throttle allows: none of them may count.
+        for (int i = 0; i < 6; ++i) {
+            const grpc::Status status = login("manager", i % 2 ? "guess" : bytes(Password));
+            QCOMPARE(status.error_code(), grpc::UNAVAILABLE);
+            QVERIFY2(QString::fromStdString(status.error_message()).contains(QStringLiteral("database")),
+                     status.error_message().c_str());
+        }
+        QVERIFY(QDir().rename(away, folder));
+        const grpc::Status healed = login("manager", bytes(Password));
+
+        m_stub.reset();
+        m_server.reset();
+        std::swap(m_storage, failing);
+        QVERIFY2(healed.ok(), healed.error_message().c_str());
+    }
+
+    void endingAUsersSessionsEndsTheirStream()
+    {
+        const std::string token = loginAs("viewer");
+        auto ctx = context(token);
+        auto reader = m_stub->WatchSession(ctx.get(), v1::SessionWatchRequest());
+        v1::SessionEvent event;
+        QVERIFY(reader->Read(&event));
+        QCOMPARE(event.kind(), v1::SessionEvent::HEARTBEAT);
+
+        // What 'user passwd' and 'user remove' do; the next heartbeat notices.
+        int ended = 0;
+        QVERIFY(m_storage->removeSessionsOf(QStringLiteral("viewer"), &ended).ok());
+        QVERIFY2(ended >= 1, "earlier tests' sessions of the viewer may end too");
+        do {
+            QVERIFY(reader->Read(&event));
+        } while (event.kind() == v1::SessionEvent::HEARTBEAT);
+        QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
+        QCOMPARE(event.reason(), std::string("Your session has ended. Log in again."));
+        QVERIFY(reader->Finish().ok());
+        QList<v1::PresenceRow> rows;
+        QCOMPARE(presence(token, v1::PresenceRequest(), &rows).error_code(), grpc::UNAUTHENTICATED);
     }
 
     void callsWithoutAValidSessionAreRefused()

@@ -2,6 +2,7 @@
 
 #include "sqldialect.h"
 
+#include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -130,6 +131,38 @@ QVariant StorageFixture::scalarRaw(const QString &sql)
         return {};
     }
     return query.value(0);
+}
+
+bool StorageFixture::takeDatabaseAway(QString *error)
+{
+    QSqlDatabase::removeDatabase(QStringLiteral("vorna-test-raw"));
+    m_rawLocations.remove(QStringLiteral("vorna-test-raw"));
+    if (!isPostgres()) {
+        m_dirAway = m_dir.path() + QStringLiteral("-away");
+        if (QDir().rename(m_dir.path(), m_dirAway))
+            return true;
+        *error = QStringLiteral("Cannot move %1 aside.").arg(m_dir.path());
+        m_dirAway.clear();
+        return false;
+    }
+    bool dropped = false;
+    {
+        QSqlDatabase admin = rawConnection(QStringLiteral("vorna-test-admin"), postgresServer());
+        QSqlQuery query(admin);
+        dropped = query.exec(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(m_pgDatabase));
+        if (!dropped)
+            *error = query.lastError().text();
+    }
+    if (dropped)
+        m_pgDatabase.clear();
+    return dropped;
+}
+
+void StorageFixture::bringDatabaseBack()
+{
+    if (!m_dirAway.isEmpty() && !QDir().rename(m_dirAway, m_dir.path()))
+        qWarning("Cannot move %s back to %s.", qPrintable(m_dirAway), qPrintable(m_dir.path()));
+    m_dirAway.clear();
 }
 
 // A plain connection configured the way the storage would configure it.

@@ -42,6 +42,12 @@ public:
     bool execRaw(const QString &sql, QString *error = nullptr);
     // The first value of the first row of `sql`, run the same way; invalid on failure.
     QVariant scalarRaw(const QString &sql);
+    // Takes the database away under the open storage, as a failed disk or server would:
+    // SQLite's folder moves aside, PostgreSQL's database is dropped with its connections.
+    bool takeDatabaseAway(QString *error);
+    // Puts SQLite's folder back, so the temporary folder cleans up; PostgreSQL's database
+    // is created anew by the next setUp().
+    void bringDatabaseBack();
 
 private:
     bool preparePostgres(QString *reason);
@@ -49,6 +55,7 @@ private:
 
     QString m_engine;
     QTemporaryDir m_dir;
+    QString m_dirAway; // where takeDatabaseAway() moved the SQLite folder
     int m_counter = 0;
     QString m_location;
     QString m_pgDatabase;

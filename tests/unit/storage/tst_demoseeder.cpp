@@ -4,6 +4,7 @@
 
 #include "storagefixture.h"
 
+#include "demonames.h"
 #include "demopicture.h"
 #include "demoseeder.h"
 
@@ -15,6 +16,12 @@ using namespace vorna::service;
 namespace {
 
 const QDateTime demoNow(QDate(2024, 5, 15), QTime(10, 30), Qt::UTC); // a Wednesday
+
+// How far apart two colours are, summed over the channels; JPEG blurs exact values.
+int colourDistance(const QColor &a, const QColor &b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
 
 DemoOptions smallDemo(quint32 seed = 7)
 {
@@ -62,6 +69,7 @@ private slots:
     void seedsOnlyAnEmptyDatabase();
     void badOptionsAreRefused();
     void picturesAreSmallPortraits();
+    void fullNamesAreUniqueAndPortraitsFitThem();
 
 private:
     // The seeder migrates by itself.
@@ -216,18 +224,56 @@ void TestDemoSeeder::picturesAreSmallPortraits()
     QSet<QByteArray> distinct;
     for (quint32 seed = 1; seed <= 20; ++seed) {
         QRandomGenerator random(seed);
-        const QByteArray jpeg = DemoPicture::make(random);
+        const DemoPicture::Hair hair = seed % 2 ? DemoPicture::Hair::Long : DemoPicture::Hair::Short;
+        const QByteArray jpeg = DemoPicture::make(random, hair);
         QVERIFY2(jpeg.size() > 1000 && jpeg.size() < 15000, qPrintable(QString::number(jpeg.size())));
         QVERIFY(jpeg.startsWith("\xFF\xD8"));
         const QImage image = QImage::fromData(jpeg, "JPG");
         QCOMPARE(image.size(), QSize(DemoPicture::side, DemoPicture::side));
         // A figure on a background: the corner and the middle of the chest differ.
         QVERIFY(image.pixelColor(2, 2) != image.pixelColor(80, 150));
+        // Beside the neck, long hair covers the background; short hair leaves it bare.
+        QCOMPARE(colourDistance(image.pixelColor(2, 2), image.pixelColor(52, 90)) > 40, hair == DemoPicture::Hair::Long);
         distinct.insert(QCryptographicHash::hash(jpeg, QCryptographicHash::Sha256));
         QRandomGenerator same(seed);
-        QCOMPARE(DemoPicture::make(same), jpeg);
+        QCOMPARE(DemoPicture::make(same, hair), jpeg);
     }
     QVERIFY(distinct.size() >= 18);
+}
+
+void TestDemoSeeder::fullNamesAreUniqueAndPortraitsFitThem()
+{
+    DemoOptions options = smallDemo();
+    const int capacity = demonames::serbian.size() + demonames::english.size();
+    options.employees = capacity + 400; // more than the name pools hold, so names come round again
+    const DemoPlan plan(options);
+    QSet<QString> fullNames;
+    int female = 0;
+    int withInitial = 0;
+    for (int i = 0; i < options.employees; ++i) {
+        const DemoEmployee e = plan.employee(i);
+        const QString fullName = e.lastName + QLatin1Char(' ') + e.firstName;
+        QVERIFY2(!fullNames.contains(fullName), qPrintable(fullName + QStringLiteral(" comes twice")));
+        fullNames.insert(fullName);
+        const bool initial = e.firstName.endsWith(QLatin1Char('.'));
+        withInitial += initial ? 1 : 0;
+        female += e.female ? 1 : 0;
+        QCOMPARE(plan.employee(i).firstName, e.firstName); // the same options give the same names
+    }
+    // Initials only once every plain full name is taken.
+    QCOMPARE(withInitial, options.employees - capacity);
+    QVERIFY2(female > options.employees / 3 && female < options.employees * 2 / 3, qPrintable(QString::number(female)));
+    const DemoEmployee other = DemoPlan(smallDemo(8)).employee(0);
+    QVERIFY2(other.lastName + other.firstName != plan.employee(0).lastName + plan.employee(0).firstName,
+             "another seed gives other names");
+
+    // A woman's portrait has long hair beside the neck, a man's does not.
+    for (int i = 0; i < 40; ++i) {
+        const DemoEmployee e = plan.employee(i);
+        const QImage image = QImage::fromData(plan.picture(e), "JPG");
+        const bool hairBesideNeck = colourDistance(image.pixelColor(2, 2), image.pixelColor(52, 90)) > 40;
+        QVERIFY2(hairBesideNeck == e.female, qPrintable(e.firstName));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDemoSeeder)

@@ -33,6 +33,7 @@ private slots:
     void badUsersAreRefusedWithoutTrace();
     void passwordChangeAndRemoval();
     void sessionsLiveUntilIdleOrRemoved();
+    void endingAUsersSessionsSparesOthers();
     void terminalsByTokenAndName();
     void namedRecordsAreUnique();
     void employeesAreAddedAllOrNothing();
@@ -190,6 +191,33 @@ void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
     STORAGE_OK(s.removeSession(tokenHash("a")));
     QVERIFY(!s.findSession(tokenHash("a")));
     QCOMPARE(s.removeSession(tokenHash("a")).code, StorageError::NotFound);
+}
+
+void TestStorageAccounts::endingAUsersSessionsSparesOthers()
+{
+    Storage &s = m_fixture.storage();
+    addViewer(QStringLiteral("ana"));
+    addViewer(QStringLiteral("ivan"));
+    for (const char *token : {"ana-1", "ana-2"})
+        STORAGE_OK(s.createSession({tokenHash(token), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
+    STORAGE_OK(s.createSession({tokenHash("ivan-1"), 0, QStringLiteral("ivan"), {}, {}, {}, {}}));
+
+    int removed = -1;
+    STORAGE_OK(s.removeSessionsOf(QStringLiteral("ana"), &removed));
+    QCOMPARE(removed, 2);
+    StorageError error;
+    QVERIFY(!s.findSession(tokenHash("ana-1"), &error));
+    QCOMPARE(error.code, StorageError::NotFound);
+    QVERIFY(!s.findSession(tokenHash("ana-2")));
+    QVERIFY(s.findSession(tokenHash("ivan-1"), &error));
+    QVERIFY(error.ok());
+    QVERIFY2(s.findUser(QStringLiteral("ana")), "the user stays; only the sessions end");
+
+    STORAGE_OK(s.removeSessionsOf(QStringLiteral("ana"), &removed));
+    QCOMPARE(removed, 0);
+    error = s.removeSessionsOf(QStringLiteral("nobody"), &removed);
+    QCOMPARE(error.code, StorageError::NotFound);
+    QVERIFY(error.message.contains(QLatin1String("'nobody'")));
 }
 
 void TestStorageAccounts::terminalsByTokenAndName()

@@ -176,7 +176,9 @@ void TestStorageLifecycle::migrationsAreIdempotent()
 {
     Storage &s = m_fixture.storage();
     QCOMPARE(s.schemaVersion(), latestSchema);
-    STORAGE_OK(s.migrate());
+    int reports = 0;
+    STORAGE_OK(s.migrate([&](const QString &, qint64, qint64) { ++reports; }));
+    QCOMPARE(reports, 0); // nothing pending, nothing to report
     STORAGE_OK(m_fixture.reopen());
     STORAGE_OK(m_fixture.storage().migrate());
     QCOMPARE(m_fixture.storage().schemaVersion(), latestSchema);
@@ -384,9 +386,8 @@ void TestStorageLifecycle::lostServerConnectionIsReopened()
                                               " WHERE datname = current_database() AND pid <> pg_backend_pid()"),
                                &problem),
              qPrintable(problem));
-    const StorageError lost = presenceNow(s);
-    QCOMPARE(lost.code, StorageError::Unavailable);
-    QVERIFY2(lost.message.contains(QLatin1String("cannot be reached")), qPrintable(lost.message));
+    // The call that meets the dead connection opens a new one and answers.
+    STORAGE_OK(presenceNow(s));
     STORAGE_OK(presenceNow(s));
 }
 

@@ -1,0 +1,187 @@
+// Lookups tell a miss from a database that fails: a missing row is NotFound, a database that
+// went away is Unavailable, and a PostgreSQL restart heals on the next call.
+
+#include "storagefixture.h"
+
+#include <QCryptographicHash>
+
+#include <thread>
+
+using namespace vorna::service;
+
+namespace {
+
+QByteArray tokenHash(const char *token)
+{
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
+}
+
+// One lookup of the interface: whether it found something, and what it reported.
+struct Answer
+{
+    bool found = false;
+    StorageError error;
+};
+using Lookup = std::function<Answer(Storage &)>;
+
+template<typename Result>
+bool holds(const std::optional<Result> &value) { return value.has_value(); }
+template<typename Result>
+bool holds(const QVector<Result> &list) { return !list.isEmpty(); }
+bool holds(bool visible) { return visible; }
+
+// Wraps a call that takes the error channel as its last argument.
+template<typename Call>
+Lookup lookup(Call call)
+{
+    return [call](Storage &s) {
+        Answer answer;
+        answer.found = holds(call(s, &answer.error));
+        return answer;
+    };
+}
+
+// Every lookup, asked about what seed() stored (`present`) or about nothing (`absent`).
+QList<QPair<QString, Lookup>> lookups(bool present)
+{
+    const QString user = present ? QStringLiteral("ana") : QStringLiteral("nobody");
+    const QByteArray session = tokenHash(present ? "session" : "none");
+    const QByteArray terminal = tokenHash(present ? "gate" : "none");
+    const QString employee = present ? QStringLiteral("E1") : QStringLiteral("E404");
+    return {
+        {"findUser", lookup([=](Storage &s, StorageError *e) { return s.findUser(user, e); })},
+        {"findSession", lookup([=](Storage &s, StorageError *e) { return s.findSession(session, e); })},
+        {"findTerminal", lookup([=](Storage &s, StorageError *e) { return s.findTerminal(terminal, e); })},
+        {"findEmployee", lookup([=](Storage &s, StorageError *e) { return s.findEmployee(employee, e); })},
+        {"employeeVisibleTo",
+         lookup([=](Storage &s, StorageError *e) { return s.employeeVisibleTo(managerOfAll(), employee, e); })},
+    };
+}
+
+QList<QPair<QString, Lookup>> lists()
+{
+    return {
+        {"users", lookup([](Storage &s, StorageError *e) { return s.users(e); })},
+        {"terminals", lookup([](Storage &s, StorageError *e) { return s.terminals(e); })},
+        {"departments", lookup([](Storage &s, StorageError *e) { return s.departments(e); })},
+        {"activityKinds", lookup([](Storage &s, StorageError *e) { return s.activityKinds(e); })},
+        {"calendars", lookup([](Storage &s, StorageError *e) { return s.calendars(e); })},
+        {"workDayKinds", lookup([](Storage &s, StorageError *e) { return s.workDayKinds(e); })},
+        {"auditLog", lookup([](Storage &s, StorageError *e) { return s.auditLog(QString(), e); })},
+    };
+}
+
+} // namespace
+
+class TestStorageFailure : public StorageTestCase
+{
+    Q_OBJECT
+
+private slots:
+    void aMissIsNotFoundAndAHitIsClean();
+    void aDatabaseThatWentAwayIsUnavailable();
+    void aRestartedServerHealsOnTheNextCall();
+
+private:
+    void seed() override;
+};
+
+void TestStorageFailure::seed()
+{
+    Storage &s = m_fixture.storage();
+    Department department{0, QStringLiteral("Production")};
+    STORAGE_OK(s.addDepartment(department));
+    STORAGE_OK(s.addUser({0, QStringLiteral("ana"), QStringLiteral("hash"), Role::Manager, true, {}}));
+    STORAGE_OK(s.createSession({tokenHash("session"), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
+    STORAGE_OK(s.addTerminal({0, QStringLiteral("gate"), tokenHash("gate"), {}}));
+    STORAGE_OK(s.addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), department.id, {}, {}}}));
+    PresenceStatus present{0, QStringLiteral("Present"), 0x00FF00};
+    STORAGE_OK(s.addPresenceStatus(present));
+    ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
+    STORAGE_OK(s.addActivityKind(arrival));
+    Calendar calendar{0, QStringLiteral("Shift A"), 0x112233};
+    STORAGE_OK(s.addCalendar(calendar));
+    WorkDayKind holiday{0, QStringLiteral("Holiday"), 0x445566};
+    STORAGE_OK(s.addWorkDayKind(holiday));
+    qint64 auditId = 0;
+    STORAGE_OK(s.assignCalendar(managerOfAll(QStringLiteral("ana")), calendar.id, QStringLiteral("E1"),
+                                QDate(2024, 3, 1), civilTime(QStringLiteral("2024-03-01T08:00:00")), &auditId));
+}
+
+void TestStorageFailure::aMissIsNotFoundAndAHitIsClean()
+{
+    Storage &s = m_fixture.storage();
+    for (const auto &[name, ask] : lookups(true) + lists()) {
+        const Answer answer = ask(s);
+        QVERIFY2(answer.found && answer.error.ok(), qPrintable(name + QLatin1String(": ") + answer.error.message));
+    }
+    for (const auto &[name, ask] : lookups(false)) {
+        const Answer answer = ask(s);
+        QVERIFY2(!answer.found, qPrintable(name));
+        QVERIFY2(answer.error.code == StorageError::NotFound, qPrintable(name + QLatin1String(": ") + answer.error.message));
+        QVERIFY2(!answer.error.message.isEmpty(), qPrintable(name));
+    }
+    // An empty list is an answer, not a failure.
+    StorageError error;
+    QVERIFY(s.auditLog(QStringLiteral("E404"), &error).isEmpty());
+    QVERIFY2(error.ok(), qPrintable(error.message));
+}
+
+void TestStorageFailure::aDatabaseThatWentAwayIsUnavailable()
+{
+    Storage &s = m_fixture.storage();
+    QString problem;
+    QVERIFY2(m_fixture.takeDatabaseAway(&problem), qPrintable(problem));
+    QList<QPair<QString, Answer>> answers;
+    const auto askAll = [&] {
+        for (const auto &[name, ask] : lookups(true) + lookups(false) + lists())
+            answers.append({name, ask(s)});
+        StorageError error;
+        s.schemaVersion(&error);
+        answers.append({QStringLiteral("schemaVersion"), {false, error}});
+    };
+    // An open SQLite connection keeps reading the moved file; a new one finds it gone.
+    // PostgreSQL's connection is cut by the drop, so this thread's own connection serves.
+    if (m_fixture.isPostgres())
+        askAll();
+    else
+        std::thread(askAll).join();
+    m_fixture.bringDatabaseBack();
+
+    QCOMPARE(answers.size(), 2 * lookups(true).size() + lists().size() + 1);
+    for (const auto &[name, answer] : qAsConst(answers)) {
+        QVERIFY2(!answer.found, qPrintable(name));
+        QVERIFY2(answer.error.code == StorageError::Unavailable,
+                 qPrintable(name + QLatin1String(": ") + answer.error.message));
+        QVERIFY2(answer.error.message.contains(QLatin1String("database")), qPrintable(answer.error.message));
+    }
+}
+
+void TestStorageFailure::aRestartedServerHealsOnTheNextCall()
+{
+    if (!m_fixture.isPostgres())
+        QSKIP("Only a database server can drop the storage's connections.");
+    Storage &s = m_fixture.storage();
+    QVERIFY(s.findUser(QStringLiteral("ana")));
+    const auto cutConnections = [&] {
+        return m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity"
+                                                  " WHERE datname = current_database() AND pid <> pg_backend_pid()"))
+            .toInt();
+    };
+
+    QCOMPARE(cutConnections(), 1);
+    StorageError error;
+    const std::optional<User> ana = s.findUser(QStringLiteral("ana"), &error);
+    QVERIFY2(error.ok(), qPrintable(error.message));
+    QVERIFY(ana);
+    QCOMPARE(ana->name, QStringLiteral("ana"));
+
+    // A write that meets the cut connection at its start goes through as well.
+    QCOMPARE(cutConnections(), 1);
+    Department department{0, QStringLiteral("After the restart")};
+    STORAGE_OK(s.addDepartment(department));
+    QCOMPARE(s.departments().size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestStorageFailure)
+#include "tst_storagefailure.moc"
