@@ -46,7 +46,7 @@ PresenceReader::PresenceReader(SqlExecutor &sql)
 // index seek, which therefore runs only for the employees who registered after T.
 QString PresenceReader::statement(const User &user, const QString &moment) const
 {
-    const QString seek = m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?"));
+    const QString seek = m_sql.dialect().presenceSeek.arg(QStringLiteral("l.at > ?"));
     QString sql = QStringLiteral("SELECT e.id, e.code, e.last_name, e.first_name, d.name, e.picture_digest,"
                                  " e.last_at, k.name, s.name, s.color"
                                  " FROM (SELECT e.*,"

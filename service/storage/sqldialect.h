@@ -44,6 +44,9 @@ struct SqlDialect
     // id. %1 is a condition on the employee's row that must hold for the seek to run at all.
     // SQLite seeks with a correlated subquery, PostgreSQL with LATERAL.
     QString lastRegistrationSeek;
+    // The same join for the presence query, which asks it for every employee at once: as `r`
+    // with at least the columns at and activity_kind_id. Every ? is the moment.
+    QString presenceSeek;
 };
 
 // What kind of failure a driver error is, as far as the storage cares.

@@ -24,6 +24,7 @@ private slots:
     void backDatedRegistrationsDoNotHideNewerOnes();
     void sameSecondGoesToTheLaterStored();
     void employeeWithoutRegistrationIsListedAsNoRegistration();
+    void recentAndOlderLastRegistrationsInOneAnswer();
     void staleRule_data();
     void staleRule();
     void departmentScope();
@@ -212,6 +213,34 @@ void TestStoragePresence::employeeWithoutRegistrationIsListedAsNoRegistration()
         QCOMPARE(r->department, QStringLiteral("Sales"));
     }
     QCOMPARE(row(rows, QStringLiteral("E1"))->status, QStringLiteral("Present"));
+}
+
+// A moment before some employees' latest registration: one registered earlier that day, one
+// only days before, one never before. Each must get its own last registration at or before it.
+void TestStoragePresence::recentAndOlderLastRegistrationsInOneAnswer()
+{
+    addEmployee(QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Marko"), m_ref.production);
+    addEmployee(QStringLiteral("E2"), QStringLiteral("Jovanović"), QStringLiteral("Ivana"), m_ref.production);
+    addEmployee(QStringLiteral("E3"), QStringLiteral("Kostić"), QStringLiteral("Luka"), m_ref.production);
+    addEmployee(QStringLiteral("E4"), QStringLiteral("Lazić"), QStringLiteral("Mina"), m_ref.production);
+    addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T08:00:00"), m_ref.arrival);
+    addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T12:00:00"), m_ref.breakStart);
+    addRegistration(QStringLiteral("E2"), QStringLiteral("2024-03-02T16:00:00"), m_ref.departure);
+    addRegistration(QStringLiteral("E2"), QStringLiteral("2024-03-05T11:00:00"), m_ref.arrival);
+    addRegistration(QStringLiteral("E3"), QStringLiteral("2024-03-05T13:00:00"), m_ref.arrival);
+    // E4's latest lies before the moment.
+    addRegistration(QStringLiteral("E4"), QStringLiteral("2024-03-04T09:00:00"), m_ref.arrival);
+
+    const QVector<PresenceRow> rows = presenceAt(QStringLiteral("2024-03-05T10:00:00"));
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(row(rows, QStringLiteral("E1"))->lastActivity, civilTime(QStringLiteral("2024-03-05T08:00:00")));
+    QCOMPARE(row(rows, QStringLiteral("E1"))->activityDescription, QStringLiteral("Arrival"));
+    QCOMPARE(row(rows, QStringLiteral("E2"))->lastActivity, civilTime(QStringLiteral("2024-03-02T16:00:00")));
+    QCOMPARE(row(rows, QStringLiteral("E2"))->activityDescription, QStringLiteral("Departure"));
+    QVERIFY(!row(rows, QStringLiteral("E3"))->lastActivity.isValid());
+    QCOMPARE(row(rows, QStringLiteral("E3"))->status, QStringLiteral("No registration"));
+    QCOMPARE(row(rows, QStringLiteral("E4"))->lastActivity, civilTime(QStringLiteral("2024-03-04T09:00:00")));
+    QVERIFY(row(rows, QStringLiteral("E4"))->stale);
 }
 
 void TestStoragePresence::staleRule_data()
