@@ -4,6 +4,8 @@
 # virtual display (anything that renders needs one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The tests handle names such as "Petrović": make sure the process speaks UTF-8.
+export LANG=${LANG:-C.UTF-8}
 build=${VORNA_BUILD_DIR:-$root/build}
 
 "$root/tools/bootstrap.sh"
