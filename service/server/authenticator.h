@@ -12,7 +12,13 @@ namespace vorna::service {
 class Authenticator
 {
 public:
-    enum class Outcome { LoggedIn, Throttled, WrongCredentials, Unavailable };
+    enum class Outcome {
+        LoggedIn,
+        Throttled,
+        WrongCredentials,
+        TooManySessions, // the user already holds as many sessions as one user may
+        Unavailable
+    };
 
     struct Result
     {

@@ -160,6 +160,9 @@ grpc::Status CommServiceImpl::Login(grpc::ServerContext *context, const v1::Logi
     case Authenticator::Outcome::WrongCredentials:
         EventLog::info("login", {{"user", userName}, {"peer", peer}, {"result", QStringLiteral("denied")}});
         return wire::status(grpc::UNAUTHENTICATED, result.message);
+    case Authenticator::Outcome::TooManySessions:
+        EventLog::warning("login", {{"user", userName}, {"peer", peer}, {"result", QStringLiteral("too-many-sessions")}});
+        return wire::status(grpc::RESOURCE_EXHAUSTED, result.message);
     case Authenticator::Outcome::Unavailable:
         EventLog::error("login", {{"user", userName}, {"peer", peer}, {"result", QStringLiteral("unavailable")},
                                   {"msg", result.message}});
