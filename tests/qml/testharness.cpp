@@ -5,7 +5,9 @@
 #include <QImage>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QFile>
 #include <QSettings>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -112,4 +114,26 @@ QByteArray TestHarness::picture(const QString &color, int size) const
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+QStringList TestHarness::translatedSources() const
+{
+    QFile file(QStringLiteral(VORNA_QML_DIR "/serbian.ts"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList sources;
+    QString source;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            const QString translation = xml.readElementText();
+            if (!translation.isEmpty() && translation != source && !sources.contains(source))
+                sources << source;
+        }
+    }
+    return sources;
 }

@@ -32,4 +32,7 @@ public:
 
     // A PNG picture of `size` by `size` pixels filled with `color` (any QColor name).
     Q_INVOKABLE QByteArray picture(const QString &color, int size) const;
+
+    // The English source texts that qml/serbian.ts translates into something else.
+    Q_INVOKABLE QStringList translatedSources() const;
 };
