@@ -35,12 +35,19 @@ PageListForm {
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
 
-    function filter() {
+    // Enter and a status choice move the focus away from the combo box or the field, so that
+    // the back key reaches the page; the search timer keeps it where the user is typing.
+    function filter(keepFocus) {
         console.log("filter enter")
         listModel.setFilter(chosenPresence(), searchText())
-        // Away from the combo box or the field, so that the back key reaches the page.
-        root.forceActiveFocus()
+        if (!keepFocus)
+            root.forceActiveFocus()
         console.log("filter leave")
+    }
+
+    function openSearch() {
+        buttonSearch.checked = true
+        tfFilter.forceActiveFocus()
     }
 
     function clearFilter() {
@@ -108,7 +115,7 @@ PageListForm {
         onTriggered: {
             console.log("onTriggered")
             if (searchText() !== "")
-                filter()
+                filter(true)
         }
     }
 

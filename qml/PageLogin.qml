@@ -81,11 +81,26 @@ PageLoginForm {
         passwordStoreReady = true
     }
 
+    function connectToService() {
+        connecting = true
+        service.connectToServiceAsync("tcp://" + server.trim() + ":" + port.trim() + "/CommService")
+    }
+
+    // Return or Enter in any field does what the Connect button would, when it may.
+    function connectIfReady() {
+        if (buttonConnect.enabled)
+            connectToService()
+    }
+
+    textFieldServer.onAccepted: connectIfReady()
+    textFieldPort.onAccepted: connectIfReady()
+    textFieldUser.onAccepted: connectIfReady()
+    textFieldPassword.onAccepted: connectIfReady()
+
     Connections {
         target: buttonConnect
         function onClicked() {
-            connecting = true
-            service.connectToServiceAsync("tcp://" + server.trim() + ":" + port.trim() + "/CommService")
+            connectToService()
         }
     }
 

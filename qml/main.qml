@@ -145,9 +145,26 @@ ApplicationWindow {
         }
     }
 
+    Shortcut {
+        sequence: "F5"
+        enabled: tbRefresh.visible
+        onActivated: appWindow.refreshRequest()
+    }
+
+    Shortcut {
+        sequence: StandardKey.Find
+        enabled: stackView.currentItem !== null && typeof stackView.currentItem.openSearch === "function"
+        onActivated: stackView.currentItem.openSearch()
+    }
+
     StackView {
         id: stackView
         anchors.fill: parent
+
+        // The pages' keys pass through here. Escape steps back like the back button; an open
+        // popup or menu takes it first.
+        focus: true
+        Keys.onEscapePressed: navigateBack()
 
         initialItem: PageLogin {
             id: pageLogin

@@ -142,6 +142,27 @@ TestCase {
         compare(service.callNames(), ["disconnectFromService"])
     }
 
+    function test_escapeStepsBackLikeTheBackButton() {
+        var win = Panel.createWindow(testCase)
+        Panel.push(testCase, win, "qrc:/PageSettings.qml")
+        Panel.activate(testCase, win)
+        keyClick(Qt.Key_Escape)
+        Panel.settle(testCase, win)
+        compare(Panel.stackView(win).depth, 1)
+        compare(service.callNames(), ["disconnectFromService"], "reaching the login page disconnects")
+    }
+
+    function test_f5RefreshesOnlyWhereTheButtonShows() {
+        var win = Panel.createWindow(testCase)
+        refreshSpy.target = win
+        Panel.activate(testCase, win)
+        keyClick(Qt.Key_F5)
+        compare(refreshSpy.count, 0)
+        Panel.loginPage(win).pageListActivated(true)
+        keyClick(Qt.Key_F5)
+        compare(refreshSpy.count, 1)
+    }
+
     function test_refreshButton() {
         var win = Panel.createWindow(testCase)
         var refresh = Panel.toolButtons(win).refresh

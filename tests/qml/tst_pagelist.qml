@@ -196,7 +196,31 @@ TestCase {
         var triggered = log.indexOf("onTriggered")
         verify(triggered >= 0)
         compare(log.indexOf("filter enter"), triggered + 1)
-        verify(page.activeFocus, "filtering hands the focus to the page")
+        verify(page.tfFilter.activeFocus, "the wait's filter leaves the focus in the field")
+    }
+
+    function test_typing_across_the_wait_keeps_every_key() {
+        answer(staff())
+        showSearch()
+        typeText("pe")
+        tryVerify(function () { return countMessages("filter enter") === 1 }, 3000)
+        typeText("tr")
+        compare(page.tfFilter.text, "petr")
+        verify(page.tfFilter.activeFocus)
+        keyClick(Qt.Key_Return)
+        compare(shownIds(), ["101", "104"])
+        verify(page.activeFocus, "Enter hands the focus to the page, for the back key")
+    }
+
+    function test_ctrl_f_opens_the_search_and_focuses_its_field() {
+        answer(staff())
+        verify(!page.rowSearch.visible)
+        Panel.activate(testCase, win)
+        keySequence(StandardKey.Find)
+        verify(page.rowSearch.visible)
+        verify(page.tfFilter.activeFocus)
+        typeText("nik")
+        compare(page.tfFilter.text, "nik")
     }
 
     function test_blank_search_text_counts_as_empty() {

@@ -81,6 +81,32 @@ TestCase {
         compare(page.buttonConnect.enabled, data.enabled)
     }
 
+    function test_returnInAnyFieldConnectsWhenTheButtonMay_data() {
+        return [{tag: "server", field: "textFieldServer"}, {tag: "port", field: "textFieldPort"},
+                {tag: "user", field: "textFieldUser"}, {tag: "password", field: "textFieldPassword"}]
+    }
+
+    function test_returnInAnyFieldConnectsWhenTheButtonMay(data) {
+        openLogin()
+        fill("vorna.example", "50051", "", "secret")
+        type(page[data.field], "")
+        keyClick(Qt.Key_Return)
+        compare(service.callCount("connectToServiceAsync"), 0, "no user: the button may not connect")
+        page.user = "ana"
+        keyClick(Qt.Key_Enter)
+        compare(service.lastArgs("connectToServiceAsync"), ["tcp://vorna.example:50051/CommService"])
+    }
+
+    function test_tabWalksTheFieldsInOrder() {
+        openLogin()
+        type(page.textFieldServer, "")
+        var order = [page.textFieldPort, page.textFieldUser, page.textFieldPassword]
+        for (var i = 0; i < order.length; ++i) {
+            keyClick(Qt.Key_Tab)
+            verify(order[i].activeFocus, "step " + (i + 1))
+        }
+    }
+
     function test_connectSendsTrimmedUrlAndShowsBusy() {
         openLogin()
         fill("  vorna.example  ", " 50051 ", " ana ", " pass word ")
