@@ -3,6 +3,7 @@
 #include "logrecord.h"
 #include "modelpresence.h"
 #include "modelpresencelist.h"
+#include "processrefs.h"
 
 namespace {
 
@@ -29,6 +30,23 @@ ModelPresenceFilter::ModelPresenceFilter()
             indexUpTo(list->items(), last);
     });
     setSourceModel(m_source);
+    if (QObject *client = ProcessRefs::serviceClient()) {
+        connect(client, SIGNAL(dbPresenceResponseBegin()), this, SLOT(holdAnswer()));
+        connect(client, SIGNAL(dbPresenceResponseEnd()), this, SLOT(releaseAnswer()));
+    }
+}
+
+void ModelPresenceFilter::holdAnswer()
+{
+    m_holdingAnswer = true;
+}
+
+void ModelPresenceFilter::releaseAnswer()
+{
+    if (!m_holdingAnswer)
+        return;
+    m_holdingAnswer = false;
+    invalidateFilter();
 }
 
 ModelPresence *ModelPresenceFilter::presenceModel() const
@@ -53,7 +71,7 @@ void ModelPresenceFilter::setFilter(const QString &presence, const QString &text
 
 bool ModelPresenceFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
 {
-    if (sourceParent.isValid() || !m_source)
+    if (sourceParent.isValid() || !m_source || m_holdingAnswer)
         return false;
     // Our own source model's list: the current presence list may belong to a newer screen.
     const ModelPresenceList *list = m_source->list();

@@ -36,6 +36,14 @@ public slots:
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
 
+private slots:
+    // While the service client streams a presence answer, rows enter the source one by one;
+    // Qt 5's proxy rebuilds its whole mapping for each row it accepts, which makes a large
+    // answer quadratic. So no row is accepted until the answer has ended, and then every row
+    // is tested in one pass.
+    void holdAnswer();
+    void releaseAnswer();
+
 private:
     // Brings the index up to `lastRow` of the list's records.
     void indexUpTo(const QVector<ModelPresenceItem> &items, int lastRow) const;
@@ -51,4 +59,5 @@ private:
     // record until the next reset, which empties the index too.
     mutable PresenceSearchIndex m_index;
     mutable int m_presenceNumber = -1;
+    bool m_holdingAnswer = false;
 };

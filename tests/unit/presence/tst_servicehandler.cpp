@@ -102,29 +102,33 @@ void TestServiceHandler::burstReachesTheFilterInOrder()
 {
     QObject scope; // the connections below end with the test
     m_service.sendBurst(PresenceTest::rows(2));
-    QStringList events;
-    auto record = [&](const char *name) {
-        return [&events, name](const QModelIndex &, int first, int last) {
-            events << QStringLiteral("%1 %2-%3").arg(QLatin1String(name)).arg(first).arg(last);
+    QStringList modelEvents;
+    QStringList filterEvents;
+    auto record = [](QStringList *events, const char *name) {
+        return [events, name](const QModelIndex &, int first, int last) {
+            *events << QStringLiteral("%1 %2-%3").arg(QLatin1String(name)).arg(first).arg(last);
         };
     };
-    connect(m_filter.get(), &QAbstractItemModel::modelAboutToBeReset, &scope, [&] { events << "aboutToReset"; });
-    connect(m_filter.get(), &QAbstractItemModel::modelReset, &scope, [&] { events << "reset"; });
-    connect(m_filter.get(), &QAbstractItemModel::rowsAboutToBeInserted, &scope, record("aboutToInsert"));
-    connect(m_filter.get(), &QAbstractItemModel::rowsInserted, &scope, record("inserted"));
-    connect(m_filter.get(), &QAbstractItemModel::rowsAboutToBeRemoved, &scope, record("aboutToRemove"));
-    connect(&m_service, &ScriptedPresenceService::dbPresenceResponseEnd, &scope, [&] { events << "end"; });
-    QSignalSpy inserted(m_filter.get(), &QAbstractItemModel::rowsInserted);
-    QSignalSpy reset(m_filter.get(), &QAbstractItemModel::modelReset);
+    auto watch = [&](QAbstractItemModel *model, QStringList *events) {
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, &scope, [events] { *events << "aboutToReset"; });
+        connect(model, &QAbstractItemModel::modelReset, &scope, [events] { *events << "reset"; });
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, &scope, record(events, "aboutToInsert"));
+        connect(model, &QAbstractItemModel::rowsInserted, &scope, record(events, "inserted"));
+        connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, &scope, record(events, "aboutToRemove"));
+        connect(&m_service, &ScriptedPresenceService::dbPresenceResponseEnd, &scope, [events] { *events << "end"; });
+    };
+    watch(m_filter->presenceModel(), &modelEvents);
+    watch(m_filter.get(), &filterEvents);
 
     m_service.sendBurst(PresenceTest::rows(4));
 
-    QCOMPARE(events, (QStringList{"aboutToReset", "reset",
-                                  "aboutToInsert 0-0", "inserted 0-0", "aboutToInsert 1-1", "inserted 1-1",
-                                  "aboutToInsert 2-2", "inserted 2-2", "aboutToInsert 3-3", "inserted 3-3",
-                                  "end"}));
-    QCOMPARE(inserted.count(), 4);
-    QCOMPARE(reset.count(), 1);
+    // The model announces every row as it comes; the filter takes the whole answer in one
+    // pass at its end, so a large answer costs linear work.
+    QCOMPARE(modelEvents, (QStringList{"aboutToReset", "reset",
+                                       "aboutToInsert 0-0", "inserted 0-0", "aboutToInsert 1-1", "inserted 1-1",
+                                       "aboutToInsert 2-2", "inserted 2-2", "aboutToInsert 3-3", "inserted 3-3",
+                                       "end"}));
+    QCOMPARE(filterEvents, (QStringList{"aboutToReset", "reset", "aboutToInsert 0-3", "inserted 0-3", "end"}));
     QCOMPARE(shownIds(), (QStringList{"E0", "E1", "E2", "E3"}));
     QCOMPARE(m_provider.pictureCount(), 4);
 }
@@ -136,14 +140,15 @@ void TestServiceHandler::rowIsInTheModelBeforeLaterListenersSeeIt()
     QVector<int> rowsSeen;
     QVector<int> picturesSeen;
     QStringList lastIdSeen;
+    const QAbstractItemModel *model = m_filter->presenceModel();
     connect(&m_service, &ScriptedPresenceService::dbPresenceResponseBegin, &scope, [&] {
-        rowsSeen << m_filter->rowCount();
+        rowsSeen << model->rowCount();
         picturesSeen << m_provider.pictureCount();
     });
     connect(&m_service, &ScriptedPresenceService::dbPresenceResponse, &scope, [&] {
-        rowsSeen << m_filter->rowCount();
+        rowsSeen << model->rowCount();
         picturesSeen << m_provider.pictureCount();
-        lastIdSeen << m_filter->index(m_filter->rowCount() - 1, 0).data(ModelPresence::EmpIdRole).toString();
+        lastIdSeen << model->index(model->rowCount() - 1, 0).data(ModelPresence::EmpIdRole).toString();
     });
 
     m_service.sendBurst(PresenceTest::rows(3));
