@@ -2,6 +2,18 @@
 
 namespace ostrel {
 
+namespace {
+
+constexpr qint64 kFirstCivilSecond = -2208988800;  // 1900-01-01 00:00:00
+constexpr qint64 kEndCivilSecond = 253402300800;   // 10000-01-01 00:00:00
+
+} // namespace
+
+bool civilSecondsInRange(qint64 seconds)
+{
+    return seconds >= kFirstCivilSecond && seconds < kEndCivilSecond;
+}
+
 std::optional<qint64> civilSecondsFromLocal(const QDateTime &dateTime)
 {
     if (!dateTime.isValid())
@@ -14,6 +26,8 @@ std::optional<qint64> civilSecondsFromLocal(const QDateTime &dateTime)
 
 QDateTime localFromCivilSeconds(qint64 seconds)
 {
+    if (!civilSecondsInRange(seconds))
+        return QDateTime();
     const QDateTime wallClock = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
     return QDateTime(wallClock.date(), wallClock.time(), Qt::LocalTime);
 }
@@ -21,7 +35,7 @@ QDateTime localFromCivilSeconds(qint64 seconds)
 QDateTime localMidnight(int year, int month, int day)
 {
     const QDate date(year, month, day);
-    if (!date.isValid())
+    if (!date.isValid() || year < kFirstCivilYear || year > kLastCivilYear)
         return QDateTime();
     return QDateTime(date, QTime(0, 0), Qt::LocalTime);
 }

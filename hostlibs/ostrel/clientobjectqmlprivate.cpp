@@ -24,6 +24,8 @@ constexpr std::size_t kRowsPerEvent = 256;
 constexpr int kLogoutDeadlineMs = 2000;
 // Heartbeats may be this many intervals late before the session counts as lost.
 constexpr int kMissedHeartbeats = 3;
+// A longer interval from the service is taken as this, so the liveness limit stays finite.
+constexpr int kMaxHeartbeatSeconds = 3600;
 
 qint64 steadyNowMs()
 {
@@ -44,9 +46,35 @@ void setCivilDate(vorna::v1::CivilDate *out, const QDate &date)
     out->set_day(date.day());
 }
 
-QDateTime optionalTime(bool present, const vorna::v1::CivilTime &time)
+// `what` is "<something> that is", or "<some rows> whose <field> is".
+void logOutOfRange(const QString &what)
 {
-    return present ? localFromCivilSeconds(time.seconds()) : QDateTime();
+    qCWarning(lcOstrel).noquote()
+        << QStringLiteral("The attendance service sent %1 not a valid date in the years %2 to %3; it is passed on as no date.")
+               .arg(what)
+               .arg(kFirstCivilYear)
+               .arg(kLastCivilYear);
+}
+
+// An absent moment, and one outside the accepted years, become an invalid QDateTime.
+QDateTime optionalTime(bool present, const vorna::v1::CivilTime &time, const char *what)
+{
+    if (!present)
+        return QDateTime();
+    const QDateTime local = localFromCivilSeconds(time.seconds());
+    if (!local.isValid())
+        logOutOfRange(QStringLiteral("%1 (%2 seconds) that is").arg(QLatin1String(what)).arg(time.seconds()));
+    return local;
+}
+
+QDateTime optionalDay(bool present, const vorna::v1::CivilDate &day)
+{
+    if (!present)
+        return QDateTime();
+    const QDateTime midnight = localMidnight(day.year(), day.month(), day.day());
+    if (!midnight.isValid())
+        logOutOfRange(QStringLiteral("an exception day (year %1, month %2, day %3) that is").arg(day.year()).arg(day.month()).arg(day.day()));
+    return midnight;
 }
 
 QString text(const std::string &utf8)
@@ -177,7 +205,7 @@ void ClientObjectQmlPrivate::logout(const std::shared_ptr<Connection> &connectio
     m_logoutWorker.post([connection, token] {
         // Not a tracked call: the connection is already closed to everything else.
         grpc::ClientContext context;
-        context.AddMetadata(kSessionMetadataKey, token);
+        addSessionToken(context, token);
         context.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(kLogoutDeadlineMs));
         vorna::v1::LogoutReply reply;
         const grpc::Status status = connection->stub().Logout(&context, vorna::v1::LogoutRequest(), &reply);
@@ -207,12 +235,16 @@ void ClientObjectQmlPrivate::login(const QString &user, const QString &password)
             return;
         vorna::v1::LoginReply reply;
         const grpc::Status status = connection->stub().Login(call.context(), request, &reply);
+        QString failure;
         if (!status.ok()) {
-            qCWarning(lcOstrel).noquote() << "Login failed:"
-                                          << callFailureText(status, connection->address().display(),
-                                                             connection->options().callTimeoutMs);
+            failure = callFailureText(status, connection->address().display(), connection->options().callTimeoutMs);
+        } else if (!isUsableMetadataValue(reply.session_token())) {
+            // It would go back in the metadata of every later call, where gRPC aborts on it.
+            failure = unusableTokenText(connection->address().display());
         }
-        const bool ok = status.ok();
+        if (!failure.isEmpty())
+            qCWarning(lcOstrel).noquote() << "Login failed:" << failure;
+        const bool ok = failure.isEmpty();
         post([this, id, connection, ok, reply] {
             m_answers.finish(id, [this, connection, ok, reply] {
                 const bool current = ok && connection == m_connection;
@@ -229,7 +261,7 @@ void ClientObjectQmlPrivate::loginFinished(const vorna::v1::LoginReply &reply)
     m_token = reply.session_token();
     m_state = State::LoggedIn;
     qCInfo(lcOstrel).noquote() << "Logged in as" << text(reply.user());
-    startSessionWatch(reply.heartbeat_seconds());
+    startSessionWatch(qBound(0, reply.heartbeat_seconds(), kMaxHeartbeatSeconds));
 }
 
 void ClientObjectQmlPrivate::startSessionWatch(int heartbeatSeconds)
@@ -255,7 +287,7 @@ void ClientObjectQmlPrivate::startSessionWatch(int heartbeatSeconds)
         while (reader->Read(&event)) {
             lastEvent->store(steadyNowMs());
             if (event.kind() == vorna::v1::SessionEvent::ENDING)
-                reason = text(event.reason());
+                reason = serviceMessage(event.reason());
         }
         const grpc::Status status = reader->Finish();
         if (reason.isEmpty() && status.ok())
@@ -327,7 +359,16 @@ void ClientObjectQmlPrivate::requestRows(SerialWorker &worker, RowCall<Reply, It
         std::unique_ptr<grpc::ClientReaderInterface<Reply>> reader = call.open(connection->stub(), rpc.context());
         Reply reply;
         std::vector<Item> rows;
+        QString fault;
         while (reader->Read(&reply)) {
+            if (call.check)
+                fault = call.check(reply);
+            if (!fault.isEmpty()) {
+                rpc.context()->TryCancel();
+                while (reader->Read(&reply)) {
+                }
+                break;
+            }
             const std::size_t before = rows.size();
             call.convert(reply, rows);
             // A chunk of rows goes out as it came; single rows are gathered into batches.
@@ -338,7 +379,10 @@ void ClientObjectQmlPrivate::requestRows(SerialWorker &worker, RowCall<Reply, It
         const grpc::Status status = reader->Finish();
         if (call.finished)
             call.finished(status);
-        if (!status.ok()) {
+        if (!fault.isEmpty()) {
+            qCWarning(lcOstrel).noquote() << "Request ended early:"
+                                          << malformedAnswerText(connection->address().display(), fault);
+        } else if (!status.ok()) {
             qCWarning(lcOstrel).noquote() << "Request ended early:"
                                           << callFailureText(status, connection->address().display(),
                                                              connection->options().callTimeoutMs);
@@ -365,16 +409,25 @@ void ClientObjectQmlPrivate::presence(const QString &userName, const QDateTime &
         pictures->beginAnswer();
         return stub.Presence(context, request);
     };
-    call.convert = [pictures](vorna::v1::PresenceChunk &chunk, std::vector<PresenceValues> &rows) {
+    // Rows whose last activity is out of range are counted and logged once per answer.
+    const auto outOfRange = std::make_shared<int>(0);
+    call.check = [](const vorna::v1::PresenceChunk &chunk) { return answerFault(chunk); };
+    call.convert = [pictures, outOfRange](vorna::v1::PresenceChunk &chunk, std::vector<PresenceValues> &rows) {
         rows.reserve(rows.size() + chunk.rows_size());
-        for (const vorna::v1::PresenceRow &row : chunk.rows())
+        for (const vorna::v1::PresenceRow &row : chunk.rows()) {
             rows.push_back(PresenceValues::fromRow(row, *pictures));
+            *outOfRange += rows.back().lastActOutOfRange;
+        }
     };
     call.emitRow = [](ClientObjectQml *q, const PresenceValues &r) {
         emit q->dbPresenceResponse(r.idEmp, r.lastName, r.firstName, r.lastActDT, r.old, r.lastActDesc,
                                    r.department, r.picture, r.presence, r.actColor);
     };
-    call.finished = [pictures](const grpc::Status &status) { pictures->finishAnswer(status.ok()); };
+    call.finished = [pictures, outOfRange](const grpc::Status &status) {
+        pictures->finishAnswer(status.ok());
+        if (*outOfRange > 0)
+            logOutOfRange(QStringLiteral("%1 presence rows whose last activity is").arg(*outOfRange));
+    };
     requestRows(m_presenceWorker, call);
 }
 
@@ -425,8 +478,8 @@ void ClientObjectQmlPrivate::calendarHistory(const QString &idEmp, int month, in
         },
         [](ClientObjectQml *q, const vorna::v1::CalendarRange &range) {
             emit q->dbCalEmpHistResponse(text(range.calendar_name()), range.calendar_color(),
-                                         optionalTime(range.has_valid_begin(), range.valid_begin()),
-                                         optionalTime(range.has_valid_end(), range.valid_end()));
+                                         optionalTime(range.has_valid_begin(), range.valid_begin(), "a calendar start"),
+                                         optionalTime(range.has_valid_end(), range.valid_end(), "a calendar end"));
         }));
 }
 
@@ -439,10 +492,8 @@ void ClientObjectQmlPrivate::exceptionHistory(const QString &idEmp, int month, i
             return stub.ExceptionHistory(context, request);
         },
         [](ClientObjectQml *q, const vorna::v1::ExceptionDay &day) {
-            const QDateTime midnight = day.has_day()
-                ? localMidnight(day.day().year(), day.day().month(), day.day().day())
-                : QDateTime();
-            emit q->dbExceptionEmpHistResponse(text(day.day_name()), day.day_color(), midnight);
+            emit q->dbExceptionEmpHistResponse(text(day.day_name()), day.day_color(),
+                                               optionalDay(day.has_day(), day.day()));
         }));
 }
 

@@ -3,6 +3,7 @@
 // that run the blocking gRPC calls. Everything here runs on the GUI thread except the worker
 // tasks, which touch only what they captured and talk back through queued events.
 
+#include "answercheck.h"
 #include "clientobjectqml.h"
 #include "connection.h"
 #include "pendinganswers.h"
@@ -33,6 +34,9 @@ struct RowCall
     std::function<void(Reply &, std::vector<Item> &)> convert;
     // GUI thread: emits one row.
     std::function<void(ClientObjectQml *, const Item &)> emitRow;
+    // Worker thread, optional: what is wrong with a message, empty when nothing is. A fault
+    // ends the answer there.
+    std::function<QString(const Reply &)> check;
     // Worker thread, optional: runs when the stream has ended.
     std::function<void(const grpc::Status &)> finished;
 };
@@ -44,7 +48,8 @@ RowCall<Reply, Reply> messageRows(void (ClientObjectQml::*begin)(), void (Client
                                   decltype(RowCall<Reply, Reply>::emitRow) emitRow)
 {
     const auto keep = [](Reply &message, std::vector<Reply> &rows) { rows.push_back(std::move(message)); };
-    return RowCall<Reply, Reply>{begin, end, std::move(open), keep, std::move(emitRow), nullptr};
+    const auto check = [](const Reply &message) { return answerFault(message); };
+    return RowCall<Reply, Reply>{begin, end, std::move(open), keep, std::move(emitRow), check, nullptr};
 }
 
 using ChangeCall = std::function<grpc::Status(vorna::v1::CommService::Stub &, grpc::ClientContext *)>;

@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include "answercheck.h"
+
 #include <grpcpp/create_channel.h>
 
 #include <chrono>
@@ -52,10 +54,16 @@ Connection::Call::Call(Connection &connection, const std::string &sessionToken, 
     : m_connection(connection)
 {
     if (!sessionToken.empty())
-        m_context.AddMetadata(kSessionMetadataKey, sessionToken);
+        addSessionToken(m_context, sessionToken);
     if (deadlineMs > 0)
         m_context.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(deadlineMs));
     m_live = m_connection.track(&m_context);
+}
+
+void addSessionToken(grpc::ClientContext &context, const std::string &token)
+{
+    if (isUsableMetadataValue(token))
+        context.AddMetadata(kSessionMetadataKey, token);
 }
 
 Connection::Call::~Call()

@@ -68,4 +68,9 @@ private:
 // Metadata key of the session token.
 inline constexpr char kSessionMetadataKey[] = "vorna-session";
 
+// Puts the session token into the call's metadata. A token that is not plain printable ASCII
+// is left out (gRPC would abort on it); the service then refuses the call as not logged in.
+// Login already refuses such tokens, so this is only the last line of defence.
+void addSessionToken(grpc::ClientContext &context, const std::string &token);
+
 } // namespace ostrel

@@ -1,5 +1,6 @@
 #include "connectionoptions.h"
 
+#include "answercheck.h"
 #include "pindle.h"
 
 #include <QFile>
@@ -51,6 +52,11 @@ std::shared_ptr<grpc::ChannelCredentials> ConnectionOptions::credentials(QString
 {
     if (!tls)
         return grpc::InsecureChannelCredentials();
+    // The name travels as the call's authority, where gRPC aborts on control bytes.
+    if (!tlsServerName.isEmpty() && !isUsableMetadataValue(tlsServerName.toStdString())) {
+        *error = QStringLiteral("The service/tlsServerName setting is not a plain host name. Fix or clear the setting.");
+        return nullptr;
+    }
     grpc::SslCredentialsOptions ssl;
     if (!caFile.isEmpty()) {
         QFile file(caFile);

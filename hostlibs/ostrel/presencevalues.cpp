@@ -13,8 +13,10 @@ PresenceValues PresenceValues::fromRow(const vorna::v1::PresenceRow &row, Pictur
     values.idEmp = QString::fromStdString(row.employee_id());
     values.lastName = QString::fromStdString(row.last_name());
     values.firstName = QString::fromStdString(row.first_name());
-    if (row.has_last_activity())
+    if (row.has_last_activity()) {
         values.lastActDT = localFromCivilSeconds(row.last_activity().seconds());
+        values.lastActOutOfRange = !values.lastActDT.isValid();
+    }
     values.old = row.stale();
     values.lastActDesc = QString::fromStdString(row.activity_description());
     values.department = QString::fromStdString(row.department());

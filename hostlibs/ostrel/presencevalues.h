@@ -26,6 +26,9 @@ struct PresenceValues
     QByteArray picture;
     QString presence;
     int actColor = 0;
+    // The row's last activity lay outside the accepted years: lastActDT is left invalid, as for
+    // an employee without a registration, and the answer logs how many rows had that.
+    bool lastActOutOfRange = false;
 
     // Rows without picture bytes take them from `pictures`.
     static PresenceValues fromRow(const vorna::v1::PresenceRow &row, PictureCache &pictures);

@@ -106,7 +106,8 @@ grpc::Status FakeCommService::Login(grpc::ServerContext *, const LoginRequest *r
     const auto it = m_script.passwords.find(request->user());
     if (it == m_script.passwords.end() || it->second != request->password())
         return grpc::Status(grpc::StatusCode::UNAUTHENTICATED, "Wrong user name or password.");
-    const std::string token = "token-" + std::to_string(m_tokens.size() + 1);
+    const std::string token = m_script.sessionToken.empty() ? "token-" + std::to_string(m_tokens.size() + 1)
+                                                            : m_script.sessionToken;
     m_tokens.push_back(token);
     reply->set_session_token(token);
     reply->set_user(request->user());

@@ -25,6 +25,7 @@ public:
     struct Script
     {
         std::map<std::string, std::string> passwords;    // user -> password
+        std::string sessionToken;                        // handed out instead of "token-N" when set
         int heartbeatSeconds = 10;
         int heartbeatIntervalMs = 200;                   // how often heartbeats really go out
         bool silentWatch = false;                        // watch stream sends nothing

@@ -3,6 +3,7 @@
 
 #include "clientobjectqml.h"
 #include "fakecommservice.h"
+#include "http1responder.h"
 #include "loopbacksocket.h"
 #include "pindle.h"
 #include "signalrecorder.h"
@@ -15,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -65,10 +67,14 @@ private slots:
     void silentServerTimesOut();
     void connectCanBeCancelled();
     void unreadableCertificateFileFailsTheConnect();
+    void http1ServerGetsOurSentence();
     void loginAnswersEveryRequest();
+    void unusableSessionTokensFailTheLogin();
     void presenceRowsArriveInOrderInBatches();
     void picturesAreCachedByDigest();
     void listsAndHistoriesConvertCivilTimes();
+    void outOfRangeMomentsReachNoSignalAsDates();
+    void absurdRowEndsTheAnswer();
     void assignmentsAnswerWithServiceText();
     void serviceErrorMidStreamStillEnds();
     void callDeadlineEndsAStalledStream();
@@ -259,6 +265,18 @@ void TestClientObjectQml::unreadableCertificateFileFailsTheConnect()
     QVERIFY(args.value(1).toString().contains(QStringLiteral("service/caFile")));
 }
 
+void TestClientObjectQml::http1ServerGetsOurSentence()
+{
+    const Http1Responder web;
+    QVERIFY(web.isListening());
+    m_client->connectToServiceAsync(web.url());
+    QVERIFY(m_log->waitFor("connected"));
+    QCOMPARE(m_log->entries().first().args,
+             (QVariantList{false, QStringLiteral("Cannot reach the attendance service at 127.0.0.1:%1 (the server there speaks HTTP/1, not gRPC). "
+                                                 "Check that the server and port point at a VornaPanel attendance service.")
+                                      .arg(web.port())}));
+}
+
 void TestClientObjectQml::loginAnswersEveryRequest()
 {
     m_client->connectToServiceAsync(m_service->url());
@@ -274,6 +292,30 @@ void TestClientObjectQml::loginAnswersEveryRequest()
     QTRY_COMPARE(m_service->openWatches(), 1);
     // The session stream carries the token that the login handed out.
     QCOMPARE(m_service->sessionTokensSeen().back(), std::string("token-1"));
+}
+
+void TestClientObjectQml::unusableSessionTokensFailTheLogin()
+{
+    m_client->connectToServiceAsync(m_service->url());
+    QVERIFY(m_log->waitFor("connected"));
+    const std::string badTokens[] = {"token\nwith-newline", std::string("token\0with-nul", 14)};
+    int answers = 0;
+    for (const std::string &token : badTokens) {
+        m_service->script().sessionToken = token;
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral(
+            "Login failed: The attendance service at 127.0.0.1:%1 sent an unusable session token. "
+            "Check that the address points at a VornaPanel attendance service.").arg(m_service->port())));
+        m_client->dbLoginRequest(QStringLiteral("manager"), QStringLiteral("secret pass"));
+        QVERIFY(m_log->waitFor("dbLoginResponse", ++answers));
+        QCOMPARE(m_log->of("dbLoginResponse").last().args.value(0).toBool(), false);
+    }
+    // The token never went back to the service, and the connection still serves a login.
+    m_service->script().sessionToken.clear();
+    m_client->dbLoginRequest(QStringLiteral("manager"), QStringLiteral("secret pass"));
+    QVERIFY(m_log->waitFor("dbLoginResponse", ++answers));
+    QCOMPARE(m_log->of("dbLoginResponse").last().args.value(0).toBool(), true);
+    QTRY_COMPARE(m_service->openWatches(), 1);
+    QCOMPARE(m_service->sessionTokensSeen(), std::vector<std::string>{"token-3"});
 }
 
 void TestClientObjectQml::presenceRowsArriveInOrderInBatches()
@@ -444,6 +486,67 @@ void TestClientObjectQml::listsAndHistoriesConvertCivilTimes()
     QCOMPARE(days.at(0).args.value(2).toDateTime(), QDateTime(QDate(2018, 3, 25), QTime(0, 0), Qt::LocalTime));
     QCOMPARE(days.at(0).args.value(2).toDateTime().toString(QStringLiteral("yyyy-MM-dd")), QStringLiteral("2018-03-25"));
     QVERIFY(!days.at(1).args.value(2).toDateTime().isValid()); // 30 February does not exist
+}
+
+void TestClientObjectQml::outOfRangeMomentsReachNoSignalAsDates()
+{
+    const qint64 yearZero = -62167219200; // 0000-01-01 00:00:00
+    const qint64 outside[] = {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min(), yearZero};
+    auto &script = m_service->script();
+    for (int i = 0; i < 4; ++i)
+        script.presenceRows.push_back(fakePresenceRow(i, 0));
+    for (int i = 0; i < 3; ++i)
+        script.presenceRows[i].mutable_last_activity()->set_seconds(outside[i]);
+    vorna::v1::CalendarRange range;
+    range.set_calendar_name("Shift A");
+    range.mutable_valid_begin()->set_seconds(std::numeric_limits<qint64>::max());
+    range.mutable_valid_end()->set_seconds(yearZero);
+    script.calendarRanges = {range};
+    vorna::v1::ExceptionDay day;
+    day.set_day_name("Holiday");
+    day.mutable_day()->set_year(0);
+    day.mutable_day()->set_month(1);
+    day.mutable_day()->set_day(1);
+    script.exceptionDays = {day, day};
+    script.exceptionDays[1].mutable_day()->set_year(10000);
+    connectAndLogin();
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^The attendance service sent 3 presence rows whose last activity is not a valid date")));
+    m_client->dbPresenceRequest(QStringLiteral("manager"), QDateTime());
+    m_client->dbCalEmpHistRequest(QStringLiteral("E00001"), 3, 2018);
+    m_client->dbExceptionEmpHistRequest(QStringLiteral("E00001"), 3, 2018);
+    QVERIFY(m_log->waitFor("dbPresenceResponseEnd"));
+    QVERIFY(m_log->waitFor("dbCalEmpHistResponseEnd"));
+    QVERIFY(m_log->waitFor("dbExceptionEmpHistResponseEnd"));
+
+    // Out-of-range moments arrive as "no date"; the row itself and in-range moments stand.
+    const auto rows = m_log->of("dbPresenceResponse");
+    QCOMPARE(rows.size(), 4);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(!rows.at(i).args.value(3).toDateTime().isValid(), qPrintable(rows.at(i).args.value(3).toDateTime().toString()));
+    QCOMPARE(rows.at(3).args.value(3).toDateTime().date(), QDate(2018, 3, 5));
+    const QVariantList ranged = m_log->of("dbCalEmpHistResponse").value(0).args;
+    QVERIFY(!ranged.value(2).toDateTime().isValid());
+    QVERIFY(!ranged.value(3).toDateTime().isValid());
+    const auto days = m_log->of("dbExceptionEmpHistResponse");
+    QCOMPARE(days.size(), 2);
+    for (const SignalRecorder::Entry &entry : days)
+        QVERIFY(!entry.args.value(2).toDateTime().isValid());
+}
+
+void TestClientObjectQml::absurdRowEndsTheAnswer()
+{
+    scriptRows(6, 10);
+    m_service->script().rowsPerChunk = 3;
+    m_service->script().presenceRows[4].set_employee_id(std::string(1 << 20, 'x'));
+    connectAndLogin();
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral(
+        "Request ended early: The attendance service at 127.0.0.1:%1 sent a malformed answer (an employee id of 1048576 bytes), "
+        "so the rest of it was dropped. Check that the address points at a VornaPanel attendance service.").arg(m_service->port())));
+    m_client->dbPresenceRequest(QStringLiteral("manager"), QDateTime());
+    QVERIFY(m_log->waitFor("dbPresenceResponseEnd"));
+    SignalRecorder::settle(100);
+    QCOMPARE(m_log->shape(), (QStringList{"dbPresenceResponseBegin", "dbPresenceResponse*3", "dbPresenceResponseEnd"}));
 }
 
 void TestClientObjectQml::assignmentsAnswerWithServiceText()

@@ -1,15 +1,20 @@
 // The client library's pure parts: address parsing, civil time, the picture cache, the
-// bookkeeping of owed answers, and the sentences for failed calls.
+// bookkeeping of owed answers, the sentences for failed calls, and the checks on answers.
 
+#include "answercheck.h"
 #include "callerror.h"
 #include "civiltime.h"
+#include "connectionoptions.h"
 #include "pendinganswers.h"
 #include "picturecache.h"
 #include "serviceaddress.h"
 
+#include "commservice.pb.h"
+
 #include <QtTest>
 
 #include <ctime>
+#include <limits>
 
 using namespace ostrel;
 
@@ -27,6 +32,7 @@ private slots:
     void civilTimeKeepsTheWallClock();
     void civilTimeOfOtherSpecsIsReadLocally();
     void civilDaysStartAtLocalMidnight();
+    void civilTimeOutsideTheAcceptedYearsIsInvalid();
 
     void pictureCacheFillsRowsWithoutBytes();
     void pictureCacheKeepsOnlyTheLatestAnswer();
@@ -37,6 +43,10 @@ private slots:
     void transportReasons_data();
     void transportReasons();
     void failureTexts();
+    void serviceMessagesAreMadeSafe();
+
+    void metadataValuesArePlainAscii();
+    void absurdAnswersAreFound();
 };
 
 void TestOstrelParts::validAddresses_data()
@@ -152,6 +162,25 @@ void TestOstrelParts::civilDaysStartAtLocalMidnight()
     QVERIFY(!localDate(QDateTime()).isValid());
 }
 
+void TestOstrelParts::civilTimeOutsideTheAcceptedYearsIsInvalid()
+{
+    const auto civil = [](int y, int mo, int d, int h, int mi, int s) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC).toSecsSinceEpoch();
+    };
+    const qint64 first = civil(1900, 1, 1, 0, 0, 0);
+    const qint64 last = civil(9999, 12, 31, 23, 59, 59);
+    QCOMPARE(localFromCivilSeconds(first).date(), QDate(1900, 1, 1));
+    QCOMPARE(localFromCivilSeconds(last).date(), QDate(9999, 12, 31));
+    const qint64 yearZero = -62167219200; // 0000-01-01 00:00:00, proleptic Gregorian
+    for (const qint64 seconds : {first - 1, last + 1, yearZero, std::numeric_limits<qint64>::max(),
+                                 std::numeric_limits<qint64>::min()})
+        QVERIFY2(!localFromCivilSeconds(seconds).isValid(), qPrintable(QString::number(seconds)));
+    QVERIFY(localMidnight(1900, 1, 1).isValid());
+    QVERIFY(!localMidnight(0, 1, 1).isValid());
+    QVERIFY(!localMidnight(1899, 12, 31).isValid());
+    QVERIFY(!localMidnight(10000, 1, 1).isValid());
+}
+
 void TestOstrelParts::pictureCacheFillsRowsWithoutBytes()
 {
     PictureCache cache;
@@ -248,7 +277,23 @@ void TestOstrelParts::transportReasons_data()
     QTest::newRow("closed") << unavailable << "Socket closed" << "the connection was closed";
     QTest::newRow("tls") << unavailable << "Handshake failed" << "the TLS handshake failed";
     QTest::newRow("deadline") << int(grpc::StatusCode::DEADLINE_EXCEEDED) << "Deadline Exceeded" << "no answer in time";
-    QTest::newRow("other") << unavailable << "something odd" << "something odd";
+    // Texts gRPC 1.51 gives for servers that are not ours, seen on this machine.
+    const char *lastError = "failed to connect to all addresses; last error: ";
+    QTest::newRow("http1") << unavailable << QString(lastError) + "INTERNAL: ipv4:127.0.0.1:5: Trying to connect an http1.x server"
+                           << "the server there speaks HTTP/1, not gRPC";
+    QTest::newRow("not http2") << unavailable << QString(lastError) + "UNAVAILABLE: ipv4:127.0.0.1:5: Failed parsing HTTP/2"
+                               << "the server there does not speak gRPC";
+    QTest::newRow("tls to plaintext") << unavailable
+                                      << QString(lastError) + "UNKNOWN: ipv4:127.0.0.1:5: Ssl handshake failed: SSL_ERROR_SSL: error:0A00010B:SSL routines::wrong version number"
+                                      << "the client uses TLS but the server there does not";
+    QTest::newRow("untrusted") << unavailable
+                               << QString(lastError) + "UNKNOWN: ipv4:127.0.0.1:5: Ssl handshake failed: SSL_ERROR_SSL: error:0A000086:SSL routines::certificate verify failed"
+                               << "the service's TLS certificate is not trusted";
+    QTest::newRow("too large") << int(grpc::StatusCode::RESOURCE_EXHAUSTED) << "Received message larger than max (70000000 vs. 67108864)"
+                               << "the answer was larger than the client accepts";
+    // Nothing recognisable: a reason of ours all the same, never gRPC's text.
+    QTest::newRow("last error OK") << unavailable << QString(lastError) + "OK" << "the connection could not be set up";
+    QTest::newRow("other") << int(grpc::StatusCode::INTERNAL) << "something odd" << "the connection failed in an unexpected way";
 }
 
 void TestOstrelParts::transportReasons()
@@ -261,6 +306,12 @@ void TestOstrelParts::transportReasons()
 
 void TestOstrelParts::failureTexts()
 {
+    // A connection closed while it was set up is most often plaintext meeting TLS.
+    QCOMPARE(connectFailureText(grpc::Status(grpc::StatusCode::UNAVAILABLE,
+                                             "failed to connect to all addresses; last error: UNAVAILABLE: ipv4:127.0.0.1:5: Socket closed"),
+                                "h:1", 5000),
+             QStringLiteral("Cannot reach the attendance service at h:1 (the connection was closed). Check that the server and port point at a "
+                            "VornaPanel attendance service, and that the service/tls setting matches whether the service uses TLS."));
     const grpc::Status denied(grpc::StatusCode::PERMISSION_DENIED, "Only a manager may change calendars.");
     QCOMPARE(callFailureText(denied, "h:1", 30000), QStringLiteral("Only a manager may change calendars."));
     // A sentence under a code gRPC also uses is the service's; gRPC's own terse text is not.
@@ -277,6 +328,53 @@ void TestOstrelParts::failureTexts()
              QStringLiteral("Cannot reach the attendance service at 10.0.0.5:50051 (no answer within 5 seconds). Is the service running?"));
     QVERIFY(connectFailureText(grpc::Status(grpc::StatusCode::UNIMPLEMENTED, ""), "h:1", 5000)
                 .contains(QStringLiteral("does not offer the attendance service")));
+}
+
+void TestOstrelParts::serviceMessagesAreMadeSafe()
+{
+    const grpc::Status twoLines(grpc::StatusCode::NOT_FOUND, std::string("No such employee:\n\0E1.", 22));
+    QCOMPARE(callFailureText(twoLines, "h:1", 30000), QStringLiteral("No such employee: E1."));
+    const QString longText = callFailureText(grpc::Status(grpc::StatusCode::NOT_FOUND, std::string(1 << 20, 'x')), "h:1", 30000);
+    QCOMPARE(longText.size(), 300);
+    QVERIFY(longText.endsWith(QChar(0x2026)));
+}
+
+void TestOstrelParts::metadataValuesArePlainAscii()
+{
+    QVERIFY(isUsableMetadataValue("token-1"));
+    QVERIFY(isUsableMetadataValue(std::string(512, '~')));
+    QVERIFY(!isUsableMetadataValue(std::string(513, 'a')));
+    QVERIFY(!isUsableMetadataValue(""));
+    ConnectionOptions options;
+    options.tls = true;
+    options.tlsServerName = QStringLiteral("service.example.org\nx");
+    QString error;
+    QVERIFY(!options.credentials(&error));
+    QVERIFY(error.contains(QStringLiteral("service/tlsServerName")));
+    for (const char bad : {'\n', '\0', ' ', '\x7f', '\x80', '\xff'})
+        QVERIFY2(!isUsableMetadataValue(std::string("ab") + bad + "cd"), qPrintable(QString::number(uchar(bad))));
+}
+
+void TestOstrelParts::absurdAnswersAreFound()
+{
+    vorna::v1::PresenceChunk chunk;
+    vorna::v1::PresenceRow *row = chunk.add_rows();
+    row->set_employee_id("E1");
+    row->set_last_name("Ana");
+    row->set_picture_digest(std::string(32, 'd'));
+    QCOMPARE(answerFault(chunk), QString());
+    row->set_picture_digest("short");
+    QCOMPARE(answerFault(chunk), QStringLiteral("a picture digest of 5 bytes"));
+    row->clear_picture_digest();
+    row->set_department(std::string(5000, 'd'));
+    QCOMPARE(answerFault(chunk), QStringLiteral("a department of 5000 bytes"));
+    row->clear_department();
+    row->clear_employee_id();
+    QCOMPARE(answerFault(chunk), QStringLiteral("a row without an employee id"));
+
+    vorna::v1::Calendar calendar;
+    calendar.set_name(std::string(5000, 'c'));
+    QCOMPARE(answerFault(calendar), QStringLiteral("a calendar name of 5000 bytes"));
 }
 
 int main(int argc, char *argv[])
