@@ -4,6 +4,7 @@
 #include "harrow.h"
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
+#include "passwordvault.h"
 #include "pindle.h"
 
 #include <QGuiApplication>
@@ -64,6 +65,7 @@ int loadAndRun(QGuiApplication &app)
 void registerPanelQmlTypes()
 {
     qmlRegisterType<ModelPresenceFilter>("rs.quorvane", 1, 0, "ModelPresence");
+    qmlRegisterType<PasswordVault>("rs.quorvane", 1, 0, "PasswordVault");
 }
 
 void prepareBeforeApplication()

@@ -1,6 +1,7 @@
 import QtQuick 2.7
 import QtQuick.Dialogs 1.1
 import Qt.labs.settings 1.0
+import rs.quorvane 1.0
 
 PageLoginForm {
     id: root
@@ -25,8 +26,8 @@ PageLoginForm {
 
     buttonConnect.enabled: server !== "" && port !== "" && user !== "" && !connecting
 
-    // The password is kept apart from the other values: it reaches the store only while
-    // "Save password" is ticked.
+    // The password is kept apart from the other values: it goes to the desktop's secret store,
+    // and only while "Save password" is ticked.
     Settings {
         id: settings
         property alias server: root.server
@@ -34,6 +35,19 @@ PageLoginForm {
         property alias user: root.user
         property alias savePassword: root.savePassword
     }
+
+    PasswordVault {
+        id: vault
+        onLoaded: {
+            if (root.password !== "")
+                return
+            passwordStoreReady = false  // what the store holds needs no writing back
+            root.password = password
+            passwordStoreReady = true
+        }
+    }
+
+    labelSessionOnly.visible: savePassword && !vault.available
 
     MessageDialog {
         id: msgDialog
@@ -49,30 +63,27 @@ PageLoginForm {
         showMessage(qsTr("Error") + translation.emptyString, text)
     }
 
+    // A password an older version left in the settings file moves to the secret store.
     function restorePassword() {
-        if (savePassword)
-            password = settings.value("password", "")
-        else
-            forgetPassword()
-    }
-
-    function forgetPassword() {
-        if (settings.value("password", "") !== "")
-            settings.setValue("password", "")
+        var moved = vault.takeFromSettings(savePassword)
+        if (moved !== "")
+            password = moved
+        else if (savePassword)
+            vault.load()
     }
 
     onPasswordChanged: {
         if (passwordStoreReady && savePassword)
-            settings.setValue("password", password)
+            vault.store(password)
     }
 
     onSavePasswordChanged: {
         if (!passwordStoreReady)
             return
         if (savePassword)
-            settings.setValue("password", password)
+            vault.store(password)
         else
-            forgetPassword()
+            vault.erase()
     }
 
     Component.onCompleted: {
@@ -82,6 +93,7 @@ PageLoginForm {
     }
 
     function connectToService() {
+        labelReason.text = ""
         connecting = true
         service.connectToServiceAsync("tcp://" + server.trim() + ":" + port.trim() + "/CommService")
     }
@@ -106,6 +118,11 @@ PageLoginForm {
 
     Connections {
         target: service
+
+        // Why the session ended stays under the Connect button until the next attempt.
+        function onDisconnected() {
+            labelReason.text = service.disconnectReason()
+        }
 
         function onConnected(succ, err) {
             connecting = false

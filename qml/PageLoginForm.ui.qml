@@ -15,6 +15,8 @@ Item {
     property alias labelSubtitlePassword: labelSubtitlePassword
     property alias checkBoxSavePassword: checkBoxSavePassword
     property alias buttonConnect: buttonConnect
+    property alias labelSessionOnly: labelSessionOnly
+    property alias labelReason: labelReason
     property alias busyIndicator: busyIndicator
     property alias server: textFieldServer.text
     property alias port: textFieldPort.text
@@ -89,9 +91,20 @@ Item {
                 text: qsTr("Save password") + translation.emptyString
                 Layout.fillWidth: true
             }
+            SessionOnlyNote {
+                id: labelSessionOnly
+                visible: false
+                Layout.fillWidth: true
+            }
             Button {
                 id: buttonConnect
                 text: qsTr("Connect") + translation.emptyString
+                Layout.fillWidth: true
+            }
+            Label {
+                id: labelReason
+                visible: text !== ""
+                wrapMode: Text.WordWrap
                 Layout.fillWidth: true
             }
         }

@@ -228,6 +228,13 @@
     </message>
 </context>
 <context>
+    <name>SessionOnlyNote</name>
+    <message>
+        <source>No secret store answered: the password is kept for this session only.</source>
+        <translation>Nijedno skladište tajni nije odgovorilo: lozinka se čuva samo do kraja ove sesije.</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <source>Settings...</source>

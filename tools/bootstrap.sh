@@ -16,8 +16,8 @@ packages=(
   qml-module-qt-labs-calendar qml-module-qttest qml-module-qtqml-models2
   # wire protocol
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
-  # password hashing, log rotation
-  libsodium-dev libspdlog-dev libfmt-dev
+  # password hashing, log rotation, the desktop's secret store for the saved password
+  libsodium-dev libspdlog-dev libfmt-dev qtkeychain-qt5-dev
   # databases used by the service and its tests
   sqlite3 postgresql postgresql-contrib
   # rendering under a virtual display

@@ -22,6 +22,11 @@ void ClientObjectQml::disconnectFromService()
     d->disconnectFromService();
 }
 
+QString ClientObjectQml::disconnectReason() const
+{
+    return d->disconnectReason();
+}
+
 void ClientObjectQml::dbLoginRequest(const QString &user, const QString &password)
 {
     d->login(user, password);

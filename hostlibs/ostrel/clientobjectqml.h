@@ -38,6 +38,10 @@ public:
     Q_INVOKABLE void dbExceptionEmpHistRequest(const QString &idEmp, int month, int year);
     Q_INVOKABLE void dbCalendarSetRequest(int calID, const QString &idEmp, const QDateTime &validFrom);
     Q_INVOKABLE void dbWorkDaySetRequest(int workDayID, const QString &idEmp, const QDateTime &day);
+    // Why the last session ended without being asked to, as a sentence for the user: the
+    // service's own reason ("Your session has expired. Log in again.") or the connection's
+    // loss. Empty after disconnectFromService() and from the next connect attempt on.
+    Q_INVOKABLE QString disconnectReason() const;
 
 signals:
     void connected(bool succ, QString err);
@@ -68,6 +72,9 @@ signals:
 
     void dbCalendarSetResponse(bool succ, QString err);
     void dbWorkDaySetResponse(bool succ, QString err);
+
+    // The service announced a change of someone's presence that this session may see.
+    void presenceChanged();
 
 private:
     friend class ClientObjectQmlPrivate;

@@ -181,6 +181,7 @@ void ClientObjectQmlPrivate::endSession(EndKind kind, const QString &reason)
 
     m_state = State::Idle;
     m_token.clear();
+    m_endReason = kind == EndKind::Lost ? reason : QString();
     ++m_attempt;
     ++m_generation;
     m_livenessTimer.stop();
@@ -288,12 +289,16 @@ void ClientObjectQmlPrivate::startSessionWatch(int heartbeatSeconds)
             lastEvent->store(steadyNowMs());
             if (event.kind() == vorna::v1::SessionEvent::ENDING)
                 reason = serviceMessage(event.reason());
+            else if (event.kind() == vorna::v1::SessionEvent::PRESENCE_CHANGED)
+                post([this, generation] { announcePresenceChange(generation); });
         }
         const grpc::Status status = reader->Finish();
+        const QString address = connection->address().display();
         if (reason.isEmpty() && status.ok())
-            reason = QStringLiteral("the service closed the session stream");
+            reason = QStringLiteral("The attendance service at %1 closed the session. Connect again.").arg(address);
         else if (reason.isEmpty())
-            reason = QStringLiteral("the session stream broke (%1)").arg(transportReason(status));
+            reason = QStringLiteral("The connection to the attendance service at %1 was lost (%2). Connect again.")
+                         .arg(address, transportReason(status));
         post([this, generation, reason] { watchEnded(generation, reason); });
     });
 }
@@ -307,7 +312,16 @@ void ClientObjectQmlPrivate::checkLiveness()
         m_livenessTimer.start(int(m_livenessLimitMs - silentMs));
         return;
     }
-    endSession(EndKind::Lost, QStringLiteral("the service sent no heartbeat for %1 ms").arg(silentMs));
+    endSession(EndKind::Lost, QStringLiteral("The attendance service at %1 stopped answering (no sign of life for %2 s). "
+                                             "Connect again.")
+                                  .arg(m_connection->address().display())
+                                  .arg((silentMs + 500) / 1000));
+}
+
+void ClientObjectQmlPrivate::announcePresenceChange(quint64 generation)
+{
+    if (generation == m_generation && m_state == State::LoggedIn)
+        emit q->presenceChanged();
 }
 
 void ClientObjectQmlPrivate::watchEnded(quint64 generation, const QString &reason)

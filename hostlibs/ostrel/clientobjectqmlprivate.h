@@ -72,6 +72,7 @@ public:
     void exceptionHistory(const QString &idEmp, int month, int year);
     void setCalendar(int calID, const QString &idEmp, const QDateTime &validFrom);
     void setWorkDay(int workDayID, const QString &idEmp, const QDateTime &day);
+    QString disconnectReason() const { return m_endReason; }
 
 private:
     enum class State { Idle, Connecting, Connected, LoggedIn };
@@ -86,6 +87,7 @@ private:
     void startSessionWatch(int heartbeatSeconds);
     void checkLiveness();
     void watchEnded(quint64 generation, const QString &reason);
+    void announcePresenceChange(quint64 generation);
     void endSession(EndKind kind, const QString &reason);
     void logout(const std::shared_ptr<ostrel::Connection> &connection, const std::string &token);
 
@@ -103,6 +105,7 @@ private:
     std::string m_token;
     quint64 m_attempt = 0;
     quint64 m_generation = 0;
+    QString m_endReason; // for the user: why the last session was lost
     ostrel::PendingAnswers m_answers;
     std::shared_ptr<ostrel::PictureCache> m_pictures;
 

@@ -81,6 +81,7 @@ public slots:
         QCoreApplication::setApplicationName(QStringLiteral("VornaPanel3"));
         QQuickStyle::setStyle(QStringLiteral("Material"));
         registerPanelQmlTypes();
+        TestHarness::useSecretStandIn();
         m_objects = std::make_unique<PanelObjects>([] { return new ScriptedService; });
     }
 

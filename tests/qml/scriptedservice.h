@@ -32,6 +32,9 @@ public:
     Q_INVOKABLE void dbExceptionEmpHistRequest(const QString &idEmp, int month, int year);
     Q_INVOKABLE void dbCalendarSetRequest(int calID, const QString &idEmp, const QDateTime &validFrom);
     Q_INVOKABLE void dbWorkDaySetRequest(int workDayID, const QString &idEmp, const QDateTime &day);
+    // Not a request, so not recorded: what the test set with setDisconnectReason.
+    Q_INVOKABLE QString disconnectReason() const { return m_disconnectReason; }
+    Q_INVOKABLE void setDisconnectReason(const QString &reason) { m_disconnectReason = reason; }
 
     // The record of the requests.
     QVariantList calls() const;
@@ -82,6 +85,7 @@ signals:
 
     void dbCalendarSetResponse(bool succ, QString err);
     void dbWorkDaySetResponse(bool succ, QString err);
+    void presenceChanged();
 
     // Not part of the client: tells the test that a request was recorded.
     void called(QString name, QVariantList args);
@@ -91,4 +95,5 @@ private:
     void record(const char *name, const QVariantList &args = {});
 
     QVariantList m_calls;
+    QString m_disconnectReason;
 };

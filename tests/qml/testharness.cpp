@@ -1,5 +1,7 @@
 #include "testharness.h"
 
+#include "passwordvault.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
@@ -7,9 +9,22 @@
 #include <QMutexLocker>
 #include <QFile>
 #include <QSettings>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 namespace {
+
+struct SecretStandInState
+{
+    bool available = true;
+    QVariant value; // invalid: nothing stored
+};
+
+SecretStandInState &secretState()
+{
+    static SecretStandInState state;
+    return state;
+}
 
 // The message handler is process-wide; so is what it captures.
 struct Capture
@@ -71,6 +86,7 @@ void TestHarness::clearSettings()
     QSettings settings;
     settings.clear();
     settings.sync();
+    secretState() = {};
 }
 
 bool TestHarness::settingsContains(const QString &key) const
@@ -136,4 +152,61 @@ QStringList TestHarness::translatedSources() const
         }
     }
     return sources;
+}
+
+namespace {
+
+class SecretStandIn final : public SecretBackend
+{
+public:
+    void read(const QString &, const Callback &done) override
+    {
+        answerLater(done, [](Answer *answer) {
+            answer->found = secretState().value.isValid();
+            answer->value = secretState().value.toString();
+        });
+    }
+    void write(const QString &, const QString &value, const Callback &done) override
+    {
+        answerLater(done, [value](Answer *) { secretState().value = value; });
+    }
+    void remove(const QString &, const Callback &done) override
+    {
+        answerLater(done, [](Answer *) { secretState().value = QVariant(); });
+    }
+
+private:
+    static void answerLater(const Callback &done, const std::function<void(Answer *)> &work)
+    {
+        QTimer::singleShot(0, [done, work] {
+            Answer answer;
+            if (secretState().available)
+                work(&answer);
+            else
+                answer = {true, false, QString(), QStringLiteral("no secret store in this test")};
+            done(answer);
+        });
+    }
+};
+
+} // namespace
+
+void TestHarness::useSecretStandIn()
+{
+    PasswordVault::setBackendFactory([] { return std::make_unique<SecretStandIn>(); });
+}
+
+QVariant TestHarness::storedSecret() const
+{
+    return secretState().value;
+}
+
+void TestHarness::setStoredSecret(const QVariant &value)
+{
+    secretState().value = value;
+}
+
+void TestHarness::setSecretStoreAvailable(bool available)
+{
+    secretState().available = available;
 }

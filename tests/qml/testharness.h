@@ -18,6 +18,7 @@ public:
     ~TestHarness() override;
 
     // The application's settings store (the one the QML Settings elements use), top level.
+    // Clearing it also empties the secret store stand-in and makes it answer again.
     Q_INVOKABLE void clearSettings();
     Q_INVOKABLE bool settingsContains(const QString &key) const;
     // undefined in QML when the key is absent.
@@ -32,6 +33,15 @@ public:
 
     // A PNG picture of `size` by `size` pixels filled with `color` (any QColor name).
     Q_INVOKABLE QByteArray picture(const QString &color, int size) const;
+
+    // The secret store the panel's PasswordVault sees here: an in-memory stand-in that answers
+    // from the event loop, as a real one does. undefined in QML when nothing is stored.
+    Q_INVOKABLE QVariant storedSecret() const;
+    Q_INVOKABLE void setStoredSecret(const QVariant &value);
+    // False: every call fails as on a machine without a secret store.
+    Q_INVOKABLE void setSecretStoreAvailable(bool available);
+    // Installs the stand-in for every vault made from now on; called once at start-up.
+    static void useSecretStandIn();
 
     // The English source texts that qml/serbian.ts translates into something else.
     Q_INVOKABLE QStringList translatedSources() const;

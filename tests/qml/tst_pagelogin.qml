@@ -293,9 +293,11 @@ TestCase {
         compare(page.server, "vorna.example")
         compare(page.port, "50051")
         compare(page.user, "ana")
-        compare(page.password, "secret")
+        tryCompare(page, "password", "secret")
         verify(page.savePassword)
     }
+
+    // -- Saved password: the secret store, never the settings file --------------------------
 
     function test_passwordIsNeverStoredWhileUnticked() {
         openLogin()
@@ -304,49 +306,75 @@ TestCase {
         compare(page.password, "secret")
         // Longer than the settings element's write delay.
         wait(700)
+        compare(harness.storedSecret(), undefined)
         verify(!harness.settingsContains("password"))
         restart()
-        verify(!harness.settingsContains("password"))
         compare(page.password, "")
     }
 
-    function test_tickedPasswordIsStoredAsTyped() {
+    function test_tickedPasswordGoesToTheSecretStoreOnly() {
         openLogin()
         page.savePassword = true
         type(page.textFieldPassword, " se cret ")
-        compare(harness.settingsValue("password"), " se cret ")
+        tryVerify(function () { return harness.storedSecret() === " se cret " })
+        wait(700)
+        verify(!harness.settingsContains("password"), "never in the settings file")
         restart()
-        compare(page.password, " se cret ")
+        tryCompare(page, "password", " se cret ")
+        verify(!page.labelSessionOnly.visible)
     }
 
-    function test_tickingStoresTheTypedPassword() {
+    function test_untickingErasesTheStoredPassword() {
         openLogin()
         page.password = "secret"
         page.savePassword = true
-        compare(harness.settingsValue("password"), "secret")
-    }
-
-    function test_untickingRemovesTheStoredPasswordAtOnce() {
-        openLogin()
-        page.savePassword = true
-        page.password = "secret"
-        compare(harness.settingsValue("password"), "secret")
+        tryVerify(function () { return harness.storedSecret() === "secret" })
         page.savePassword = false
-        verify(!harness.settingsValue("password"))
+        tryVerify(function () { return harness.storedSecret() === undefined })
         // The field keeps what was typed; the store forgets it.
         compare(page.password, "secret")
-        page.password = "other"
-        verify(!harness.settingsValue("password"))
         restart()
         compare(page.password, "")
-        verify(!harness.settingsValue("password"))
     }
 
-    function test_passwordLeftInTheStoreUntickedIsForgottenAtStart() {
+    function test_plainTextPasswordIsMovedAtStart_data() {
+        return [{tag: "ticked", ticked: true, kept: "old secret"},
+                {tag: "unticked", ticked: false, kept: undefined}]
+    }
+
+    function test_plainTextPasswordIsMovedAtStart(data) {
         harness.setSettingsValue("password", "old secret")
-        harness.setSettingsValue("savePassword", false)
+        harness.setSettingsValue("savePassword", data.ticked)
         openLogin()
-        compare(page.password, "")
-        verify(!harness.settingsValue("password"))
+        verify(!harness.settingsContains("password"), "erased from the settings file")
+        compare(page.password, data.ticked ? "old secret" : "")
+        tryVerify(function () { return harness.storedSecret() === data.kept })
+    }
+
+    function test_withoutASecretStoreThePasswordLastsTheSession() {
+        harness.setSecretStoreAvailable(false)
+        openLogin()
+        page.savePassword = true
+        type(page.textFieldPassword, "secret")
+        tryVerify(function () { return page.labelSessionOnly.visible }, 2000, "the check box says so")
+        compare(page.password, "secret")
+        verify(!harness.settingsContains("password"))
+        page.savePassword = false
+        verify(!page.labelSessionOnly.visible)
+    }
+
+    // -- Why the session ended -----------------------------------------------------------------
+
+    function test_reasonLineShowsWhyUntilTheNextAttempt() {
+        openLogin()
+        verify(!page.labelReason.visible)
+        service.setDisconnectReason("Your session has expired. Log in again.")
+        service.disconnected()
+        compare(page.labelReason.text, "Your session has expired. Log in again.")
+        verify(page.labelReason.visible)
+        fill("vorna.example", "50051", "ana", "secret")
+        mouseClick(page.buttonConnect)
+        verify(!page.labelReason.visible, "a new attempt clears it")
+        service.setDisconnectReason("")
     }
 }

@@ -59,6 +59,12 @@ void FakeCommService::endSessions(const std::string &reason)
     m_changed.notify_all();
 }
 
+void FakeCommService::announcePresenceChange()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_presenceEpoch;
+}
+
 grpc::Status FakeCommService::checkSession(grpc::ServerContext *context)
 {
     const auto &metadata = context->client_metadata();
@@ -141,8 +147,23 @@ grpc::Status FakeCommService::WatchSession(grpc::ServerContext *context, const S
     }
     SessionEvent heartbeat;
     heartbeat.set_kind(SessionEvent::HEARTBEAT);
+    SessionEvent presenceChanged;
+    presenceChanged.set_kind(SessionEvent::PRESENCE_CHANGED);
+    int presenceEpoch = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        presenceEpoch = m_presenceEpoch;
+    }
     // Bounded: a test never keeps a session for more than a few minutes.
     for (int beat = 0; beat < 3000 && pause(context, interval); ++beat) {
+        bool announce = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            announce = presenceEpoch != m_presenceEpoch;
+            presenceEpoch = m_presenceEpoch;
+        }
+        if (announce && !writer->Write(presenceChanged))
+            break;
         if (!silent && !writer->Write(heartbeat))
             break;
     }

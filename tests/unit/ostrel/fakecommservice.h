@@ -54,6 +54,8 @@ public:
     Script &script() { return m_script; }
     // Ends every open session stream with ENDING and `reason`.
     void endSessions(const std::string &reason);
+    // Every open session stream sends PRESENCE_CHANGED with its next heartbeat.
+    void announcePresenceChange();
 
     // What the client sent.
     int loginCount() const { return m_loginCount; }
@@ -110,6 +112,7 @@ private:
     bool m_stopping = false;
     std::string m_endReason;
     int m_sessionEpoch = 0;
+    int m_presenceEpoch = 0;
     std::vector<std::string> m_tokens;
     std::vector<std::string> m_tokensSeen;
     vorna::v1::PresenceRequest m_lastPresence;

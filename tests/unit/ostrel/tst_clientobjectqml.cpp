@@ -80,6 +80,7 @@ private slots:
     void callDeadlineEndsAStalledStream();
     void lostServiceEndsStreamThenDisconnects();
     void serviceEndingSessionDisconnects();
+    void presenceChangesReachTheGuiThread();
     void missingHeartbeatsDisconnect();
     void disconnectAnswersEverythingOwed();
     void disconnectWhenNotLoggedIn();
@@ -624,6 +625,7 @@ void TestClientObjectQml::lostServiceEndsStreamThenDisconnects()
     SignalRecorder::settle(300);
     QCOMPARE(m_log->shape(), (QStringList{"dbPresenceResponseBegin", "dbPresenceResponse*400", "dbPresenceResponseEnd",
                                           "disconnected"}));
+    QVERIFY2(m_client->disconnectReason().contains(QStringLiteral("127.0.0.1")), qPrintable(m_client->disconnectReason()));
 
     // Afterwards requests answer as "not connected", and a disconnect has nothing more to end.
     m_log->clear();
@@ -642,6 +644,18 @@ void TestClientObjectQml::serviceEndingSessionDisconnects()
     SignalRecorder::settle(200);
     QCOMPARE(m_log->names(), (QList<QByteArray>{"disconnected"}));
     QCOMPARE(m_service->logoutCount(), 0); // the service ended it; nothing to log out from
+    QCOMPARE(m_client->disconnectReason(), QStringLiteral("Your session has expired. Log in again."));
+}
+
+void TestClientObjectQml::presenceChangesReachTheGuiThread()
+{
+    connectAndLogin();
+    m_service->announcePresenceChange();
+    QVERIFY(m_log->waitFor("presenceChanged"));
+    QVERIFY(m_log->of("presenceChanged").first().onRecorderThread);
+    m_client->disconnectFromService();
+    QVERIFY(m_log->waitFor("disconnected"));
+    QCOMPARE(m_client->disconnectReason(), QString()); // asked for: no reason to show
 }
 
 void TestClientObjectQml::missingHeartbeatsDisconnect()
