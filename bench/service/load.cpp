@@ -12,7 +12,10 @@
 // The run is cut into rounds; per round it takes the p50/p99 of logins, presence answers and
 // detail pages and counts failed calls, and prints the median, min and max over the rounds.
 // Failures are also listed by status code. The service's RSS and thread count are sampled
-// every second during the run and once after the panels have closed.
+// every second during the run and once after the panels have closed; a run stops early when
+// the service grows past --rss-limit, so that a runaway service cannot take the machine down.
+// All panels come from 127.0.0.1 as the two demo users: options that raise the service's caps
+// per address and per user are passed when `serve --help` lists them.
 
 #include "loadpanel.h"
 #include "serviceprocess.h"
@@ -42,6 +45,8 @@ struct Settings
     int rounds = 5;
     int rampSeconds = 20;
     int threads = 2;
+    // The machine is shared: a run stops early when the service grows past this.
+    int rssLimitMb = 4096;
 };
 
 // The service's figures over one run.
@@ -67,8 +72,13 @@ Figures summarise(std::vector<double> values)
     return {values.at(values.size() / 2), values.front(), values.back()};
 }
 
-void printBench(const std::string &name, const Figures &f, const char *unit, const std::string &target = {})
+// Prints the median, min and max of `values`; nothing when there are none (no such calls ended).
+void printBench(const std::string &name, const std::vector<double> &values, const char *unit,
+                const std::string &target = {})
 {
+    if (values.empty())
+        return;
+    const Figures f = summarise(values);
     std::printf("BENCH %s median=%.1f%s min=%.1f max=%.1f", name.c_str(), f.median, unit, f.min, f.max);
     if (!target.empty())
         std::printf(" target=%s", target.c_str());
@@ -113,13 +123,21 @@ ServiceFigures drive(const Settings &settings, int panels, const std::string &ad
         while (Clock::now() < run.endTime()) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             figures.during.push_back(service.sample());
+            if (figures.during.back().rssMb > settings.rssLimitMb) {
+                const std::string why = "The service's RSS passed " + std::to_string(settings.rssLimitMb)
+                    + " MB; the run was stopped early (--rss-limit).";
+                std::fprintf(stderr, "%s\n", why.c_str());
+                run.recordFailure("service", grpc::Status(grpc::RESOURCE_EXHAUSTED, why), "SERVICE_RSS_LIMIT");
+                break;
+            }
         }
+        // No new tick after this; then the session streams go, and the calls in flight end.
         run.stop();
+        scheduler.stop();
         for (const auto &panel : all)
             panel->close();
         if (!run.waitUntilIdle(std::chrono::seconds(60)))
             std::fprintf(stderr, "Some calls did not end within 60 s of the run's end; the figures miss them.\n");
-        scheduler.stop();
         all.clear();
     }
     // Give the service a moment to see the connections go.
@@ -151,12 +169,12 @@ void report(const Settings &settings, int panels, int employees, const LoadRun &
                 service.after.threads);
 
     const std::vector<Round> &rounds = run.rounds();
-    printBench(name + "_login_p50", summarise(perRound(rounds, &Round::loginMs, 0.50)), "ms");
-    printBench(name + "_login_p99", summarise(perRound(rounds, &Round::loginMs, 0.99)), "ms");
-    printBench(name + "_presence_p50", summarise(perRound(rounds, &Round::presenceMs, 0.50)), "ms");
-    printBench(name + "_presence_p99", summarise(perRound(rounds, &Round::presenceMs, 0.99)), "ms",
+    printBench(name + "_login_p50", perRound(rounds, &Round::loginMs, 0.50), "ms");
+    printBench(name + "_login_p99", perRound(rounds, &Round::loginMs, 0.99), "ms");
+    printBench(name + "_presence_p50", perRound(rounds, &Round::presenceMs, 0.50), "ms");
+    printBench(name + "_presence_p99", perRound(rounds, &Round::presenceMs, 0.99), "ms",
                targeted ? "<=1000ms" : "");
-    printBench(name + "_detail_p99", summarise(perRound(rounds, &Round::detailMs, 0.99)), "ms");
+    printBench(name + "_detail_p99", perRound(rounds, &Round::detailMs, 0.99), "ms");
     std::vector<double> errors, rss, threads;
     for (const Round &round : rounds)
         errors.push_back(round.errors);
@@ -164,10 +182,10 @@ void report(const Settings &settings, int panels, int employees, const LoadRun &
         rss.push_back(sample.rssMb);
         threads.push_back(sample.threads);
     }
-    printBench(name + "_errors", summarise(errors), "", "0");
-    printBench(name + "_service_rss", summarise(rss), "MB");
-    printBench(name + "_service_threads", summarise(threads), "", "independent of panels");
-    printBench(name + "_service_rss_after", summarise({service.after.rssMb}), "MB");
+    printBench(name + "_errors", errors, "", "0");
+    printBench(name + "_service_rss", rss, "MB");
+    printBench(name + "_service_threads", threads, "", "independent of panels");
+    printBench(name + "_service_rss_after", {service.after.rssMb}, "MB");
 }
 
 std::vector<int> numberList(const QString &text, int smallest)
@@ -202,7 +220,10 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
                                   QStringLiteral("seconds"), QStringLiteral("20"));
     const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Threads that start the panels' calls. Default: 2."),
                                      QStringLiteral("n"), QStringLiteral("2"));
-    parser.addOptions({panels, employees, seconds, rounds, ramp, threads});
+    const QCommandLineOption rssLimit(QStringLiteral("rss-limit"),
+                                      QStringLiteral("Stop a run when the service's RSS passes this many MB. Default: 4096."),
+                                      QStringLiteral("MB"), QStringLiteral("4096"));
+    parser.addOptions({panels, employees, seconds, rounds, ramp, threads, rssLimit});
     parser.process(app);
     settings->panels = numberList(parser.value(panels), 1);
     settings->employees = numberList(parser.value(employees), 1);
@@ -210,6 +231,7 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     settings->rounds = std::max(5, parser.value(rounds).toInt());
     settings->rampSeconds = std::clamp(parser.value(ramp).toInt(), 0, settings->seconds / 2);
     settings->threads = std::clamp(parser.value(threads).toInt(), 1, 16);
+    settings->rssLimitMb = std::max(64, parser.value(rssLimit).toInt());
     if (settings->panels.empty() || settings->employees.empty()) {
         std::fprintf(stderr, "--panels and --employees take whole numbers separated by commas, such as 50,200.\n");
         return false;
