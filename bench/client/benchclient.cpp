@@ -272,7 +272,7 @@ bool measure(const QString &address, int runs, Measurement *m, QString *error)
 
 void report(int employees, int runs, const Measurement &m)
 {
-    const std::string k = std::to_string(employees / 1000) + "k";
+    const std::string k = employees % 1000 == 0 ? std::to_string(employees / 1000) + "k" : std::to_string(employees);
     std::printf("# %d employees: %d rows, %.1f MB of pictures, %.1f MB cold and %.2f MB warm on the wire, %d runs\n",
                 employees, m.reference.rows, double(m.reference.pictureBytes) / 1e6, double(m.reference.wireBytes) / 1e6,
                 double(m.warmWireBytes) / 1e6, runs);
@@ -303,7 +303,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption cacheOption(QStringLiteral("cache-dir"),
         QStringLiteral("Keep the seeded demo databases here and reuse them. Default: a temporary directory."),
         QStringLiteral("dir"));
-    parser.addOptions({employeesOption, runsOption, cacheOption});
+    const QCommandLineOption serviceOption(QStringLiteral("service"),
+        QStringLiteral("The vorna-service program to measure. Default: the one of this build."), QStringLiteral("path"),
+        QStringLiteral(VORNA_SERVICE_BINARY));
+    parser.addOptions({employeesOption, runsOption, cacheOption, serviceOption});
     parser.process(app);
     const int runs = std::max(5, parser.value(runsOption).toInt());
     std::vector<int> employeeCounts;
@@ -317,7 +320,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    ServiceProcess service(QStringLiteral(VORNA_SERVICE_BINARY));
+    ServiceProcess service(parser.value(serviceOption));
     for (const int employees : employeeCounts) {
         QString error;
         const QString database = demoDatabase(service, cache, employees, &error);

@@ -47,6 +47,7 @@ struct Settings
     int threads = 2;
     // The machine is shared: a run stops early when the service grows past this.
     int rssLimitMb = 4096;
+    QString serviceBinary = QStringLiteral(VORNA_SERVICE_BINARY);
 };
 
 // The service's figures over one run.
@@ -148,7 +149,8 @@ ServiceFigures drive(const Settings &settings, int panels, const std::string &ad
 
 std::string runName(int panels, int employees)
 {
-    return "load_" + std::to_string(panels) + "p_" + std::to_string(employees / 1000) + "k";
+    const std::string staff = employees % 1000 == 0 ? std::to_string(employees / 1000) + "k" : std::to_string(employees);
+    return "load_" + std::to_string(panels) + "p_" + staff;
 }
 
 void report(const Settings &settings, int panels, int employees, const LoadRun &run, const ServiceFigures &service)
@@ -223,7 +225,10 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     const QCommandLineOption rssLimit(QStringLiteral("rss-limit"),
                                       QStringLiteral("Stop a run when the service's RSS passes this many MB. Default: 4096."),
                                       QStringLiteral("MB"), QStringLiteral("4096"));
-    parser.addOptions({panels, employees, seconds, rounds, ramp, threads, rssLimit});
+    const QCommandLineOption service(QStringLiteral("service"),
+                                     QStringLiteral("The vorna-service program to measure. Default: the one of this build."),
+                                     QStringLiteral("path"), QStringLiteral(VORNA_SERVICE_BINARY));
+    parser.addOptions({panels, employees, seconds, rounds, ramp, threads, rssLimit, service});
     parser.process(app);
     settings->panels = numberList(parser.value(panels), 1);
     settings->employees = numberList(parser.value(employees), 1);
@@ -232,6 +237,7 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     settings->rampSeconds = std::clamp(parser.value(ramp).toInt(), 0, settings->seconds / 2);
     settings->threads = std::clamp(parser.value(threads).toInt(), 1, 16);
     settings->rssLimitMb = std::max(64, parser.value(rssLimit).toInt());
+    settings->serviceBinary = parser.value(service);
     if (settings->panels.empty() || settings->employees.empty()) {
         std::fprintf(stderr, "--panels and --employees take whole numbers separated by commas, such as 50,200.\n");
         return false;
@@ -247,7 +253,6 @@ QStringList serveOptionsFor(const ServiceProcess &service, int panels)
     const std::pair<const char *, int> wanted[] = {
         {"--max-sessions-per-user", 2 * panels + 16},
         {"--max-connections-per-address", panels + 64},
-        {"--max-connections", 2 * panels + 64},
     };
     QStringList options;
     for (const auto &[option, value] : wanted) {
@@ -268,7 +273,7 @@ int main(int argc, char *argv[])
     raiseOpenFileLimit();
 
     QTemporaryDir dir;
-    ServiceProcess service(QStringLiteral(VORNA_SERVICE_BINARY));
+    ServiceProcess service(settings.serviceBinary);
     bool anyErrors = false;
     for (const int employees : settings.employees) {
         const QString seeded = dir.filePath(QStringLiteral("demo-%1.db").arg(employees));

@@ -5,6 +5,16 @@
 
 namespace vorna::bench {
 
+namespace {
+
+QString cannotStart(const QProcess &process)
+{
+    return QStringLiteral("Cannot start %1 (%2). Build vorna-service, or name the program with --service.")
+        .arg(process.program(), process.errorString());
+}
+
+} // namespace
+
 ServiceProcess::ServiceProcess(QString binary)
     : m_binary(std::move(binary))
 {
@@ -22,6 +32,10 @@ bool ServiceProcess::runToEnd(const QStringList &arguments, QString *error) cons
     process.start(m_binary, arguments);
     // Seeding 100,000 employees takes minutes; there is no sensible time-out.
     process.waitForFinished(-1);
+    if (process.error() == QProcess::FailedToStart) {
+        *error = cannotStart(process);
+        return false;
+    }
     if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
     const QByteArray output = process.readAll().right(2000);
@@ -58,6 +72,10 @@ QString ServiceProcess::start(const QString &database, const QStringList &extraO
                                           QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                                           QStringLiteral("--log-level"), QStringLiteral("warning")}
                                   + extraOptions);
+    if (!m_process.waitForStarted(30000)) {
+        *error = cannotStart(m_process);
+        return {};
+    }
     const QRegularExpression announcement(QStringLiteral("listening on (\\S+)"));
     while (m_process.waitForReadyRead(60000)) {
         while (m_process.canReadLine()) {
