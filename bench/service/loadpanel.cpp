@@ -477,6 +477,11 @@ void Panel::refresh()
                 request.add_known_picture_digests(digest);
         }
     }
+    // The session stream broke since the last tick: the next one logs in again.
+    if (session.empty()) {
+        later();
+        return;
+    }
     auto tally = std::make_shared<PresenceTally>();
     tally->wantIds = !m_run.knowsEmployees();
     const Clock::time_point begun = Clock::now();
@@ -534,7 +539,12 @@ void Panel::openDetail(int step, Clock::time_point begun, const std::string &emp
         m_run.recordFailure(calls[step], status);
         later();
     };
+    // A panel whose session stream broke shows the login page: the detail page is gone.
     const std::string session = token();
+    if (session.empty()) {
+        later();
+        return;
+    }
     // `begin` takes the call to the stub's matching method.
     auto start = [this](auto *call, auto begin) {
         call->context.set_deadline(deadline());
