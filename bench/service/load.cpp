@@ -11,7 +11,7 @@
 //
 // The run is cut into rounds; per round it takes the p50/p99 of logins, presence answers and
 // detail pages and counts failed calls, and prints the median, min and max over the rounds.
-// Failures are also listed by status code. The service's RSS and thread count are sampled
+// Failures are also listed by status code and message. The service's RSS and thread count are sampled
 // every second during the run and once after the panels have closed; a run stops early when
 // the service grows past --rss-limit, so that a runaway service cannot take the machine down.
 // All panels come from 127.0.0.1 as the two demo users: options that raise the service's caps

@@ -247,14 +247,17 @@ void LoadRun::recordFailure(const char *call, const grpc::Status &status, const 
                                             "FAILED_PRECONDITION", "ABORTED", "OUT_OF_RANGE", "UNIMPLEMENTED",
                                             "INTERNAL", "UNAVAILABLE", "DATA_LOSS", "UNAUTHENTICATED"};
     const int code = status.error_code();
-    const std::string name = kind ? kind : code >= 0 && code <= 16 ? codeNames[code] : std::to_string(code);
+    const std::string codeName = kind ? kind : code >= 0 && code <= 16 ? codeNames[code] : std::to_string(code);
+    // One code covers several causes (a full thread pool, a throttle, a session cap); the
+    // message tells them apart once its numbers are masked.
+    std::string cause = status.error_message().substr(0, 80);
+    std::replace_if(cause.begin(), cause.end(), [](char c) { return c >= '0' && c <= '9'; }, '#');
+    const std::string name = codeName + " \"" + cause + "\"";
     std::lock_guard<std::mutex> lock(m_mutex);
     ++roundAt(Clock::now()).errors;
     Failures &failures = m_failures[name];
     ++failures.count;
     ++failures.byCall[call];
-    if (failures.example.empty())
-        failures.example = status.error_message().substr(0, 160);
 }
 
 void LoadRun::callStarted()
@@ -350,7 +353,7 @@ std::vector<std::string> LoadRun::errorSummary() const
         std::string calls;
         for (const auto &[call, count] : failures.byCall)
             calls += (calls.empty() ? "" : ", ") + call + " " + std::to_string(count);
-        lines.push_back(name + ": " + std::to_string(failures.count) + " (" + calls + "), e.g. \"" + failures.example + "\"");
+        lines.push_back(name + ": " + std::to_string(failures.count) + " (" + calls + ")");
     }
     return lines;
 }

@@ -97,7 +97,7 @@ public:
     int totalPresence() const;
     int totalDetails() const;
     int totalErrors() const;
-    // One line per failure kind: how many, from which calls, and the first message.
+    // One line per failure kind (status code and message): how many, from which calls.
     std::vector<std::string> errorSummary() const;
 
 private:
@@ -105,7 +105,6 @@ private:
     {
         int count = 0;
         std::map<std::string, int> byCall;
-        std::string example;
     };
     void record(std::vector<double> Round::*series, Clock::time_point begun);
     Round &roundAt(Clock::time_point when);
