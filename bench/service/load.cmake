@@ -1,8 +1,13 @@
-# Load benchmark of the RPC server: drives the built vorna-service with many raw gRPC clients.
+# Load benchmark of the RPC server: many panels, each on its own connection, against the built
+# vorna-service running as its own process.
 find_package(Threads REQUIRED)
 if(TARGET vorna-service)
-  add_executable(bench_load load.cpp)
-  target_link_libraries(bench_load PRIVATE vorna_protocol Qt5::Core Threads::Threads)
+  add_library(vorna_bench_serviceprocess STATIC serviceprocess.h serviceprocess.cpp)
+  target_include_directories(vorna_bench_serviceprocess PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(vorna_bench_serviceprocess PUBLIC Qt5::Core)
+
+  add_executable(bench_load load.cpp loadpanel.h loadpanel.cpp)
+  target_link_libraries(bench_load PRIVATE vorna_bench_serviceprocess vorna_protocol Threads::Threads)
   target_compile_definitions(bench_load PRIVATE VORNA_SERVICE_BINARY="$<TARGET_FILE:vorna-service>")
   add_dependencies(bench_load vorna-service)
 endif()

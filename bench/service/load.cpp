@@ -1,49 +1,61 @@
-// Load on vorna-service: many panels refreshing their presence list at once.
+// Load on vorna-service: N panels open at once, each on its own connection, doing what the
+// panel does. A panel logs in, holds its session stream open for the whole run, refreshes the
+// presence list every 5 to 10 s (the first time cold, later listing the picture digests it
+// holds) and now and then opens an employee's detail page, which asks in turn for the
+// calendars, the working-day kinds and that employee's calendar and exception history.
 //
-// Starts the real vorna-service on a temporary SQLite database seeded with the demo data,
-// then lets N client threads (raw gRPC stubs, one connection each, logged in as the demo
-// manager) refresh the whole presence list in a loop, as the panel does: the first request
-// fetches every picture, later ones list the digests they hold. The run is cut into rounds;
-// per round it measures refreshes per second and the p50/p99 latency of one refresh, and
-// prints the median, min and max over the rounds. Any failed call is counted and fails the run.
+// For each employee count it seeds a temporary SQLite database with the demo data; for each
+// panel count it starts the built vorna-service on a fresh copy of it, as its own process, and
+// drives all panels from a few threads with gRPC's callback API (no thread per panel, so a
+// thousand panels fit). Logins are spread over a ramp at the start, as an office coming in.
+//
+// The run is cut into rounds; per round it takes the p50/p99 of logins, presence answers and
+// detail pages and counts failed calls, and prints the median, min and max over the rounds.
+// Failures are also listed by status code and message. The service's RSS and thread count are sampled
+// every second during the run and once after the panels have closed; a run stops early when
+// the service grows past --rss-limit, so that a runaway service cannot take the machine down.
+// All panels come from 127.0.0.1 as the two demo users: options that raise the service's caps
+// per address and per user are passed when `serve --help` lists them.
 
-#include "commservice.grpc.pb.h"
+#include "loadpanel.h"
+#include "serviceprocess.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QProcess>
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <grpcpp/grpcpp.h>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <thread>
-#include <vector>
 
-namespace v1 = vorna::v1;
-using Clock = std::chrono::steady_clock;
+using namespace vorna::bench;
 
 namespace {
 
 struct Settings
 {
-    int clients = 50;
-    int employees = 1000;
+    std::vector<int> panels{50, 200, 1000};
+    std::vector<int> employees{1000, 10000};
     int seconds = 60;
     int rounds = 5;
+    int rampSeconds = 20;
+    int threads = 2;
+    // The machine is shared: a run stops early when the service grows past this.
+    int rssLimitMb = 4096;
+    QString serviceBinary = QStringLiteral(VORNA_SERVICE_BINARY);
 };
 
-// Latencies of the refreshes that ended in one round.
-struct Round
+// The service's figures over one run.
+struct ServiceFigures
 {
-    std::mutex mutex;
-    std::vector<double> latenciesMs;
-    std::atomic<int> errors{0};
+    ProcessSample idle;
+    std::vector<ProcessSample> during;
+    ProcessSample after;
 };
 
 struct Figures
@@ -55,140 +67,199 @@ struct Figures
 
 Figures summarise(std::vector<double> values)
 {
+    if (values.empty())
+        return {};
     std::sort(values.begin(), values.end());
     return {values.at(values.size() / 2), values.front(), values.back()};
 }
 
-double percentile(std::vector<double> values, double p)
+// Prints the median, min and max of `values`; nothing when there are none (no such calls ended).
+void printBench(const std::string &name, const std::vector<double> &values, const char *unit,
+                const std::string &target = {})
 {
     if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size())));
-    return values.at(index);
-}
-
-void printBench(const char *name, const Figures &f, const char *unit, const char *target = nullptr)
-{
-    std::printf("BENCH %s median=%.2f%s min=%.2f max=%.2f", name, f.median, unit, f.min, f.max);
-    if (target)
-        std::printf(" target=%s", target);
+        return;
+    const Figures f = summarise(values);
+    std::printf("BENCH %s median=%.1f%s min=%.1f max=%.1f", name.c_str(), f.median, unit, f.min, f.max);
+    if (!target.empty())
+        std::printf(" target=%s", target.c_str());
     std::printf("\n");
     std::fflush(stdout);
 }
 
-bool runCommand(const QStringList &arguments)
+// The chosen percentile of each round that has values.
+std::vector<double> perRound(const std::vector<Round> &rounds, std::vector<double> Round::*values, double p)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
-    if (!process.waitForFinished(600000) || process.exitCode() != 0) {
-        std::fprintf(stderr, "vorna-service %s failed:\n%s\n", qPrintable(arguments.join(QLatin1Char(' '))),
-                     process.readAll().constData());
+    std::vector<double> out;
+    for (const Round &round : rounds) {
+        if (!(round.*values).empty())
+            out.push_back(percentile(round.*values, p));
+    }
+    return out;
+}
+
+// All panels share 127.0.0.1 and two demo users; each opens one connection.
+void raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+ServiceFigures drive(const Settings &settings, int panels, const std::string &address, ServiceProcess &service,
+                     LoadRun &run)
+{
+    ServiceFigures figures;
+    figures.idle = service.sample();
+    {
+        Scheduler scheduler(settings.threads);
+        run.start(scheduler);
+        std::vector<std::unique_ptr<Panel>> all;
+        for (int i = 0; i < panels; ++i) {
+            all.push_back(std::make_unique<Panel>(run, address, i));
+            all.back()->start(run.startTime() + run.ramp() * i / panels);
+        }
+        while (Clock::now() < run.endTime()) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            figures.during.push_back(service.sample());
+            if (figures.during.back().rssMb > settings.rssLimitMb) {
+                const std::string why = "The service's RSS passed " + std::to_string(settings.rssLimitMb)
+                    + " MB; the run was stopped early (--rss-limit).";
+                std::fprintf(stderr, "%s\n", why.c_str());
+                run.recordFailure("service", grpc::Status(grpc::RESOURCE_EXHAUSTED, why), "SERVICE_RSS_LIMIT");
+                break;
+            }
+        }
+        // No new tick after this; then the session streams go, and the calls in flight end.
+        run.stop();
+        scheduler.stop();
+        for (const auto &panel : all)
+            panel->close();
+        if (!run.waitUntilIdle(std::chrono::seconds(60)))
+            std::fprintf(stderr, "Some calls did not end within 60 s of the run's end; the figures miss them.\n");
+        all.clear();
+    }
+    // Give the service a moment to see the connections go.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    figures.after = service.sample();
+    return figures;
+}
+
+std::string runName(int panels, int employees)
+{
+    const std::string staff = employees % 1000 == 0 ? std::to_string(employees / 1000) + "k" : std::to_string(employees);
+    return "load_" + std::to_string(panels) + "p_" + staff;
+}
+
+void report(const Settings &settings, int panels, int employees, const LoadRun &run, const ServiceFigures &service)
+{
+    const std::string name = runName(panels, employees);
+    const bool targeted = panels >= 1000 && employees <= 1000;
+    std::printf("# %d panels, %d employees, %d s (logins spread over %d s): %d logins, %d presence answers, "
+                "%d detail pages, %d failed calls\n",
+                panels, employees, settings.seconds, int(run.ramp().count() / 1000), run.totalLogins(),
+                run.totalPresence(), run.totalDetails(), run.totalErrors());
+    for (const std::string &line : run.errorSummary())
+        std::printf("#   %s\n", line.c_str());
+    std::printf("# service RSS %.0f MB idle, %.0f MB peak, %.0f MB after; threads %d idle, %d peak, %d after\n",
+                service.idle.rssMb,
+                std::max_element(service.during.begin(), service.during.end(), [](auto &a, auto &b) { return a.rssMb < b.rssMb; })->rssMb,
+                service.after.rssMb, service.idle.threads,
+                std::max_element(service.during.begin(), service.during.end(), [](auto &a, auto &b) { return a.threads < b.threads; })->threads,
+                service.after.threads);
+
+    const std::vector<Round> &rounds = run.rounds();
+    printBench(name + "_login_p50", perRound(rounds, &Round::loginMs, 0.50), "ms");
+    printBench(name + "_login_p99", perRound(rounds, &Round::loginMs, 0.99), "ms");
+    printBench(name + "_presence_p50", perRound(rounds, &Round::presenceMs, 0.50), "ms");
+    printBench(name + "_presence_p99", perRound(rounds, &Round::presenceMs, 0.99), "ms",
+               targeted ? "<=1000ms" : "");
+    printBench(name + "_detail_p99", perRound(rounds, &Round::detailMs, 0.99), "ms");
+    std::vector<double> errors, rss, threads;
+    for (const Round &round : rounds)
+        errors.push_back(round.errors);
+    for (const ProcessSample &sample : service.during) {
+        rss.push_back(sample.rssMb);
+        threads.push_back(sample.threads);
+    }
+    printBench(name + "_errors", errors, "", "0");
+    printBench(name + "_service_rss", rss, "MB");
+    printBench(name + "_service_threads", threads, "", "independent of panels");
+    printBench(name + "_service_rss_after", {service.after.rssMb}, "MB");
+}
+
+std::vector<int> numberList(const QString &text, int smallest)
+{
+    std::vector<int> numbers;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < smallest)
+            return {};
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+bool parseSettings(const QCoreApplication &app, Settings *settings)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Load benchmark of vorna-service: many panels at once."));
+    parser.addHelpOption();
+    const QCommandLineOption panels(QStringLiteral("panels"), QStringLiteral("Panel counts, one run each. Default: 50,200,1000."),
+                                    QStringLiteral("n,..."), QStringLiteral("50,200,1000"));
+    const QCommandLineOption employees(QStringLiteral("employees"),
+                                       QStringLiteral("Employee counts of the demo, one set of runs each. Default: 1000,10000."),
+                                       QStringLiteral("n,..."), QStringLiteral("1000,10000"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Length of one run. Default: 60."),
+                                     QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption rounds(QStringLiteral("rounds"), QStringLiteral("Rounds a run is cut into (>= 5). Default: 5."),
+                                    QStringLiteral("n"), QStringLiteral("5"));
+    const QCommandLineOption ramp(QStringLiteral("ramp"),
+                                  QStringLiteral("Seconds over which the panels log in (at most half the run). Default: 20."),
+                                  QStringLiteral("seconds"), QStringLiteral("20"));
+    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Threads that start the panels' calls. Default: 2."),
+                                     QStringLiteral("n"), QStringLiteral("2"));
+    const QCommandLineOption rssLimit(QStringLiteral("rss-limit"),
+                                      QStringLiteral("Stop a run when the service's RSS passes this many MB. Default: 4096."),
+                                      QStringLiteral("MB"), QStringLiteral("4096"));
+    const QCommandLineOption service(QStringLiteral("service"),
+                                     QStringLiteral("The vorna-service program to measure. Default: the one of this build."),
+                                     QStringLiteral("path"), QStringLiteral(VORNA_SERVICE_BINARY));
+    parser.addOptions({panels, employees, seconds, rounds, ramp, threads, rssLimit, service});
+    parser.process(app);
+    settings->panels = numberList(parser.value(panels), 1);
+    settings->employees = numberList(parser.value(employees), 1);
+    settings->seconds = std::max(5, parser.value(seconds).toInt());
+    settings->rounds = std::max(5, parser.value(rounds).toInt());
+    settings->rampSeconds = std::clamp(parser.value(ramp).toInt(), 0, settings->seconds / 2);
+    settings->threads = std::clamp(parser.value(threads).toInt(), 1, 16);
+    settings->rssLimitMb = std::max(64, parser.value(rssLimit).toInt());
+    settings->serviceBinary = parser.value(service);
+    if (settings->panels.empty() || settings->employees.empty()) {
+        std::fprintf(stderr, "--panels and --employees take whole numbers separated by commas, such as 50,200.\n");
         return false;
     }
     return true;
 }
 
-// Starts `serve` on a free port; returns its address, or an empty string.
-QString startService(QProcess &service, const QString &database)
+// Options that make the service let all panels in from one address as two users, passed
+// only when this build of the service knows them.
+QStringList serveOptionsFor(const ServiceProcess &service, int panels)
 {
-    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(QStringLiteral(VORNA_SERVICE_BINARY),
-                  {QStringLiteral("serve"), QStringLiteral("--database"), database, QStringLiteral("--listen"),
-                   QStringLiteral("127.0.0.1:0"), QStringLiteral("--log-level"), QStringLiteral("warning")});
-    if (!service.waitForReadyRead(60000))
-        return {};
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("listening on (\\S+)")).match(QString::fromUtf8(service.readLine()));
-    return match.hasMatch() ? match.captured(1) : QString();
-}
-
-class Client
-{
-public:
-    explicit Client(const std::string &address)
-    {
-        grpc::ChannelArguments args;
-        // One connection per client, like separate panels.
-        args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-        args.SetMaxReceiveMessageSize(64 * 1024 * 1024);
-        m_stub = v1::CommService::NewStub(grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), args));
+    const QString help = service.serveHelp();
+    const std::pair<const char *, int> wanted[] = {
+        {"--max-sessions-per-user", 2 * panels + 16},
+        {"--max-connections-per-address", panels + 64},
+    };
+    QStringList options;
+    for (const auto &[option, value] : wanted) {
+        if (help.contains(QRegularExpression(QStringLiteral("%1\\b(?!-)").arg(QRegularExpression::escape(QLatin1String(option))))))
+            options << QLatin1String(option) << QString::number(value);
     }
-
-    bool login()
-    {
-        v1::LoginRequest request;
-        request.set_user("manager");
-        request.set_password("vorna-demo");
-        request.set_client("bench_load");
-        v1::LoginReply reply;
-        grpc::ClientContext context;
-        context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
-        const grpc::Status status = m_stub->Login(&context, request, &reply);
-        if (!status.ok())
-            std::fprintf(stderr, "login failed: %s\n", status.error_message().c_str());
-        m_token = reply.session_token();
-        return status.ok();
-    }
-
-    // One refresh; false on any failure. Keeps the digests it now holds for the next one.
-    bool refresh(int expectedRows)
-    {
-        v1::PresenceRequest request;
-        request.set_user_name("manager");
-        for (const std::string &digest : m_digests)
-            request.add_known_picture_digests(digest);
-        grpc::ClientContext context;
-        context.AddMetadata("vorna-session", m_token);
-        context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(30));
-        auto reader = m_stub->Presence(&context, request);
-        std::vector<std::string> digests;
-        digests.reserve(size_t(expectedRows));
-        v1::PresenceChunk chunk;
-        int rows = 0;
-        while (reader->Read(&chunk)) {
-            rows += chunk.rows_size();
-            for (const v1::PresenceRow &row : chunk.rows())
-                if (!row.picture_digest().empty())
-                    digests.push_back(row.picture_digest());
-        }
-        const grpc::Status status = reader->Finish();
-        if (!status.ok() || rows != expectedRows) {
-            std::fprintf(stderr, "refresh failed: %s (%d rows)\n", status.error_message().c_str(), rows);
-            return false;
-        }
-        m_digests = std::move(digests);
-        return true;
-    }
-
-private:
-    std::unique_ptr<v1::CommService::Stub> m_stub;
-    std::string m_token;
-    std::vector<std::string> m_digests;
-};
-
-Settings parseSettings(const QCoreApplication &app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Load benchmark of vorna-service."));
-    parser.addHelpOption();
-    const QCommandLineOption clients(QStringLiteral("clients"), QStringLiteral("Concurrent clients. Default: 50."),
-                                     QStringLiteral("n"), QStringLiteral("50"));
-    const QCommandLineOption employees(QStringLiteral("employees"), QStringLiteral("Employees in the demo. Default: 1000."),
-                                       QStringLiteral("n"), QStringLiteral("1000"));
-    const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Seconds of load in all. Default: 60."),
-                                      QStringLiteral("seconds"), QStringLiteral("60"));
-    const QCommandLineOption rounds(QStringLiteral("rounds"), QStringLiteral("Rounds the duration is cut into (>= 5). Default: 5."),
-                                    QStringLiteral("n"), QStringLiteral("5"));
-    parser.addOptions({clients, employees, duration, rounds});
-    parser.process(app);
-    Settings settings;
-    settings.clients = std::max(1, parser.value(clients).toInt());
-    settings.employees = std::max(1, parser.value(employees).toInt());
-    settings.seconds = std::max(5, parser.value(duration).toInt());
-    settings.rounds = std::max(5, parser.value(rounds).toInt());
-    return settings;
+    return options;
 }
 
 } // namespace
@@ -196,81 +267,43 @@ Settings parseSettings(const QCoreApplication &app)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const Settings settings = parseSettings(app);
+    Settings settings;
+    if (!parseSettings(app, &settings))
+        return 2;
+    raiseOpenFileLimit();
 
     QTemporaryDir dir;
-    const QString database = dir.filePath(QStringLiteral("load.db"));
-    if (!runCommand({QStringLiteral("init"), QStringLiteral("--database"), database})
-        || !runCommand({QStringLiteral("demo"), QStringLiteral("--database"), database, QStringLiteral("--employees"),
-                        QString::number(settings.employees)}))
-        return 1;
-    QProcess service;
-    const QString address = startService(service, database);
-    if (address.isEmpty()) {
-        std::fprintf(stderr, "vorna-service serve did not announce its address.\n");
-        return 1;
-    }
-
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < settings.clients; ++i)
-        clients.push_back(std::make_unique<Client>(address.toStdString()));
-    std::atomic<int> setupErrors{0};
-    {
-        // Logins and the first, cold refresh happen before the clock starts.
-        std::vector<std::thread> threads;
-        for (auto &client : clients)
-            threads.emplace_back([&] {
-                if (!client->login() || !client->refresh(settings.employees))
-                    ++setupErrors;
-            });
-        for (std::thread &thread : threads)
-            thread.join();
-    }
-
-    std::vector<Round> rounds(size_t(settings.rounds));
-    const auto roundLength = std::chrono::milliseconds(settings.seconds * 1000 / settings.rounds);
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point end = start + roundLength * settings.rounds;
-    std::vector<std::thread> threads;
-    for (auto &client : clients) {
-        threads.emplace_back([&] {
-            for (Clock::time_point begun = Clock::now(); begun < end; begun = Clock::now()) {
-                const bool ok = client->refresh(settings.employees);
-                const Clock::time_point done = Clock::now();
-                const size_t index = std::min(size_t((done - start) / roundLength), rounds.size() - 1);
-                Round &round = rounds[index];
-                if (!ok) {
-                    ++round.errors;
-                    continue;
-                }
-                std::lock_guard<std::mutex> lock(round.mutex);
-                round.latenciesMs.push_back(std::chrono::duration<double, std::milli>(done - begun).count());
+    ServiceProcess service(settings.serviceBinary);
+    bool anyErrors = false;
+    for (const int employees : settings.employees) {
+        const QString seeded = dir.filePath(QStringLiteral("demo-%1.db").arg(employees));
+        QString error;
+        if (!service.seedDemo(seeded, employees, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 3;
+        }
+        for (const int panels : settings.panels) {
+            const QString database = dir.filePath(QStringLiteral("run.db"));
+            QFile::remove(database);
+            if (!QFile::copy(seeded, database)) {
+                std::fprintf(stderr, "Cannot copy the demo database in %s; is the disk full?\n", qPrintable(dir.path()));
+                return 3;
             }
-        });
+            std::fprintf(stderr, "== %d panels, %d employees\n", panels, employees);
+            const QString address = service.start(database, serveOptionsFor(service, panels),
+                                                  dir.filePath(QStringLiteral("service.log")), &error);
+            if (address.isEmpty()) {
+                std::fprintf(stderr, "%s\n", qPrintable(error));
+                return 3;
+            }
+            LoadRun run(std::chrono::seconds(settings.seconds), std::chrono::seconds(settings.rampSeconds), settings.rounds);
+            const ServiceFigures figures = drive(settings, panels, address.toStdString(), service, run);
+            const int logLines = service.stop();
+            report(settings, panels, employees, run, figures);
+            if (logLines > 0)
+                std::printf("#   the service logged %d warnings or errors\n", logLines);
+            anyErrors = anyErrors || run.totalErrors() > 0;
+        }
     }
-    for (std::thread &thread : threads)
-        thread.join();
-
-    service.terminate();
-    service.waitForFinished(60000);
-
-    std::vector<double> throughput, rows, p50, p99, failures;
-    int errors = setupErrors;
-    for (const Round &round : rounds) {
-        throughput.push_back(double(round.latenciesMs.size()) * 1000.0 / double(roundLength.count()));
-        rows.push_back(throughput.back() * settings.employees);
-        p50.push_back(percentile(round.latenciesMs, 0.50));
-        p99.push_back(percentile(round.latenciesMs, 0.99));
-        failures.push_back(round.errors);
-        errors += round.errors;
-    }
-    std::printf("load: %d clients, %d employees each refresh, %d rounds of %.1f s, %d failed logins or cold refreshes\n",
-                settings.clients, settings.employees, settings.rounds, double(roundLength.count()) / 1000.0,
-                setupErrors.load());
-    printBench("service_load_refreshes", summarise(throughput), "/s");
-    printBench("service_load_rows", summarise(rows), "/s");
-    printBench("service_load_latency_p50", summarise(p50), "ms");
-    printBench("service_load_latency_p99", summarise(p99), "ms");
-    printBench("service_load_errors", summarise(failures), "", "0");
-    return errors == 0 ? 0 : 1;
+    return anyErrors ? 1 : 0;
 }

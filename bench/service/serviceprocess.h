@@ -1,0 +1,46 @@
+#pragma once
+// The built vorna-service as a child process of a benchmark: seeds a demo database, serves it on
+// a free loopback port and reads its memory and thread count from /proc.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace vorna::bench {
+
+struct ProcessSample
+{
+    double rssMb = 0;
+    int threads = 0;
+};
+
+class ServiceProcess
+{
+public:
+    explicit ServiceProcess(QString binary);
+    ~ServiceProcess();
+
+    // `init` and `demo --employees N` into `database`; false with a sentence in `error`.
+    bool seedDemo(const QString &database, int employees, QString *error) const;
+    // The text of `serve --help`, to learn which options this build knows.
+    QString serveHelp() const;
+
+    // Starts `serve` on 127.0.0.1 with a free port, its log going to `logFile`. Returns the
+    // address it listens on, or an empty string with a sentence in `error`.
+    QString start(const QString &database, const QStringList &extraOptions, const QString &logFile, QString *error);
+    qint64 pid() const { return m_process.processId(); }
+    // RSS and threads now; zeros when the process is gone.
+    ProcessSample sample() const;
+    // Stops the service with SIGTERM (SIGKILL after 60 s); returns how many lines it logged.
+    int stop();
+
+private:
+    bool runToEnd(const QStringList &arguments, QString *error) const;
+
+    const QString m_binary;
+    QProcess m_process;
+    QString m_logFile;
+    mutable QString m_serveHelp;
+};
+
+} // namespace vorna::bench
