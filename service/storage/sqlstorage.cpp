@@ -583,10 +583,16 @@ StorageError SqlStorage::clearLoginFailures(const QStringList &keys)
 
 int SqlStorage::forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc)
 {
+    // Entries that a login holds right now are skipped rather than waited for: the sweep must
+    // never deadlock with a login that locks them in another order.
+    const QString &forUpdate = m_sql.dialect().forUpdate;
+    const QString skipLocked = forUpdate.isEmpty() ? QString() : forUpdate + QStringLiteral(" SKIP LOCKED");
     int changed = 0;
     const Error error = m_sql.writeOne(
         QStringLiteral("forget old failed logins"),
-        QStringLiteral("DELETE FROM login_attempts WHERE last_failure_utc < ? AND blocked_until_utc <= ?"),
+        QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (SELECT throttle_key FROM login_attempts"
+                       " WHERE last_failure_utc < ? AND blocked_until_utc <= ?%1)")
+            .arg(skipLocked),
         {lastFailureBeforeUtc, nowUtc}, &changed);
     return error.ok() ? changed : -1;
 }
