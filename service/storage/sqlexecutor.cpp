@@ -129,6 +129,11 @@ StorageError SqlExecutor::writeOnce(const QString &doing, const Work &work)
     t_writer = this;
     t_rolledBack = false;
     StorageError result = work(db);
+    // Work that went on after a joined write failed must not commit what is left of it.
+    if (result.ok() && t_rolledBack)
+        result = {StorageError::Internal,
+                  QStringLiteral("Could not %1 in the %2: a part of it failed, so none of it was kept.")
+                      .arg(doing, m_dialect.label)};
     if (result.ok() && !control.exec(QStringLiteral("COMMIT")))
         result = failure(control.lastError(), doing);
     if (!result.ok() && !t_rolledBack)
