@@ -26,27 +26,32 @@ Authenticator::Authenticator(Storage &storage, SessionManager &sessions, LoginTh
 Authenticator::Result Authenticator::login(const QString &userName, const QByteArray &password,
                                            const QString &client, const QString &peer)
 {
-    const QString address = peerAddress(peer);
-    const std::chrono::seconds wait =
-        m_throttle.retryAfter(userName, address, LoginThrottle::Clock::now());
-    if (wait.count() > 0)
-        return refused(Outcome::Throttled, LoginThrottle::refusal(wait));
-
     // A database that fails is no wrong password: the caller is neither refused nor counted.
     StorageError lookup;
     const std::optional<User> user = m_storage.findUser(userName, &lookup);
     if (!user && lookup.code != StorageError::NotFound)
         return refused(Outcome::Unavailable, lookup.message);
 
-    if (!m_hasher.verify(user ? user->passwordHash : QString(), password)) {
-        m_throttle.recordFailure(userName, address, LoginThrottle::Clock::now());
+    // The attempt counts as a failure before the hash is checked, so concurrent guesses
+    // cannot all slip in before the first of them is counted.
+    const QString address = peerAddress(peer);
+    const LoginThrottle::Reservation reservation = m_throttle.reserve(m_storage, userName, address);
+    if (!reservation.error.ok())
+        return refused(Outcome::Unavailable, reservation.error.message);
+    if (!reservation.granted())
+        return refused(Outcome::Throttled, LoginThrottle::refusal(reservation.wait));
+
+    if (!m_hasher.verify(user ? user->passwordHash : QString(), password))
         return refused(Outcome::WrongCredentials, QStringLiteral("Wrong user name or password."));
-    }
-    m_throttle.recordSuccess(userName, address);
+    // Should the clearing fail, the right password still logs in; the count left behind
+    // ages out after the throttle's forgetAfter.
+    m_throttle.clear(m_storage, userName, address);
 
     m_sessions.sweep();
     Result result;
     const StorageError error = m_sessions.open(*user, client, peer, &result.token);
+    if (error.code == StorageError::PermissionDenied)
+        return refused(Outcome::TooManySessions, error.message);
     if (!error.ok())
         return refused(Outcome::Unavailable, error.message);
     result.outcome = Outcome::LoggedIn;

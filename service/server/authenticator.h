@@ -1,6 +1,7 @@
 #pragma once
-// Login: throttling, password check and a new session, in that order. The answer for an
-// unknown user and for a wrong password is the same sentence after the same work.
+// Login: the user's lookup, a throttle reservation, the password check and a new session, in
+// that order. The answer for an unknown user and for a wrong password is the same sentence
+// after the same work.
 
 #include "loginthrottle.h"
 #include "passwordhasher.h"

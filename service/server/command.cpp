@@ -32,7 +32,10 @@ std::unique_ptr<Storage> CommandContext::openDatabase(Need need, int *exitCode)
 {
     *exitCode = ExitOk;
     StorageError error;
-    std::unique_ptr<Storage> storage = openStorage(m_database, &error);
+    // Only `init` creates a database; any other command on a wrong path would leave an empty
+    // file behind.
+    std::unique_ptr<Storage> storage =
+        openStorage(m_database, &error, need == Need::Create ? OpenMode::CreateIfMissing : OpenMode::MustExist);
     if (!storage) {
         *exitCode = fail(error.message, ExitDatabase);
         return nullptr;

@@ -27,9 +27,11 @@ public:
     }
 };
 
-// Seeds once. A database that already holds an organisation is left alone and the command
-// still succeeds, so scripts may run `demo` on every start. The demo users are added only to a
-// database that demo data goes into: a real organisation never gets a known password.
+// Seeds once, in one transaction with the demo users: a demo stopped part-way (killed, disk
+// full) leaves nothing behind, and the next `demo` starts over on an empty database. A database
+// that already holds an organisation is left alone and the command still succeeds, so scripts
+// may run `demo` on every start. The demo users are added only to a database that demo data
+// goes into: a real organisation never gets a known password.
 class Demo final : public Command
 {
 public:
@@ -59,15 +61,21 @@ public:
                                             "nothing to seed.\n").arg(storage.describe()).arg(departments);
             return ExitOk;
         }
-        const int usersExit = addUsers(storage, context);
-        if (usersExit != ExitOk)
-            return usersExit;
+        const QString hash = PasswordHasher().hash(Password);
+        if (hash.isEmpty())
+            return context.fail(PasswordHasher::hashFailure());
 
         DemoOptions options;
         readOptions(parser, &options);
+        context.out() << QStringLiteral("Seeding in one transaction: should it stop part-way, nothing is kept "
+                                        "and 'demo' can simply run again.\n");
+        context.out().flush();
         ProgressPrinter progress;
         DemoSummary summary;
-        error = DemoSeeder(storage).seed(options, progress.callback(), &summary);
+        error = storage.inOneTransaction(QStringLiteral("seed the demo organisation"), [&] {
+            const StorageError users = addUsers(storage, hash, context);
+            return users.ok() ? DemoSeeder(storage).seed(options, progress.callback(), &summary) : users;
+        });
         progress.finish();
         if (!error.ok())
             return context.fail(error);
@@ -91,24 +99,27 @@ private:
         return DemoPlan::checkOptions(*options);
     }
 
-    static int addUsers(Storage &storage, CommandContext &context)
+    // A user of that name that exists already keeps its password. Looked up first, as a failed
+    // insert would end the transaction on PostgreSQL.
+    static StorageError addUsers(Storage &storage, const QString &hash, CommandContext &context)
     {
-        const QString hash = PasswordHasher().hash(Password);
-        if (hash.isEmpty())
-            return context.fail(PasswordHasher::hashFailure());
         for (const Role role : {Role::Manager, Role::Viewer}) {
             User user;
             user.name = role == Role::Manager ? QStringLiteral("manager") : QStringLiteral("viewer");
             user.passwordHash = hash;
             user.role = role;
             user.allDepartments = true;
-            const StorageError error = storage.addUser(user);
-            if (error.code == StorageError::AlreadyExists)
+            StorageError error;
+            if (storage.findUser(user.name, &error)) {
                 context.out() << QStringLiteral("The user \"%1\" already exists; it keeps its password.\n").arg(user.name);
-            else if (!error.ok())
-                return context.fail(error);
+                continue;
+            }
+            if (error.code == StorageError::NotFound)
+                error = storage.addUser(user);
+            if (!error.ok())
+                return error;
         }
-        return ExitOk;
+        return StorageError::none();
     }
 
     const QCommandLineOption m_employees{QStringLiteral("employees"),

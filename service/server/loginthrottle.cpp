@@ -6,17 +6,18 @@ namespace vorna::service {
 
 namespace {
 
-// Beyond this many keys, stale ones are swept on the next failure; bounds the memory an
-// attacker with many addresses can make us hold.
-constexpr int SweepThreshold = 10000;
+// Every this many reservations, entries long past forgetAfter are swept; bounds the table an
+// attacker with many addresses can make us keep.
+constexpr unsigned SweepEvery = 256;
 
 QString userKey(const QString &user) { return QStringLiteral("user:") + user; }
 QString addressKey(const QString &address) { return QStringLiteral("address:") + address; }
 
 } // namespace
 
-LoginThrottle::LoginThrottle(const Policy &policy)
+LoginThrottle::LoginThrottle(const Policy &policy, UtcClock nowUtc)
     : m_policy(policy)
+    , m_nowUtc(nowUtc ? std::move(nowUtc) : [] { return QDateTime::currentDateTimeUtc(); })
 {
 }
 
@@ -31,27 +32,24 @@ std::chrono::seconds LoginThrottle::delayAfter(int failures, const Policy &polic
     return std::chrono::seconds(std::min<qint64>(delay, policy.maxDelay.count()));
 }
 
-std::chrono::seconds LoginThrottle::retryAfter(const QString &user, const QString &address,
-                                               Clock::time_point now)
+LoginThrottle::Reservation LoginThrottle::reserve(Storage &storage, const QString &user, const QString &address)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::max(remaining(userKey(user), now), remaining(addressKey(address), now));
+    const qint64 now = m_nowUtc().toSecsSinceEpoch();
+    forgetOldNowAndThen(storage, now);
+    Reservation reservation;
+    reservation.error = storage.updateLoginFailures({userKey(user), addressKey(address)},
+                                                    [&](QVector<LoginFailures> &entries) {
+                                                        reservation.wait = countAttempt(entries, now);
+                                                        return reservation.wait.count() == 0;
+                                                    });
+    if (!reservation.error.ok())
+        reservation.wait = std::chrono::seconds(0);
+    return reservation;
 }
 
-void LoginThrottle::recordFailure(const QString &user, const QString &address, Clock::time_point now)
+StorageError LoginThrottle::clear(Storage &storage, const QString &user, const QString &address)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_entries.size() > SweepThreshold)
-        forgetOld(now);
-    fail(userKey(user), now);
-    fail(addressKey(address), now);
-}
-
-void LoginThrottle::recordSuccess(const QString &user, const QString &address)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.remove(userKey(user));
-    m_entries.remove(addressKey(address));
+    return storage.clearLoginFailures({userKey(user), addressKey(address)});
 }
 
 QString LoginThrottle::refusal(std::chrono::seconds wait)
@@ -61,31 +59,27 @@ QString LoginThrottle::refusal(std::chrono::seconds wait)
                         : QStringLiteral("Too many failed logins. Try again in %1 seconds.").arg(seconds);
 }
 
-std::chrono::seconds LoginThrottle::remaining(const QString &key, Clock::time_point now) const
+std::chrono::seconds LoginThrottle::countAttempt(QVector<LoginFailures> &entries, qint64 now) const
 {
-    const auto it = m_entries.constFind(key);
-    if (it == m_entries.constEnd() || it->blockedUntil <= now)
-        return std::chrono::seconds(0);
-    // Round up, so "try again in N seconds" is never too early.
-    return std::chrono::ceil<std::chrono::seconds>(it->blockedUntil - now);
-}
-
-void LoginThrottle::fail(const QString &key, Clock::time_point now)
-{
-    Entry &entry = m_entries[key];
-    if (entry.failures > 0 && now - entry.lastFailure > m_policy.forgetAfter)
-        entry = Entry();
-    ++entry.failures;
-    entry.lastFailure = now;
-    entry.blockedUntil = now + delayAfter(entry.failures, m_policy);
-}
-
-void LoginThrottle::forgetOld(Clock::time_point now)
-{
-    for (auto it = m_entries.begin(); it != m_entries.end();) {
-        const bool stale = it->blockedUntil <= now && now - it->lastFailure > m_policy.forgetAfter;
-        it = stale ? m_entries.erase(it) : std::next(it);
+    qint64 blockedUntil = now;
+    for (const LoginFailures &entry : qAsConst(entries))
+        blockedUntil = std::max(blockedUntil, entry.blockedUntilUtc);
+    if (blockedUntil > now)
+        return std::chrono::seconds(blockedUntil - now);
+    for (LoginFailures &entry : entries) {
+        if (entry.failures > 0 && now - entry.lastFailureUtc > m_policy.forgetAfter.count())
+            entry.failures = 0;
+        ++entry.failures;
+        entry.lastFailureUtc = now;
+        entry.blockedUntilUtc = now + delayAfter(entry.failures, m_policy).count();
     }
+    return std::chrono::seconds(0);
+}
+
+void LoginThrottle::forgetOldNowAndThen(Storage &storage, qint64 now)
+{
+    if (m_reservations.fetch_add(1, std::memory_order_relaxed) % SweepEvery == 0)
+        storage.forgetLoginFailures(now - m_policy.forgetAfter.count(), now);
 }
 
 } // namespace vorna::service

@@ -2,13 +2,20 @@
 // Slows down password guessing. Failed logins are counted per user name and per client
 // address; after a few free failures each further one blocks that key for a delay that doubles
 // up to a cap. A successful login clears both keys. Failures older than `forgetAfter` are
-// forgotten. The counts live in this process only.
+// forgotten.
+//
+// The counts live in the database, so every service instance on it sees the same guesses, and
+// an attempt is counted as a failure before its password is checked: N concurrent guesses
+// count as N, and a correct password clears the count afterwards.
 
-#include <QHash>
+#include "storage.h"
+
+#include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
-#include <mutex>
+#include <functional>
 
 namespace vorna::service {
 
@@ -23,38 +30,40 @@ struct ThrottlePolicy
 class LoginThrottle
 {
 public:
-    using Clock = std::chrono::steady_clock;
     using Policy = ThrottlePolicy;
+    using UtcClock = std::function<QDateTime()>;
 
-    explicit LoginThrottle(const Policy &policy = Policy());
+    explicit LoginThrottle(const Policy &policy = Policy(), UtcClock nowUtc = {});
 
     // The block that `failures` consecutive failures earn: zero while they are free, then
     // firstDelay, doubling with each further failure, never above maxDelay.
     static std::chrono::seconds delayAfter(int failures, const Policy &policy);
 
-    // How long the caller must still wait before trying; zero when it may try now.
-    std::chrono::seconds retryAfter(const QString &user, const QString &address, Clock::time_point now);
-    void recordFailure(const QString &user, const QString &address, Clock::time_point now);
-    void recordSuccess(const QString &user, const QString &address);
+    struct Reservation
+    {
+        StorageError error;           // the database failed; nothing was counted
+        std::chrono::seconds wait{0}; // blocked: try again after this long; nothing was counted
+        bool granted() const { return error.ok() && wait.count() == 0; }
+    };
+
+    // Counts this attempt as a failure of `user` and of `address` in one transaction, unless
+    // either is blocked now. A granted attempt may check its password.
+    Reservation reserve(Storage &storage, const QString &user, const QString &address);
+    // After a correct password: forgets the failures of both keys.
+    StorageError clear(Storage &storage, const QString &user, const QString &address);
 
     // The sentence for a refused attempt, e.g. "Too many failed logins. Try again in 8 seconds."
     static QString refusal(std::chrono::seconds wait);
 
 private:
-    struct Entry
-    {
-        int failures = 0;
-        Clock::time_point lastFailure;
-        Clock::time_point blockedUntil;
-    };
-
-    std::chrono::seconds remaining(const QString &key, Clock::time_point now) const;
-    void fail(const QString &key, Clock::time_point now);
-    void forgetOld(Clock::time_point now);
+    // Counts one more failure at `now` into `entries`, or leaves them as they are and returns
+    // the wait when one of them is blocked.
+    std::chrono::seconds countAttempt(QVector<LoginFailures> &entries, qint64 now) const;
+    void forgetOldNowAndThen(Storage &storage, qint64 now);
 
     const Policy m_policy;
-    std::mutex m_mutex;
-    QHash<QString, Entry> m_entries;
+    const UtcClock m_nowUtc;
+    std::atomic<unsigned> m_reservations{0};
 };
 
 } // namespace vorna::service

@@ -40,7 +40,8 @@ StorageError SessionManager::open(const User &user, const QString &client, const
     session.peer = peer;
     session.createdUtc = m_nowUtc();
     session.lastSeenUtc = session.createdUtc;
-    const StorageError error = m_storage.createSession(session);
+    const SessionCap cap{m_policy.maxPerUser, session.createdUtc.addSecs(-m_policy.idle.count())};
+    const StorageError error = m_storage.createSession(session, cap);
     if (error.ok())
         *token = secret;
     return error;

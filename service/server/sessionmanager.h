@@ -13,6 +13,9 @@ namespace vorna::service {
 struct SessionPolicy
 {
     std::chrono::seconds idle{1800};
+    // Open sessions one user may hold at once; 0 = no cap. Bounds what one leaked password or
+    // a client that logs in over and over can hold.
+    int maxPerUser = 64;
 
     bool expired(const QDateTime &lastSeenUtc, const QDateTime &nowUtc) const;
     // lastSeen is written at most every ~30 s, and often enough that a short idle limit still
@@ -47,6 +50,8 @@ public:
     const SessionPolicy &policy() const { return m_policy; }
 
     // A new session for `user`; `token` receives the secret that the client sends back.
+    // PermissionDenied, with the sentence for the client, when the user holds maxPerUser
+    // unexpired sessions already.
     StorageError open(const User &user, const QString &client, const QString &peer, QByteArray *token);
     // Checks the token of a call and keeps the session alive.
     Lookup authenticate(const QByteArray &token);

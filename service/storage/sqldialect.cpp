@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <libpq-fe.h>
 
@@ -166,7 +167,7 @@ QString postgresLocationWithDatabase(const QString &connectionString, const QStr
     return pairs.join(QLatin1Char(' '));
 }
 
-SqlDialect sqliteDialect(const QString &path)
+SqlDialect sqliteDialect(const QString &path, bool mayCreate)
 {
     SqlDialect d;
     d.engine = SqlDialect::Engine::SQLite;
@@ -175,7 +176,15 @@ SqlDialect sqliteDialect(const QString &path)
     const QString absolute = QFileInfo(path).absoluteFilePath();
     d.label = QStringLiteral("SQLite database %1").arg(QDir::toNativeSeparators(absolute));
     d.openAdvice = QStringLiteral("Check the path and that the service may write to that folder.");
-    d.configure = [absolute](QSqlDatabase &db) { db.setDatabaseName(absolute); };
+    d.configure = [absolute, mayCreate](QSqlDatabase &db) {
+        if (mayCreate) {
+            db.setDatabaseName(absolute);
+            return;
+        }
+        // SQLite's URI form with mode=rw opens without creating.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+        db.setDatabaseName(QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=rw"));
+    };
     // WAL lets readers go on while one writer commits; NORMAL is durable across a process
     // crash in WAL mode. The page cache and memory map make the presence query's index seeks
     // cheap.

@@ -69,7 +69,9 @@ bool isPostgresLocation(const QString &location);
 // create databases next to the one they are given.
 QString postgresLocationWithDatabase(const QString &connectionString, const QString &database, QString *problem);
 
-SqlDialect sqliteDialect(const QString &path);
+// Without `mayCreate` a connection opens only an existing file: a file deleted meanwhile is
+// not made anew.
+SqlDialect sqliteDialect(const QString &path, bool mayCreate = true);
 // Empty with `problem` set when the connection string cannot be read.
 std::optional<SqlDialect> postgresDialect(const QString &connectionString, QString *problem);
 

@@ -4,8 +4,9 @@ namespace vorna::service {
 
 namespace {
 
-// The write transaction open on this thread, if any: failure() ends it on PostgreSQL.
-thread_local bool t_inWrite = false;
+// The executor whose write transaction is open on this thread, if any: failure() ends it on
+// PostgreSQL, and writes of the same executor join it.
+thread_local const SqlExecutor *t_writer = nullptr;
 thread_local bool t_rolledBack = false;
 
 // One run of a piece of work: whether a statement of it succeeded yet, and whether the
@@ -89,7 +90,22 @@ StorageError SqlExecutor::read(const Work &work)
 
 StorageError SqlExecutor::write(const QString &doing, const Work &work)
 {
+    if (t_writer == this)
+        return joinWrite(doing, work);
     return runWithReconnect([&] { return writeOnce(doing, work); });
+}
+
+// A write inside another one: no transaction of its own, and no retry, since the outer work
+// has done statements already.
+StorageError SqlExecutor::joinWrite(const QString &doing, const Work &work)
+{
+    if (t_rolledBack)
+        return {StorageError::Internal,
+                QStringLiteral("Could not %1 in the %2: the transaction it belongs to failed already.")
+                    .arg(doing, m_dialect.label)};
+    QSqlDatabase db;
+    const StorageError opened = m_pool.connection(&db);
+    return opened.ok() ? work(db) : opened;
 }
 
 StorageError SqlExecutor::readOnce(const Work &work)
@@ -110,14 +126,20 @@ StorageError SqlExecutor::writeOnce(const QString &doing, const Work &work)
         return failure(control.lastError(), doing);
     // From here on the work may have written; only a dead connection at BEGIN is retried.
     noteStatementDone();
-    t_inWrite = true;
+    t_writer = this;
     t_rolledBack = false;
     StorageError result = work(db);
+    // Work that went on after a joined write failed must not commit what is left of it.
+    if (result.ok() && t_rolledBack)
+        result = {StorageError::Internal,
+                  QStringLiteral("Could not %1 in the %2: a part of it failed, so none of it was kept.")
+                      .arg(doing, m_dialect.label)};
     if (result.ok() && !control.exec(QStringLiteral("COMMIT")))
         result = failure(control.lastError(), doing);
     if (!result.ok() && !t_rolledBack)
         control.exec(QStringLiteral("ROLLBACK"));
-    t_inWrite = false;
+    t_writer = nullptr;
+    t_rolledBack = false;
     return result;
 }
 
@@ -137,7 +159,7 @@ StorageError SqlExecutor::writeOne(const QString &doing, const QString &sql, con
 // the transaction ends here, at the first error.
 void SqlExecutor::endFailedWrite()
 {
-    if (!t_inWrite || t_rolledBack || m_dialect.engine != SqlDialect::Engine::PostgreSQL)
+    if (t_writer != this || t_rolledBack || m_dialect.engine != SqlDialect::Engine::PostgreSQL)
         return;
     QSqlDatabase db;
     if (m_pool.connection(&db).ok())

@@ -28,6 +28,7 @@ public:
     StorageError read(const Work &work);
     // Runs `work` in one write transaction: committed when it succeeds, rolled back when not.
     // `doing` completes "Could not ..." when the transaction itself fails. Retried like read().
+    // Called from within another write's work on the same thread, it joins that transaction.
     StorageError write(const QString &doing, const Work &work);
 
     // Runs one statement in its own write transaction; `changed` gets the rows it changed.
@@ -43,6 +44,7 @@ private:
     StorageError runWithReconnect(const std::function<StorageError()> &run);
     StorageError readOnce(const Work &work);
     StorageError writeOnce(const QString &doing, const Work &work);
+    StorageError joinWrite(const QString &doing, const Work &work);
     static void noteStatementDone();
     void endFailedWrite();
 

@@ -273,6 +273,11 @@ int SqlStorage::schemaVersion(Error *failure)
     return version;
 }
 
+StorageError SqlStorage::inOneTransaction(const QString &doing, const std::function<StorageError()> &work)
+{
+    return m_sql.write(doing, [&](QSqlDatabase &) { return work(); });
+}
+
 // ---- Users, sessions, terminals -------------------------------------------------------------
 
 StorageError SqlStorage::addUser(const User &user)
@@ -376,22 +381,27 @@ QVector<User> SqlStorage::users(Error *failure)
     return error.ok() ? all : QVector<User>();
 }
 
-StorageError SqlStorage::createSession(const Session &session)
+StorageError SqlStorage::createSession(const Session &session, const SessionCap &cap)
 {
     if (session.tokenHash.isEmpty())
         return invalid(QStringLiteral("A session needs a token."));
     const QString doing = QStringLiteral("open a session for %1").arg(quoted(session.userName));
     return m_sql.write(doing, [&](QSqlDatabase &db) {
         QSqlQuery query(db);
-        // The user id wins; the name serves callers that have only the name.
+        // The user id wins; the name serves callers that have only the name. The user's row
+        // stays locked until commit, so that two logins cannot both take the last free place.
+        const QString &lock = m_sql.dialect().forUpdate;
         Error error = session.userId != 0
-            ? m_sql.exec(query, QStringLiteral("SELECT id FROM users WHERE id = ?"), {session.userId}, doing)
-            : m_sql.exec(query, QStringLiteral("SELECT id FROM users WHERE name = ?"), {session.userName}, doing);
+            ? m_sql.exec(query, QStringLiteral("SELECT id FROM users WHERE id = ?") + lock, {session.userId}, doing)
+            : m_sql.exec(query, QStringLiteral("SELECT id FROM users WHERE name = ?") + lock, {session.userName}, doing);
         if (!error.ok())
             return error;
         if (!query.next())
             return noUser(session.userName);
         const qint64 userId = query.value(0).toLongLong();
+        error = checkSessionCap(query, userId, session, cap, doing);
+        if (!error.ok())
+            return error;
         const QDateTime created = session.createdUtc.isValid() ? session.createdUtc : QDateTime::currentDateTimeUtc();
         const QDateTime lastSeen = session.lastSeenUtc.isValid() ? session.lastSeenUtc : created;
         return m_sql.exec(query,
@@ -401,6 +411,25 @@ StorageError SqlStorage::createSession(const Session &session)
                            lastSeen.toSecsSinceEpoch()},
                           doing);
     });
+}
+
+StorageError SqlStorage::checkSessionCap(QSqlQuery &query, qint64 userId, const Session &session,
+                                         const SessionCap &cap, const QString &doing)
+{
+    if (cap.maxPerUser <= 0)
+        return Error::none();
+    const qint64 seenAfter = cap.lastSeenAfterUtc.isValid() ? cap.lastSeenAfterUtc.toSecsSinceEpoch()
+                                                            : std::numeric_limits<qint64>::min();
+    const Error error = m_sql.exec(
+        query, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE user_id = ? AND last_seen_utc > ?"),
+        {userId, seenAfter}, doing);
+    if (!error.ok() || !query.next() || query.value(0).toLongLong() < cap.maxPerUser)
+        return error;
+    return {Error::PermissionDenied,
+            QStringLiteral("User %1 already has %2 open sessions, the most one user may hold. Log out elsewhere or "
+                           "wait until idle sessions expire.")
+                .arg(quoted(session.userName))
+                .arg(cap.maxPerUser)};
 }
 
 std::optional<Session> SqlStorage::findSession(const QByteArray &tokenHash, Error *error)
@@ -492,6 +521,80 @@ std::optional<Terminal> SqlStorage::findTerminal(const QByteArray &tokenHash, Er
 QVector<Terminal> SqlStorage::terminals(Error *error)
 {
     return readAll<Terminal>(terminalColumns + QStringLiteral(" ORDER BY name"), {}, terminalFrom, error);
+}
+
+// ---- Login throttling ------------------------------------------------------------------------
+
+StorageError SqlStorage::updateLoginFailures(const QStringList &keys,
+                                             const std::function<bool(QVector<LoginFailures> &)> &change)
+{
+    // One order for every caller, so two attempts that share keys cannot wait on each other.
+    QStringList ordered = keys;
+    ordered.sort();
+    ordered.removeDuplicates();
+    const QString doing = QStringLiteral("count the failed login");
+    return m_sql.write(doing, [&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        QVector<LoginFailures> entries;
+        // The no-op update locks an existing row (and the insert a new one) until commit, on
+        // PostgreSQL; SQLite's write transaction holds the whole database anyway.
+        for (const QString &key : qAsConst(ordered)) {
+            const Error error = m_sql.exec(
+                query,
+                QStringLiteral("INSERT INTO login_attempts (throttle_key, failures, last_failure_utc, blocked_until_utc)"
+                               " VALUES (?, 0, 0, 0) ON CONFLICT (throttle_key) DO UPDATE"
+                               " SET failures = login_attempts.failures"
+                               " RETURNING failures, last_failure_utc, blocked_until_utc"),
+                {key}, doing);
+            if (!error.ok())
+                return error;
+            if (!query.next())
+                return Error{Error::Internal, QStringLiteral("Could not %1 in the %2 (no entry came back).")
+                                                  .arg(doing, describe())};
+            entries.append({key, query.value(0).toInt(), query.value(1).toLongLong(), query.value(2).toLongLong()});
+        }
+        if (!change(entries))
+            return Error::none();
+        for (const LoginFailures &entry : qAsConst(entries)) {
+            const Error error = m_sql.exec(
+                query,
+                QStringLiteral("UPDATE login_attempts SET failures = ?, last_failure_utc = ?, blocked_until_utc = ?"
+                               " WHERE throttle_key = ?"),
+                {entry.failures, entry.lastFailureUtc, entry.blockedUntilUtc, entry.key}, doing);
+            if (!error.ok())
+                return error;
+        }
+        return Error::none();
+    });
+}
+
+StorageError SqlStorage::clearLoginFailures(const QStringList &keys)
+{
+    if (keys.isEmpty())
+        return Error::none();
+    QVariantList values;
+    for (const QString &key : keys)
+        values << key;
+    return m_sql.writeOne(QStringLiteral("clear the failed logins"),
+                          QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (%1)")
+                              .arg(placeholders(keys.size())),
+                          values);
+}
+
+int SqlStorage::forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc)
+{
+    // Entries that a login holds right now are skipped rather than waited for: the sweep must
+    // never deadlock with a login that locks them in another order.
+    const QString &forUpdate = m_sql.dialect().forUpdate;
+    const QString skipLocked = forUpdate.isEmpty() ? QString() : forUpdate + QStringLiteral(" SKIP LOCKED");
+    int changed = 0;
+    const Error error = m_sql.writeOne(
+        QStringLiteral("forget old failed logins"),
+        QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (SELECT throttle_key FROM login_attempts"
+                       " WHERE last_failure_utc < ? AND blocked_until_utc <= ?%1)")
+            .arg(skipLocked),
+        {lastFailureBeforeUtc, nowUtc}, &changed);
+    return error.ok() ? changed : -1;
 }
 
 // ---- Organisation data ------------------------------------------------------------------------

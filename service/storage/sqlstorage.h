@@ -28,6 +28,7 @@ public:
     StorageError migrate(const Progress &progress = {}) override;
     int schemaVersion(StorageError *error = nullptr) override;
     QString describe() const override;
+    StorageError inOneTransaction(const QString &doing, const std::function<StorageError()> &work) override;
 
     StorageError addUser(const User &user) override;
     StorageError setPasswordHash(const QString &userName, const QString &hash) override;
@@ -35,7 +36,7 @@ public:
     std::optional<User> findUser(const QString &userName, StorageError *error = nullptr) override;
     QVector<User> users(StorageError *error = nullptr) override;
 
-    StorageError createSession(const Session &session) override;
+    StorageError createSession(const Session &session, const SessionCap &cap = {}) override;
     std::optional<Session> findSession(const QByteArray &tokenHash, StorageError *error = nullptr) override;
     StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) override;
     StorageError removeSession(const QByteArray &tokenHash) override;
@@ -46,6 +47,11 @@ public:
     StorageError removeTerminal(const QString &name) override;
     std::optional<Terminal> findTerminal(const QByteArray &tokenHash, StorageError *error = nullptr) override;
     QVector<Terminal> terminals(StorageError *error = nullptr) override;
+
+    StorageError updateLoginFailures(const QStringList &keys,
+                                     const std::function<bool(QVector<LoginFailures> &)> &change) override;
+    StorageError clearLoginFailures(const QStringList &keys) override;
+    int forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc) override;
 
     StorageError addDepartment(Department &department) override;
     QVector<Department> departments(StorageError *error = nullptr) override;
@@ -93,6 +99,8 @@ private:
     };
 
     StorageError applyMigration(const Migration &migration);
+    StorageError checkSessionCap(QSqlQuery &query, qint64 userId, const Session &session, const SessionCap &cap,
+                                 const QString &doing);
     StorageError insertNamed(const QString &table, const QStringList &columns, const QString &what,
                              const QVariantList &values, qint64 *id);
     template<typename T>

@@ -21,6 +21,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -182,6 +183,24 @@ struct Terminal
     QDateTime createdUtc;
 };
 
+// Caps the sessions one user may hold: a new one is refused while the user holds `maxPerUser`
+// sessions seen after `lastSeenAfterUtc` (the older ones are idle past expiry). 0 = no cap.
+struct SessionCap
+{
+    int maxPerUser = 0;
+    QDateTime lastSeenAfterUtc;
+};
+
+// Failed logins counted under one key, e.g. "user:ana" or "address:ipv4:10.0.0.5". Times are
+// real UTC seconds, so that every service instance on the database reads them alike.
+struct LoginFailures
+{
+    QString key;
+    int failures = 0;
+    qint64 lastFailureUtc = 0;
+    qint64 blockedUntilUtc = 0;
+};
+
 // Progress of long admin work (migrations, demo seeding): done of total, and a phase name.
 using Progress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
 
@@ -198,6 +217,10 @@ public:
     virtual int schemaVersion(StorageError *error = nullptr) = 0;
     // A short description for log lines, e.g. "SQLite /var/lib/vorna/vorna.db".
     virtual QString describe() const = 0;
+    // Runs `work` in one write transaction: every write it makes through this storage on this
+    // thread joins it, and all of them are kept only when `work` succeeds. A process killed
+    // part-way leaves nothing of it behind. `doing` completes "Could not ...".
+    virtual StorageError inOneTransaction(const QString &doing, const std::function<StorageError()> &work) = 0;
 
     // ---- Users, sessions, terminals -----------------------------------------------------
     virtual StorageError addUser(const User &user) = 0;
@@ -207,7 +230,10 @@ public:
     virtual std::optional<User> findUser(const QString &userName, StorageError *error = nullptr) = 0;
     virtual QVector<User> users(StorageError *error = nullptr) = 0;
 
-    virtual StorageError createSession(const Session &session) = 0;
+    // Refused with PermissionDenied (and nothing written) when the user already holds as many
+    // sessions as `cap` allows; counted in the same transaction, so concurrent logins of one
+    // user on any instance cannot pass the cap together.
+    virtual StorageError createSession(const Session &session, const SessionCap &cap = {}) = 0;
     virtual std::optional<Session> findSession(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
     virtual StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) = 0;
     virtual StorageError removeSession(const QByteArray &tokenHash) = 0;
@@ -221,6 +247,17 @@ public:
     virtual StorageError removeTerminal(const QString &name) = 0;
     virtual std::optional<Terminal> findTerminal(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
     virtual QVector<Terminal> terminals(StorageError *error = nullptr) = 0;
+
+    // Login throttling. In one write transaction that holds the entries of `keys` against every
+    // other caller on any instance: reads them (a key without one comes with no failures),
+    // lets `change` decide, and writes back what it left when it returns true. So concurrent
+    // attempts on one key are counted one after the other.
+    virtual StorageError updateLoginFailures(const QStringList &keys,
+                                             const std::function<bool(QVector<LoginFailures> &)> &change) = 0;
+    virtual StorageError clearLoginFailures(const QStringList &keys) = 0;
+    // Removes the entries whose last failure is before `lastFailureBeforeUtc` and whose block
+    // has ended at `nowUtc`; returns how many, or -1 when the database fails.
+    virtual int forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc) = 0;
 
     // ---- Organisation data ---------------------------------------------------------------
     virtual StorageError addDepartment(Department &department) = 0;   // sets id
@@ -264,9 +301,15 @@ public:
     virtual QVector<AuditEntry> auditLog(const QString &employeeId = QString(), StorageError *error = nullptr) = 0;
 };
 
+enum class OpenMode {
+    CreateIfMissing, // a missing SQLite file is created, readable by its owner only (0600)
+    MustExist        // a missing SQLite file is refused with NotFound; nothing is created
+};
+
 // Opens the storage named by `location`: a PostgreSQL connection string (starting with
 // "postgresql://", "postgres://" or holding "host=" / "dbname="), otherwise a path to an
-// SQLite file, created when missing. Does not migrate.
-std::unique_ptr<Storage> openStorage(const QString &location, StorageError *error);
+// SQLite file. Does not migrate.
+std::unique_ptr<Storage> openStorage(const QString &location, StorageError *error,
+                                     OpenMode mode = OpenMode::CreateIfMissing);
 
 } // namespace vorna::service

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace vorna::service;
 
@@ -70,6 +71,12 @@ private:
         if (!storage)
             qWarning("%s", qPrintable(error.message));
         return storage;
+    }
+
+    static int modeOf(const QString &path)
+    {
+        struct stat info;
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
     }
 
     // psql takes both conninfo strings and URIs, as the service does.
@@ -269,14 +276,46 @@ private slots:
 
     void commandsOnAnEmptyDatabaseAskForInit()
     {
-        const QString fresh = m_dir.filePath(QStringLiteral("fresh.db"));
+        const QString empty = m_dir.filePath(QStringLiteral("empty.db"));
+        QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
         for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
                                              QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
-            const Result r = runOn(fresh, arguments);
+            const Result r = runOn(empty, arguments);
             QCOMPARE(r.exitCode, 3);
-            QVERIFY2(r.err.contains(QStringLiteral("is not initialised. Run 'vorna-service init --database %1' first.").arg(fresh)),
+            QVERIFY2(r.err.contains(QStringLiteral("is not initialised. Run 'vorna-service init --database %1' first.").arg(empty)),
                      qPrintable(r.err));
         }
+    }
+
+    // Only init makes a database file, and makes it readable by its owner alone; an existing
+    // file keeps its mode.
+    void databaseFilesAreMadeOnlyByInitAndPrivately()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("nope"));
+        const QString missing = folder + QStringLiteral("/y.db");
+        for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
+                                             QStringList{QStringLiteral("demo")},
+                                             QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
+            const Result r = runOn(missing, arguments);
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(QStringLiteral("The database file %1 does not exist. Run 'vorna-service init --database %1' first.").arg(missing)),
+                     qPrintable(r.err));
+            QVERIFY2(!QFileInfo::exists(folder), qPrintable(arguments.join(QLatin1Char(' '))));
+        }
+
+        QCOMPARE(runOn(missing, {QStringLiteral("init")}).exitCode, 0);
+        {
+            const auto storage = open(missing); // holds the -wal and -shm files open
+            QVERIFY(storage);
+            for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+                QCOMPARE(modeOf(missing + suffix), 0600);
+        }
+
+        const QString shared = m_dir.filePath(QStringLiteral("shared.db"));
+        QVERIFY(QFile(shared).open(QIODevice::WriteOnly));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0644) == 0);
+        QCOMPARE(runOn(shared, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(modeOf(shared), 0644);
     }
 
     void unusableDatabaseExitsWithThree()
@@ -360,6 +399,46 @@ private slots:
         QCOMPARE(eve->departmentIds.size(), 2);
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("list")});
         QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral("eve +viewer +(Sales, IT|IT, Sales)\n"))), qPrintable(r.out));
+    }
+
+    // A demo killed part-way leaves nothing, and the next one seeds the whole organisation.
+    void demoKilledPartWayLeavesNothing()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("killed.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        const QStringList demo{QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("2000"),
+                               QStringLiteral("--database"), database};
+        QProcess process;
+        process.start(QStringLiteral(VORNA_SERVICE_BINARY), demo);
+        QVERIFY(process.waitForStarted(10000));
+        QByteArray progress;
+        while (!progress.contains("employees: 1000 of 2000") && process.state() == QProcess::Running) {
+            process.waitForReadyRead(1000);
+            progress += process.readAllStandardError();
+        }
+        QVERIFY2(process.state() == QProcess::Running, progress.constData());
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(process.readAllStandardOutput().contains("in one transaction"));
+
+        {
+            const auto storage = open(database);
+            QVERIFY(storage);
+            QVERIFY(storage->departments().isEmpty());
+            QVERIFY(!storage->findUser(QStringLiteral("manager")));
+        }
+        const Result again = run(demo);
+        QVERIFY2(again.exitCode == 0, qPrintable(again.err));
+        QVERIFY2(again.out.contains(QStringLiteral("Seeded 2000 employees")), qPrintable(again.out));
+        const auto storage = open(database);
+        QVERIFY(storage);
+        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        QVERIFY(manager);
+        int rows = 0;
+        PresenceQuery query;
+        query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
+        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QCOMPARE(rows, 2000);
     }
 
     void serveAnnouncesItsAddressAndStopsOnSigterm()

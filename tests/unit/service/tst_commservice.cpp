@@ -18,6 +18,7 @@
 #include <grpcpp/grpcpp.h>
 
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -214,7 +215,12 @@ private slots:
         seed();
     }
 
-    void init() { startServer(); }
+    void init()
+    {
+        // Failed logins are counted in the database, which every test here shares.
+        m_storage->forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max());
+        startServer();
+    }
 
     void cleanup()
     {

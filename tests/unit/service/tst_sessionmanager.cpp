@@ -22,9 +22,9 @@ private:
     QDateTime m_now;
     User m_user;
 
-    std::unique_ptr<SessionManager> manager(std::chrono::seconds idle = 600s)
+    std::unique_ptr<SessionManager> manager(std::chrono::seconds idle = 600s, int maxPerUser = 64)
     {
-        return std::make_unique<SessionManager>(*m_storage, SessionPolicy{idle}, [this] { return m_now; });
+        return std::make_unique<SessionManager>(*m_storage, SessionPolicy{idle, maxPerUser}, [this] { return m_now; });
     }
 
     QByteArray openSession(SessionManager &sessions)
@@ -129,6 +129,22 @@ private slots:
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Valid);
         QVERIFY(m_storage->removeUser(QStringLiteral("ana")).ok());
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Unknown);
+    }
+
+    // The cap counts the sessions still open: idle ones past expiry make room even before
+    // the sweep removes them.
+    void theCapCountsOnlyUnexpiredSessions()
+    {
+        const auto sessions = manager(600s, 2);
+        QVERIFY(!openSession(*sessions).isEmpty());
+        m_now = m_now.addSecs(300);
+        QVERIFY(!openSession(*sessions).isEmpty());
+        QByteArray token;
+        const StorageError refused = sessions->open(m_user, QStringLiteral("test"), QStringLiteral("peer"), &token);
+        QCOMPARE(refused.code, StorageError::PermissionDenied);
+        QVERIFY(token.isEmpty());
+        m_now = m_now.addSecs(300);
+        QVERIFY(!openSession(*sessions).isEmpty());
     }
 
     void sweepRemovesOnlyIdleSessions()

@@ -67,6 +67,7 @@ private slots:
     void calendarsAndExceptionsAreAssigned();
     void sameSeedSameOrganisation();
     void seedsOnlyAnEmptyDatabase();
+    void seedInOneTransactionIsAllOrNothing();
     void badOptionsAreRefused();
     void picturesAreSmallPortraits();
     void fullNamesAreUniqueAndPortraitsFitThem();
@@ -204,6 +205,27 @@ void TestDemoSeeder::seedsOnlyAnEmptyDatabase()
     QVERIFY2(again.message.contains(QLatin1String("already holds an organisation (8 departments)")),
              qPrintable(again.message));
     QCOMPARE(presenceAt(m_fixture.storage(), demoNow).size(), 5);
+}
+
+// What the demo command does: the whole seed joins one transaction, so a seed that stops
+// part-way keeps nothing.
+void TestDemoSeeder::seedInOneTransactionIsAllOrNothing()
+{
+    Storage &s = m_fixture.storage();
+    DemoOptions options = smallDemo();
+    options.employees = 5;
+    STORAGE_OK(s.migrate());
+    const StorageError stopped = s.inOneTransaction(QStringLiteral("seed"), [&] {
+        const StorageError seeded = DemoSeeder(s).seed(options);
+        return seeded.ok() ? StorageError{StorageError::Unavailable, QStringLiteral("Stopped part-way.")} : seeded;
+    });
+    QCOMPARE(stopped.message, QStringLiteral("Stopped part-way."));
+    QVERIFY(s.departments().isEmpty());
+    QVERIFY(!s.findEmployee(QStringLiteral("0001")));
+    QVERIFY(s.auditLog().isEmpty());
+
+    STORAGE_OK(s.inOneTransaction(QStringLiteral("seed"), [&] { return DemoSeeder(s).seed(options); }));
+    QCOMPARE(presenceAt(s, demoNow).size(), 5);
 }
 
 void TestDemoSeeder::badOptionsAreRefused()

@@ -1,9 +1,11 @@
-// Users, sessions and terminals, and the validation of the organisation's data: bad input is
-// refused with a sentence and leaves the database as it was.
+// Users, sessions, terminals and login failure counts, and the validation of the organisation's
+// data: bad input is refused with a sentence and leaves the database as it was.
 
 #include "storagefixture.h"
 
 #include <QCryptographicHash>
+
+#include <limits>
 
 using namespace vorna::service;
 
@@ -35,6 +37,7 @@ private slots:
     void sessionsLiveUntilIdleOrRemoved();
     void endingAUsersSessionsSparesOthers();
     void terminalsByTokenAndName();
+    void loginFailuresAreKeptUntilOldAndUnblocked();
     void namedRecordsAreUnique();
     void employeesAreAddedAllOrNothing();
     void employeeKeepsPictureAndDigest();
@@ -244,6 +247,33 @@ void TestStorageAccounts::terminalsByTokenAndName()
     STORAGE_OK(s.removeTerminal(QStringLiteral("gate-1")));
     QVERIFY(!s.findTerminal(tokenHash("g1")));
     QCOMPARE(s.removeTerminal(QStringLiteral("gate-1")).code, StorageError::NotFound);
+}
+
+void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
+{
+    Storage &s = m_fixture.storage();
+    const QStringList keys{QStringLiteral("old"), QStringLiteral("old-blocked"), QStringLiteral("recent")};
+    STORAGE_OK(s.updateLoginFailures(keys, [](QVector<LoginFailures> &entries) {
+        for (LoginFailures &entry : entries) {
+            entry.failures = 5;
+            entry.lastFailureUtc = entry.key == QLatin1String("recent") ? 900 : 100;
+            entry.blockedUntilUtc = entry.key == QLatin1String("old-blocked") ? 2000 : 200;
+        }
+        return true;
+    }));
+    QCOMPARE(s.forgetLoginFailures(500, 1000), 1);
+
+    QStringList kept;
+    STORAGE_OK(s.updateLoginFailures(keys, [&](QVector<LoginFailures> &entries) {
+        for (const LoginFailures &entry : entries) {
+            if (entry.failures > 0)
+                kept << entry.key;
+        }
+        return false;
+    }));
+    QCOMPARE(kept, (QStringList{QStringLiteral("old-blocked"), QStringLiteral("recent")}));
+    STORAGE_OK(s.clearLoginFailures(keys));
+    QCOMPARE(s.forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()), 0);
 }
 
 void TestStorageAccounts::namedRecordsAreUnique()
