@@ -38,6 +38,8 @@ public:
 
 private:
     bool credentials(std::shared_ptr<grpc::ServerCredentials> *out, QString *error) const;
+    // Puts the connection caps and the descriptor reserve in front of gRPC's listeners.
+    bool guardListeners(QString *error) const;
 
     const ServerConfig m_config;
     PasswordHasher m_hasher;
