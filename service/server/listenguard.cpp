@@ -1,6 +1,7 @@
 #include "listenguard.h"
 
 #include "eventlog.h"
+#include "resetbudget.h"
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -25,6 +26,7 @@ namespace {
 // this often, and connections in between are refused.
 constexpr long long FullSweepIntervalMs = 200;
 constexpr long long WarningIntervalMs = 10000;
+constexpr long long ResetWindowMs = 10000;
 
 long long steadyMs()
 {
@@ -104,6 +106,16 @@ bool ConnectionLedger::stillOpen(int fd, const Entry &entry) const
 namespace {
 
 using Accept4 = int (*)(int, sockaddr *, socklen_t *, int);
+using RecvMsg = ssize_t (*)(int, msghdr *, int);
+
+RecvMsg realRecvMsg()
+{
+    static const RecvMsg real = reinterpret_cast<RecvMsg>(::dlsym(RTLD_NEXT, "recvmsg"));
+    return real ? real : +[](int, msghdr *, int) -> ssize_t {
+        errno = ENOSYS;
+        return -1;
+    };
+}
 
 Accept4 realAccept4()
 {
@@ -161,7 +173,10 @@ std::string addressOf(const sockaddr_storage &peer)
 class Guard
 {
 public:
-    Guard(ConnectionCaps caps, int reserve) : m_caps(caps), m_ledger(caps), m_reserve(reserve) {}
+    Guard(ConnectionCaps caps, int reserve)
+        : m_caps(caps), m_ledger(caps), m_reserve(reserve), m_resets(caps.resetsPerAddress, ResetWindowMs)
+    {
+    }
     ~Guard()
     {
         if (m_reserve >= 0)
@@ -187,6 +202,33 @@ public:
             ::close(fd);
         }
     }
+
+    // Reads along a plaintext connection; false (and the connection shut) when its address has
+    // overspent its reset budget, before gRPC gets the frames.
+    bool readAllowed(int fd, const msghdr *message, size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        const auto it = m_watched.find(fd);
+        if (it == m_watched.end() || it->second.counter.opaque())
+            return true;
+        int resets = 0;
+        for (size_t i = 0; i < size_t(message->msg_iovlen) && bytes > 0; ++i) {
+            const size_t size = std::min(bytes, message->msg_iov[i].iov_len);
+            resets += it->second.counter.resetsIn(static_cast<const unsigned char *>(message->msg_iov[i].iov_base), size);
+            bytes -= size;
+        }
+        if (resets == 0 || m_resets.spend(it->second.address, resets, steadyMs()))
+            return true;
+        ::shutdown(fd, SHUT_RDWR);
+        const std::string address = it->second.address;
+        m_watched.erase(it);
+        warnRefused(m_resetFlood, address, m_caps.resetsPerAddress,
+                    QStringLiteral("This client address resets streams faster than the reset budget allows "
+                                   "(HTTP/2 rapid reset?); its connection is cut off and new ones are refused for a while."));
+        return false;
+    }
+
+    bool inspectsReads() const { return m_caps.resetsPerAddress > 0; }
 
 private:
     int failed(int listener)
@@ -242,6 +284,8 @@ private:
         if (::fstat(fd, &st) != 0)
             return false;
         const std::string address = addressOf(peer);
+        if (inspectsReads() && !watch(fd, address))
+            return false;
         switch (m_ledger.admit(fd, st.st_ino, address)) {
         case ConnectionLedger::Verdict::Admit:
             return true;
@@ -259,6 +303,21 @@ private:
         return false;
     }
 
+    // Starts reading along a new connection; false when its address is still cut off.
+    bool watch(int fd, const std::string &address)
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        m_watched.erase(fd);
+        if (m_resets.overspent(address, steadyMs())) {
+            warnRefused(m_resetFlood, address, m_caps.resetsPerAddress,
+                        QStringLiteral("This client address overspent its reset budget a moment ago; its new "
+                                       "connections are refused for a while."));
+            return false;
+        }
+        m_watched.emplace(fd, Watched{address, {}});
+        return true;
+    }
+
     void warnRefused(RateLimitedWarning &warning, const std::string &address, int cap, const QString &why)
     {
         int refused = 0;
@@ -270,6 +329,12 @@ private:
                                             {"msg", why}});
     }
 
+    struct Watched
+    {
+        std::string address;
+        Http2FrameCounter counter;
+    };
+
     std::mutex m_mutex;
     const ConnectionCaps m_caps;
     ConnectionLedger m_ledger;
@@ -279,6 +344,11 @@ private:
     RateLimitedWarning m_noMemory{"accept-no-memory"};
     RateLimitedWarning m_addressFull{"connection-refused-address-cap"};
     RateLimitedWarning m_totalFull{"connection-refused-total-cap"};
+    // Reads come on gRPC's threads while accepts go on; their own lock.
+    std::mutex m_readMutex;
+    std::unordered_map<int, Watched> m_watched;
+    ResetBudget m_resets;
+    RateLimitedWarning m_resetFlood{"connection-cut-reset-budget"};
 };
 
 std::mutex guardMutex;
@@ -323,4 +393,17 @@ extern "C" __attribute__((visibility("default"))) int accept4(int fd, sockaddr *
     if (!guard)
         return vorna::service::realAccept4()(fd, address, length, flags);
     return guard->accept(fd, address, length, flags);
+}
+
+// gRPC's connections read through this; plaintext ones are checked against the reset budget.
+extern "C" __attribute__((visibility("default"))) ssize_t recvmsg(int fd, msghdr *message, int flags)
+{
+    const ssize_t got = vorna::service::realRecvMsg()(fd, message, flags);
+    if (got <= 0 || (flags & (MSG_PEEK | MSG_ERRQUEUE)) != 0)
+        return got;
+    const std::shared_ptr<vorna::service::Guard> guard = vorna::service::guard();
+    if (!guard || !guard->inspectsReads() || guard->readAllowed(fd, message, size_t(got)))
+        return got;
+    errno = ECONNRESET;
+    return -1;
 }

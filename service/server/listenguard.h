@@ -7,7 +7,9 @@
 //    closes the waiting connections, takes the reserve back and reports "try again" (EAGAIN),
 //    which leaves gRPC's listener armed;
 //  - counts the connections it hands out per client address and in total, and closes a new
-//    connection at once when a cap is reached.
+//    connection at once when a cap is reached;
+//  - with a reset budget, reads along plaintext connections (recvmsg, also ours) and cuts off
+//    an address that resets streams faster than any panel does (resetbudget.h).
 // It works below TLS, so plaintext and TLS listeners are guarded alike.
 
 #include <sys/types.h>
@@ -23,6 +25,9 @@ struct ConnectionCaps
 {
     int total = 0;      // 0: no cap
     int perAddress = 0; // 0: no cap
+    // RST_STREAM frames one client address may send per 10 s (plaintext listeners); 0: not
+    // counted. Beyond it the connection is cut off and the address refused for a while.
+    int resetsPerAddress = 0;
 };
 
 // The book of accepted connections. gRPC closes descriptors without telling us, so an entry is

@@ -6,6 +6,7 @@
 #include "listenguard.h"
 #include "presencechunker.h"
 #include "progressprinter.h"
+#include "resetbudget.h"
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
@@ -349,6 +350,46 @@ private slots:
         QCOMPARE(ledger.total(), size_t(3));
         for (int fd : {reopened, pairs[0][1], pairs[1][0], pairs[1][1], pairs[2][0], pairs[2][1]})
             ::close(fd);
+    }
+
+    // Frames split anywhere across reads are still counted once each.
+    void frameCounterCountsResetsAcrossReads()
+    {
+        QByteArray stream("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n");
+        auto frame = [&stream](char type, int payload) {
+            stream += char(0) + QByteArray(1, char(payload >> 8)) + char(payload & 0xff) + type + char(0)
+                    + QByteArray::fromHex("00000001") + QByteArray(payload, '\3');
+        };
+        frame(0x4, 0);   // SETTINGS
+        frame(0x1, 300); // HEADERS, payload full of bytes that look like RST_STREAM types
+        frame(0x3, 4);   // RST_STREAM
+        frame(0x0, 5);   // DATA
+        frame(0x3, 4);
+        for (int step : {1, 7, 4096}) {
+            Http2FrameCounter counter;
+            int resets = 0;
+            for (int at = 0; at < stream.size(); at += step)
+                resets += counter.resetsIn(reinterpret_cast<const unsigned char *>(stream.constData()) + at,
+                                           size_t(std::min(step, int(stream.size()) - at)));
+            QCOMPARE(resets, 2);
+            QVERIFY(!counter.opaque());
+        }
+        Http2FrameCounter tls;
+        const QByteArray hello = QByteArray::fromHex("160301") + stream.mid(3);
+        QCOMPARE(tls.resetsIn(reinterpret_cast<const unsigned char *>(hello.constData()), size_t(hello.size())), 0);
+        QVERIFY(tls.opaque());
+    }
+
+    void resetBudgetCutsOffOneAddressForAWhile()
+    {
+        ResetBudget budget(10, 1000);
+        QVERIFY(budget.spend("192.0.2.1", 10, 0));
+        QVERIFY(!budget.spend("192.0.2.1", 1, 500));
+        QVERIFY(budget.overspent("192.0.2.1", 1999));
+        QVERIFY(!budget.overspent("192.0.2.2", 500));
+        QVERIFY(budget.spend("192.0.2.2", 10, 500));
+        QVERIFY(!budget.overspent("192.0.2.1", 2000));
+        QVERIFY(budget.spend("192.0.2.1", 10, 2000));
     }
 
     void peerAddressDropsThePort()

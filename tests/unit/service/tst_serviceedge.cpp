@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <grpcpp/grpcpp.h>
+#include <nghttp2/nghttp2.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,8 +29,12 @@ const int WaitMs = 20000;
 class RawConnection
 {
 public:
-    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    explicit RawConnection(int port, quint32 from = INADDR_LOOPBACK) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(from);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(quint16(port));
@@ -42,6 +47,19 @@ public:
     RawConnection &operator=(const RawConnection &) = delete;
 
     bool connected() const { return m_fd >= 0; }
+    // False once the service no longer takes what is sent.
+    bool send(const std::string &bytes)
+    {
+        const timeval timeout{WaitMs / 1000, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t wrote = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (wrote <= 0)
+                return false;
+            done += size_t(wrote);
+        }
+        return true;
+    }
     // True once the service has closed its end (end of stream or reset) within `waitMs`.
     bool closedByService(int waitMs) const
     {
@@ -136,6 +154,41 @@ private:
     int m_port = 0;
     QString m_log;
 };
+
+// What a rapid-reset client sends: the HTTP/2 preface and `pairs` times a call's HEADERS
+// followed at once by its RST_STREAM (framed by nghttp2).
+std::string resetFlood(int pairs)
+{
+    nghttp2_session_callbacks *callbacks;
+    nghttp2_session_callbacks_new(&callbacks);
+    nghttp2_session *session;
+    nghttp2_session_client_new(&session, callbacks, nullptr);
+    nghttp2_session_callbacks_del(callbacks);
+    nghttp2_submit_settings(session, NGHTTP2_FLAG_NONE, nullptr, 0);
+    auto header = [](const char *name, const char *value) {
+        return nghttp2_nv{reinterpret_cast<uint8_t *>(const_cast<char *>(name)),
+                          reinterpret_cast<uint8_t *>(const_cast<char *>(value)), std::strlen(name), std::strlen(value),
+                          NGHTTP2_NV_FLAG_NONE};
+    };
+    const nghttp2_nv headers[] = {header(":method", "POST"), header(":scheme", "http"),
+                                  header(":path", "/vorna.v1.CommService/Logout"), header(":authority", "127.0.0.1"),
+                                  header("content-type", "application/grpc"), header("te", "trailers")};
+    std::string bytes;
+    auto drain = [&] {
+        const uint8_t *data;
+        ssize_t length;
+        while ((length = nghttp2_session_mem_send(session, &data)) > 0)
+            bytes.append(reinterpret_cast<const char *>(data), size_t(length));
+    };
+    for (int i = 0; i < pairs; ++i) {
+        const int32_t id = nghttp2_submit_request(session, nullptr, headers, std::size(headers), nullptr, nullptr);
+        drain();
+        nghttp2_submit_rst_stream(session, NGHTTP2_FLAG_NONE, id, NGHTTP2_CANCEL);
+        drain();
+    }
+    nghttp2_session_del(session);
+    return bytes;
+}
 
 struct Result
 {
@@ -241,6 +294,23 @@ private slots:
         const QString log = service.stop();
         QVERIFY2(log.contains(QStringLiteral("event=connection-refused-address-cap address=127.0.0.1 cap=5")), qPrintable(log));
         QVERIFY2(!log.contains(QStringLiteral("event=plaintext")), qPrintable(log));
+    }
+
+    void rapidResetIsCutOffAndOthersAreServed()
+    {
+        Service service;
+        QVERIFY2(service.start(m_database, {}), qPrintable(service.log()));
+        // From 127.0.0.2: the valid client below on 127.0.0.1 is another address.
+        RawConnection attacker(service.port(), INADDR_LOOPBACK + 1);
+        QVERIFY(attacker.connected());
+        attacker.send(resetFlood(20000));
+        QVERIFY(attacker.closedByService(WaitMs));
+        QCOMPARE(service.logoutWithoutSession(), grpc::UNAUTHENTICATED);
+        // The address stays cut off for a while.
+        RawConnection again(service.port(), INADDR_LOOPBACK + 1);
+        QVERIFY(again.closedByService(WaitMs));
+        const QString log = service.stop();
+        QVERIFY2(log.contains(QStringLiteral("event=connection-cut-reset-budget address=127.0.0.2")), qPrintable(log));
     }
 
     void plaintextBeyondLoopbackWarns()
