@@ -211,6 +211,12 @@ public:
         const auto it = m_watched.find(fd);
         if (it == m_watched.end() || it->second.counter.opaque())
             return true;
+        // gRPC closed the connection and the number now names something else.
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || st.st_ino != it->second.inode) {
+            m_watched.erase(it);
+            return true;
+        }
         int resets = 0;
         for (size_t i = 0; i < size_t(message->msg_iovlen) && bytes > 0; ++i) {
             const size_t size = std::min(bytes, message->msg_iov[i].iov_len);
@@ -284,7 +290,7 @@ private:
         if (::fstat(fd, &st) != 0)
             return false;
         const std::string address = addressOf(peer);
-        if (inspectsReads() && !watch(fd, address))
+        if (inspectsReads() && !watch(fd, st.st_ino, address))
             return false;
         switch (m_ledger.admit(fd, st.st_ino, address)) {
         case ConnectionLedger::Verdict::Admit:
@@ -304,7 +310,7 @@ private:
     }
 
     // Starts reading along a new connection; false when its address is still cut off.
-    bool watch(int fd, const std::string &address)
+    bool watch(int fd, ino_t inode, const std::string &address)
     {
         std::lock_guard<std::mutex> lock(m_readMutex);
         m_watched.erase(fd);
@@ -314,7 +320,7 @@ private:
                                        "connections are refused for a while."));
             return false;
         }
-        m_watched.emplace(fd, Watched{address, {}});
+        m_watched.emplace(fd, Watched{inode, address, {}});
         return true;
     }
 
@@ -331,6 +337,7 @@ private:
 
     struct Watched
     {
+        ino_t inode;
         std::string address;
         Http2FrameCounter counter;
     };
@@ -353,6 +360,7 @@ private:
 
 std::mutex guardMutex;
 std::shared_ptr<Guard> currentGuard;
+int currentNumber = 0;
 
 std::shared_ptr<Guard> guard()
 {
@@ -364,22 +372,24 @@ std::shared_ptr<Guard> guard()
 
 namespace ListenGuard {
 
-bool enable(const ConnectionCaps &caps, std::string *error)
+int enable(const ConnectionCaps &caps, std::string *error)
 {
     const int reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (reserve < 0) {
-        *error = std::string("Cannot open /dev/null for the reserve descriptor (") + std::strerror(errno) + ").";
-        return false;
+        *error = std::string("Cannot open /dev/null for the reserve descriptor (") + std::strerror(errno)
+               + "). Check that /dev/null exists and that the descriptor limit is not exhausted.";
+        return 0;
     }
     std::lock_guard<std::mutex> lock(guardMutex);
     currentGuard = std::make_shared<Guard>(caps, reserve);
-    return true;
+    return ++currentNumber;
 }
 
-void disable()
+void disable(int number)
 {
     std::lock_guard<std::mutex> lock(guardMutex);
-    currentGuard.reset();
+    if (number == currentNumber)
+        currentGuard.reset();
 }
 
 } // namespace ListenGuard

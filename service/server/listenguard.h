@@ -64,11 +64,12 @@ private:
 
 namespace ListenGuard {
 
-// Turns the guard on for every later accept4 of this process. False with a sentence in `error`
-// when the reserve descriptor cannot be opened.
-bool enable(const ConnectionCaps &caps, std::string *error);
-// Back to the plain accept4; connections already counted are forgotten.
-void disable();
+// Turns the guard on for every later accept4 of this process; returns its number, or 0 with a
+// sentence in `error` when the reserve descriptor cannot be opened. A later enable replaces it.
+int enable(const ConnectionCaps &caps, std::string *error);
+// Back to the plain accept4 if guard `number` is still the one in force (a test may run several
+// servers in one process); connections already counted are forgotten.
+void disable(int number);
 
 } // namespace ListenGuard
 

@@ -85,7 +85,7 @@ ServiceServer::~ServiceServer()
 {
     shutdown();
     wait();
-    ListenGuard::disable();
+    ListenGuard::disable(m_guard);
 }
 
 bool ServiceServer::start(QString *error)
@@ -142,7 +142,7 @@ bool ServiceServer::start(QString *error)
     return true;
 }
 
-bool ServiceServer::guardListeners(QString *error) const
+bool ServiceServer::guardListeners(QString *error)
 {
     ConnectionCaps caps;
     caps.total = m_config.maxConnections > 0 ? m_config.maxConnections : connectionsWithin(raiseDescriptorLimit());
@@ -150,11 +150,10 @@ bool ServiceServer::guardListeners(QString *error) const
     // Encrypted frames cannot be counted; there a fronting proxy has to (docs/service.md).
     caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? ResetsPerAddress : 0;
     std::string why;
-    if (!ListenGuard::enable(caps, &why)) {
+    m_guard = ListenGuard::enable(caps, &why);
+    if (m_guard == 0)
         *error = QString::fromStdString(why);
-        return false;
-    }
-    return true;
+    return m_guard != 0;
 }
 
 void ServiceServer::shutdown()

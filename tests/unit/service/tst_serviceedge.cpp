@@ -123,6 +123,13 @@ public:
     }
 
     int port() const { return m_port; }
+    // Calls then go over TLS, trusting this certificate.
+    void trust(const QString &certFile)
+    {
+        QFile pem(certFile);
+        if (pem.open(QIODevice::ReadOnly))
+            m_rootCert = pem.readAll().toStdString();
+    }
     QString log()
     {
         m_log += QString::fromUtf8(m_process.readAllStandardError());
@@ -140,7 +147,10 @@ public:
     // UNAUTHENTICATED means the call was served.
     grpc::StatusCode logoutWithoutSession() const
     {
-        auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(m_port), grpc::InsecureChannelCredentials());
+        grpc::SslCredentialsOptions tls;
+        tls.pem_root_certs = m_rootCert;
+        auto channel = grpc::CreateChannel("127.0.0.1:" + std::to_string(m_port),
+                                           m_rootCert.empty() ? grpc::InsecureChannelCredentials() : grpc::SslCredentials(tls));
         auto stub = vorna::v1::CommService::NewStub(channel);
         grpc::ClientContext context;
         context.set_wait_for_ready(true);
@@ -153,6 +163,7 @@ private:
     QProcess m_process;
     int m_port = 0;
     QString m_log;
+    std::string m_rootCert;
 };
 
 // What a rapid-reset client sends: the HTTP/2 preface and `pairs` times a call's HEADERS
@@ -212,6 +223,7 @@ bool makeKeyAndCertificate(const QString &key, const QString &cert)
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
                    QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
                    QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
     return openssl.waitForFinished(WaitMs) && openssl.exitCode() == 0;
 }
@@ -224,6 +236,7 @@ class TestServiceEdge : public QObject
 
     QTemporaryDir m_dir;
     QString m_database;
+    QString m_key, m_cert, m_otherKey;
 
     QString file(const char *name, const QByteArray &content = QByteArray())
     {
@@ -242,26 +255,37 @@ private slots:
         QVERIFY(vorna::service::raiseDescriptorLimit() >= 1024);
         m_database = file("edge.db");
         QCOMPARE(runService({QStringLiteral("init"), QStringLiteral("--database"), m_database}).exitCode, 0);
+        m_key = file("key.pem");
+        m_cert = file("cert.pem");
+        m_otherKey = file("other-key.pem");
+        QVERIFY2(makeKeyAndCertificate(m_key, m_cert) && makeKeyAndCertificate(m_otherKey, file("other-cert.pem")),
+                 "openssl makes the test certificates; tools/bootstrap.sh installs it");
     }
 
     void servesAgainAfterDescriptorsRanOut_data()
     {
         QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("tls");
         QTest::addColumn<QString>("event");
+        const QStringList noCap{QStringLiteral("--max-connections"), QStringLiteral("1000000"),
+                                QStringLiteral("--max-connections-per-address"), QStringLiteral("1000000")};
         // The default total cap stays below the descriptor limit and refuses the excess ...
-        QTest::newRow("total cap") << QStringList() << QStringLiteral("event=connection-refused-total-cap");
+        QTest::newRow("total cap") << QStringList() << false << QStringLiteral("event=connection-refused-total-cap");
         // ... and without it the descriptors run out and the waiting connections are shed.
-        QTest::newRow("no cap") << QStringList{QStringLiteral("--max-connections"), QStringLiteral("1000000"),
-                                               QStringLiteral("--max-connections-per-address"), QStringLiteral("1000000")}
-                                << QStringLiteral("event=descriptors-exhausted");
+        QTest::newRow("no cap") << noCap << false << QStringLiteral("event=descriptors-exhausted");
+        QTest::newRow("no cap, TLS") << noCap + QStringList{QStringLiteral("--tls-cert"), m_cert, QStringLiteral("--tls-key"), m_key}
+                                     << true << QStringLiteral("event=descriptors-exhausted");
     }
 
     void servesAgainAfterDescriptorsRanOut()
     {
         QFETCH(QStringList, options);
+        QFETCH(bool, tls);
         QFETCH(QString, event);
         Service service;
         QVERIFY2(service.start(m_database, options, 256), qPrintable(service.log()));
+        if (tls)
+            service.trust(m_cert);
         {
             std::vector<std::unique_ptr<RawConnection>> flood;
             for (int i = 0; i < 320; ++i)
@@ -327,10 +351,7 @@ private slots:
         QTest::addColumn<QString>("cert");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("says");
-        const QString key = file("key.pem"), cert = file("cert.pem");
-        const QString otherKey = file("other-key.pem"), otherCert = file("other-cert.pem");
-        QVERIFY(makeKeyAndCertificate(key, cert));
-        QVERIFY(makeKeyAndCertificate(otherKey, otherCert));
+        const QString key = m_key, cert = m_cert, otherKey = m_otherKey;
         const QString junk = file("junk.pem", "this is not a certificate\n");
         QTest::newRow("junk certificate") << junk << key
                                           << QStringLiteral("The TLS certificate file %1 holds no PEM certificate").arg(junk);
