@@ -4,7 +4,9 @@
 // call on a fresh connection every 200 ms. Prints how many valid calls were served and how fast,
 // and the service's memory during and after the flood.
 //
-//   bench_rapidreset [--seconds 3] [--service PATH] [--max-resets 2000000] [-- extra serve options]
+//   bench_rapidreset [--seconds 3] [--service PATH] [--max-resets 2000000] [--tls]
+//                    [-- extra serve options]
+// --tls serves with a throwaway certificate and floods over TLS (OpenSSL).
 
 #include "commservice.grpc.pb.h"
 
@@ -15,6 +17,7 @@
 
 #include <grpcpp/grpcpp.h>
 #include <nghttp2/nghttp2.h>
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,6 +28,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <iterator>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -41,6 +46,7 @@ struct Options
     long maxResets = 2000000;
     QString service = QStringLiteral(VORNA_SERVICE_BINARY);
     QStringList serveExtra;
+    bool tls = false;
 };
 
 // VmRSS or VmHWM of a process, in MB.
@@ -82,7 +88,20 @@ int connectLoopback(int port)
 class Attacker
 {
 public:
-    explicit Attacker(int port) : m_port(port), m_authority("127.0.0.1:" + std::to_string(port)) {}
+    // With `tls`, the connection speaks TLS with ALPN h2 (the certificate is not checked).
+    Attacker(int port, bool tls) : m_port(port), m_authority("127.0.0.1:" + std::to_string(port))
+    {
+        if (tls) {
+            m_tls = SSL_CTX_new(TLS_client_method());
+            static const unsigned char h2[] = {2, 'h', '2'};
+            SSL_CTX_set_alpn_protos(m_tls, h2, sizeof h2);
+        }
+    }
+    ~Attacker()
+    {
+        if (m_tls)
+            SSL_CTX_free(m_tls);
+    }
 
     // Returns the number of HEADERS + RST_STREAM pairs sent.
     long run(Clock::time_point until, long maxResets)
@@ -106,6 +125,12 @@ private:
         m_fd = connectLoopback(m_port);
         if (m_fd < 0)
             return false;
+        if (m_tls) {
+            m_ssl = SSL_new(m_tls);
+            SSL_set_fd(m_ssl, m_fd);
+            if (SSL_connect(m_ssl) != 1)
+                return false;
+        }
         nghttp2_session_callbacks *callbacks;
         nghttp2_session_callbacks_new(&callbacks);
         nghttp2_session_client_new(&m_session, callbacks, this);
@@ -118,6 +143,9 @@ private:
     {
         nghttp2_session_del(m_session);
         m_session = nullptr;
+        if (m_ssl)
+            SSL_free(m_ssl);
+        m_ssl = nullptr;
         ::close(m_fd);
     }
 
@@ -160,7 +188,7 @@ private:
         ssize_t length;
         while ((length = nghttp2_session_mem_send(m_session, &data)) > 0) {
             for (ssize_t done = 0; done < length;) {
-                const ssize_t wrote = ::send(m_fd, data + done, size_t(length - done), MSG_NOSIGNAL);
+                const ssize_t wrote = write(data + done, size_t(length - done));
                 if (wrote <= 0)
                     return false;
                 done += wrote;
@@ -168,18 +196,48 @@ private:
         }
         uint8_t buffer[65536];
         ssize_t got;
-        while ((got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+        bool wouldBlock = false;
+        while ((got = read(buffer, sizeof buffer, &wouldBlock)) > 0) {
             if (nghttp2_session_mem_recv(m_session, buffer, size_t(got)) < 0)
                 return false;
         }
-        if (got == 0 || (got < 0 && errno != EAGAIN))
-            return false;
-        return length == 0 && nghttp2_session_want_read(m_session);
+        return wouldBlock && length == 0 && nghttp2_session_want_read(m_session);
+    }
+
+    ssize_t write(const uint8_t *data, size_t size)
+    {
+        if (!m_ssl)
+            return ::send(m_fd, data, size, MSG_NOSIGNAL);
+        const int wrote = SSL_write(m_ssl, data, int(size));
+        return wrote > 0 ? wrote : -1;
+    }
+
+    // What has arrived, without waiting; `wouldBlock` when nothing more is there yet.
+    ssize_t read(uint8_t *buffer, size_t size, bool *wouldBlock)
+    {
+        if (!m_ssl) {
+            const ssize_t got = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
+            *wouldBlock = got < 0 && errno == EAGAIN;
+            return got;
+        }
+        if (SSL_pending(m_ssl) == 0) {
+            uint8_t peek;
+            const ssize_t waiting = ::recv(m_fd, &peek, 1, MSG_DONTWAIT | MSG_PEEK);
+            if (waiting < 0 && errno == EAGAIN) {
+                *wouldBlock = true;
+                return -1;
+            }
+        }
+        const int got = SSL_read(m_ssl, buffer, int(size));
+        *wouldBlock = got <= 0 && SSL_get_error(m_ssl, got) == SSL_ERROR_WANT_READ;
+        return got;
     }
 
     int m_port;
     std::string m_authority;
     int m_fd = -1;
+    SSL_CTX *m_tls = nullptr;
+    SSL *m_ssl = nullptr;
     nghttp2_session *m_session = nullptr;
     long m_connections = 0;
 };
@@ -192,11 +250,15 @@ struct Probe
     std::string failure;
 };
 
-Probe probe(int port)
+Probe probe(int port, const std::string &rootCert)
 {
     grpc::ChannelArguments args;
     args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
-    auto channel = grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials(), args);
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = rootCert;
+    auto channel = grpc::CreateCustomChannel("127.0.0.1:" + std::to_string(port),
+                                             rootCert.empty() ? grpc::InsecureChannelCredentials() : grpc::SslCredentials(tls),
+                                             args);
     auto stub = vorna::v1::CommService::NewStub(channel);
     grpc::ClientContext context;
     context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(5));
@@ -213,6 +275,10 @@ Options parse(const QStringList &arguments)
     Options options;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &word = arguments.at(i);
+        if (word == QLatin1String("--tls")) {
+            options.tls = true;
+            continue;
+        }
         if (word == QLatin1String("--")) {
             options.serveExtra = arguments.mid(i + 1);
             break;
@@ -243,12 +309,25 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "Cannot run %s init.\n", qPrintable(options.service));
         return 1;
     }
+    QStringList serve{QStringLiteral("serve"), QStringLiteral("--database"), database,
+                      QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                      QStringLiteral("--log-level"), QStringLiteral("error")};
+    std::string rootCert;
+    if (options.tls) {
+        const QString key = dir.filePath(QStringLiteral("key.pem")), cert = dir.filePath(QStringLiteral("cert.pem"));
+        QProcess::execute(QStringLiteral("openssl"),
+                          {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                           QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                           QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                           QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+        std::ifstream pem(cert.toStdString());
+        rootCert.assign(std::istreambuf_iterator<char>(pem), std::istreambuf_iterator<char>());
+        serve << QStringLiteral("--tls-cert") << cert << QStringLiteral("--tls-key") << key;
+    }
     QProcess service;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(options.service, QStringList{QStringLiteral("serve"), QStringLiteral("--database"), database,
-                                               QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                               QStringLiteral("--log-level"), QStringLiteral("error")}
-                                       + options.serveExtra);
+    service.start(options.service, serve + options.serveExtra);
     int port = 0;
     static const QRegularExpression listening(QStringLiteral("listening on \\S*:(\\d+)"));
     while (port == 0 && service.waitForReadyRead(20000))
@@ -262,19 +341,19 @@ int main(int argc, char *argv[])
 
     const Clock::time_point until = Clock::now() + std::chrono::seconds(options.seconds);
     std::atomic<long> resets{0};
-    Attacker attacker(port);
+    Attacker attacker(port, options.tls);
     std::thread flood([&] { resets = attacker.run(until, options.maxResets); });
 
     std::vector<Probe> probes;
     long peakMb = idleMb;
     while (Clock::now() < until) {
-        probes.push_back(probe(port));
+        probes.push_back(probe(port, rootCert));
         peakMb = std::max(peakMb, memoryMb(pid, "VmRSS:"));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     flood.join();
     // Recovery after the flood: the first valid call, and memory a few seconds on.
-    const Probe after = probe(port);
+    const Probe after = probe(port, rootCert);
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const long settledMb = memoryMb(pid, "VmRSS:");
 
@@ -285,8 +364,8 @@ int main(int argc, char *argv[])
         if (!p.served)
             std::printf("valid call failed after %.0f ms: %s\n", p.ms, p.failure.c_str());
     }
-    std::printf("rapid reset: %ld pairs in %d s over %ld connection(s)\n", resets.load(), options.seconds,
-                attacker.connections());
+    std::printf("rapid reset%s: %ld pairs in %d s over %ld connection(s)\n", options.tls ? " over TLS" : "",
+                resets.load(), options.seconds, attacker.connections());
     std::printf("BENCH rapidreset_valid_calls_served median=%ld/%zu min=%ld max=%zu target=all\n", served,
                 probes.size(), served, probes.size());
     std::printf("BENCH rapidreset_valid_call_worst median=%.0fms min=%.0f max=%.0f target=<=2000ms\n", worstMs,
