@@ -22,7 +22,7 @@ public:
     QList<QCommandLineOption> options() const override
     {
         return {m_listen, m_sessionIdle, m_heartbeat, m_callTimeout, m_staleDays, m_tlsCert, m_tlsKey, m_logLevel,
-                m_maxConnections, m_maxConnectionsPerAddress, m_maxSessionsPerUser, m_memoryQuota};
+                m_maxConnections, m_maxConnectionsPerAddress, m_maxResetsPerAddress, m_maxSessionsPerUser, m_memoryQuota};
     }
 
     QString checkUsage(const QCommandLineParser &parser, const QStringList &) const override
@@ -74,6 +74,7 @@ private:
         EventLog::info("limits", {{"descriptors", QString::number(descriptors)},
                                   {"max_connections", QString::number(config->maxConnections)},
                                   {"max_connections_per_address", QString::number(config->maxConnectionsPerAddress)},
+                                  {"max_resets_per_address", QString::number(config->maxResetsPerAddress)},
                                   {"memory_quota_mb", QString::number(config->memoryQuotaBytes >> 20)}});
         if (config->maxConnections > fitting)
             EventLog::warning("limits", {{"msg", QStringLiteral("--max-connections %1 is more than the descriptor limit "
@@ -92,6 +93,7 @@ private:
             int max;
             int *target;
         } counts[] = {{&m_maxConnectionsPerAddress, 1, MaxCount, &config->maxConnectionsPerAddress},
+                      {&m_maxResetsPerAddress, 0, MaxCount, &config->maxResetsPerAddress},
                       {&m_maxSessionsPerUser, 1, MaxSessionsPerUser, &config->maxSessionsPerUser}};
         for (const auto &count : counts) {
             if (!parseBoundedInt(parser.value(*count.option), count.min, count.max, count.target))
@@ -173,6 +175,10 @@ private:
     const QCommandLineOption m_maxConnectionsPerAddress{QStringLiteral("max-connections-per-address"),
         QStringLiteral("Connections at once from one client address. Default: 512."),
         QStringLiteral("count"), QStringLiteral("512")};
+    const QCommandLineOption m_maxResetsPerAddress{QStringLiteral("max-resets-per-address"),
+        QStringLiteral("HTTP/2 stream resets one client address may send per 10 s without TLS; beyond them its "
+                       "connections are cut off for a while. 0 turns the count off (behind a proxy). Default: 500."),
+        QStringLiteral("count"), QStringLiteral("500")};
     const QCommandLineOption m_maxSessionsPerUser{QStringLiteral("max-sessions-per-user"),
         QStringLiteral("Open sessions of one user; a login beyond them is refused. Default: 64."),
         QStringLiteral("count"), QStringLiteral("64")};

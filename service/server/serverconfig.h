@@ -30,6 +30,9 @@ struct ServerConfig
     int maxConnectionsPerAddress = 512;
     // gRPC's memory quota for all connections and calls together.
     qint64 memoryQuotaBytes = 256LL * 1024 * 1024;
+    // HTTP/2 stream resets one client address may send per 10 s on a plaintext listener (0: not
+    // counted); a fronting proxy on the same address cancels for all its clients.
+    int maxResetsPerAddress = 500;
     // Open sessions of one user; a login beyond it is refused.
     int maxSessionsPerUser = 64;
     EventLog::Level logLevel = EventLog::Level::Info;

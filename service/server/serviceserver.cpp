@@ -31,10 +31,6 @@ constexpr int HandshakeTimeoutMs = 10 * 1000;
 // Clients may ping at most this often without data; two strikes and the connection is closed.
 constexpr int MinClientPingIntervalMs = 10 * 1000;
 constexpr int MaxPingStrikes = 2;
-// RST_STREAM frames one client address may send per 10 s. A panel cancels a call now and then
-// (a refresh overtaking another, a logout ending the session stream); even an office of
-// hundreds of panels behind one address stays far below this.
-constexpr int ResetsPerAddress = 500;
 
 bool readPem(const QString &path, const char *what, std::string *out, QString *error)
 {
@@ -148,7 +144,7 @@ bool ServiceServer::guardListeners(QString *error)
     caps.total = m_config.maxConnections > 0 ? m_config.maxConnections : connectionsWithin(raiseDescriptorLimit());
     caps.perAddress = m_config.maxConnectionsPerAddress;
     // Encrypted frames cannot be counted; there a fronting proxy has to (docs/service.md).
-    caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? ResetsPerAddress : 0;
+    caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? m_config.maxResetsPerAddress : 0;
     std::string why;
     m_guard = ListenGuard::enable(caps, &why);
     if (m_guard == 0)

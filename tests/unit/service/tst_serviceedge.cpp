@@ -380,6 +380,8 @@ private slots:
                                         << QStringLiteral("--max-connections takes a whole number from 1 to 1000000, not \"0\".");
         QTest::newRow("words per address") << QStringList{QStringLiteral("--max-connections-per-address"), QStringLiteral("many")}
                                            << QStringLiteral("--max-connections-per-address takes a whole number from 1 to 1000000");
+        QTest::newRow("negative resets") << QStringList{QStringLiteral("--max-resets-per-address"), QStringLiteral("-1")}
+                                         << QStringLiteral("--max-resets-per-address takes a whole number from 0 to 1000000");
         QTest::newRow("sessions per user") << QStringList{QStringLiteral("--max-sessions-per-user"), QStringLiteral("10001")}
                                            << QStringLiteral("--max-sessions-per-user takes a whole number from 1 to 10000");
         QTest::newRow("tiny quota") << QStringList{QStringLiteral("--memory-quota"), QStringLiteral("1M")}
