@@ -14,8 +14,8 @@ packages=(
   qml-module-qtquick-controls2 qml-module-qtquick-templates2 qml-module-qtquick-controls
   qml-module-qtquick-dialogs qml-module-qtquick-privatewidgets qml-module-qt-labs-settings
   qml-module-qt-labs-calendar qml-module-qttest qml-module-qtqml-models2
-  # wire protocol
-  libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
+  # wire protocol; OpenSSL checks the service's TLS files; nghttp2 frames the rapid-reset bench
+  libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc libssl-dev libnghttp2-dev
   # password hashing, log rotation, the desktop's secret store for the saved password
   libsodium-dev libspdlog-dev libfmt-dev qtkeychain-qt5-dev
   # databases used by the service and its tests

@@ -1,6 +1,7 @@
 // serve: runs the attendance service until SIGTERM or SIGINT.
 
 #include "command.h"
+#include "descriptorlimit.h"
 #include "eventlog.h"
 #include "serverconfig.h"
 #include "serviceserver.h"
@@ -20,7 +21,8 @@ public:
 
     QList<QCommandLineOption> options() const override
     {
-        return {m_listen, m_sessionIdle, m_heartbeat, m_callTimeout, m_staleDays, m_tlsCert, m_tlsKey, m_logLevel};
+        return {m_listen, m_sessionIdle, m_heartbeat, m_callTimeout, m_staleDays, m_tlsCert, m_tlsKey, m_logLevel,
+                m_maxConnections, m_maxConnectionsPerAddress, m_maxResetsPerAddress, m_maxSessionsPerUser, m_memoryQuota};
     }
 
     QString checkUsage(const QCommandLineParser &parser, const QStringList &) const override
@@ -37,6 +39,7 @@ public:
         ServerConfig config;
         readConfig(parser, &config);
         EventLog::setThreshold(config.logLevel);
+        fitConnectionsToDescriptors(&config);
 
         ServiceServer server(storage, config);
         QString error;
@@ -60,6 +63,60 @@ public:
     }
 
 private:
+    // Raises the descriptor limit as far as allowed, and sizes the total connection cap by it
+    // unless --max-connections set one.
+    static void fitConnectionsToDescriptors(ServerConfig *config)
+    {
+        const long descriptors = raiseDescriptorLimit();
+        const int fitting = connectionsWithin(descriptors);
+        if (config->maxConnections == 0)
+            config->maxConnections = fitting;
+        EventLog::info("limits", {{"descriptors", QString::number(descriptors)},
+                                  {"max_connections", QString::number(config->maxConnections)},
+                                  {"max_connections_per_address", QString::number(config->maxConnectionsPerAddress)},
+                                  {"max_resets_per_address", QString::number(config->maxResetsPerAddress)},
+                                  {"memory_quota_mb", QString::number(config->memoryQuotaBytes >> 20)}});
+        if (config->maxConnections > fitting)
+            EventLog::warning("limits", {{"msg", QStringLiteral("--max-connections %1 is more than the descriptor limit "
+                                                                "of %2 leaves room for; when descriptors run out, waiting "
+                                                                "connections are closed. Raise LimitNOFILE=.")
+                                                     .arg(config->maxConnections).arg(descriptors)}});
+    }
+
+    // The whole-number options and their ranges.
+    QString readCounts(const QCommandLineParser &parser, ServerConfig *config) const
+    {
+        const struct
+        {
+            const QCommandLineOption *option;
+            int min;
+            int max;
+            int *target;
+        } counts[] = {{&m_maxConnectionsPerAddress, 1, MaxCount, &config->maxConnectionsPerAddress},
+                      {&m_maxResetsPerAddress, 0, MaxCount, &config->maxResetsPerAddress},
+                      {&m_maxSessionsPerUser, 1, MaxSessionsPerUser, &config->maxSessionsPerUser}};
+        for (const auto &count : counts) {
+            if (!parseBoundedInt(parser.value(*count.option), count.min, count.max, count.target))
+                return QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\".")
+                    .arg(count.option->names().constFirst()).arg(count.min).arg(count.max)
+                    .arg(parser.value(*count.option));
+        }
+        // Unset, it follows the descriptor limit found at start-up.
+        if (parser.isSet(m_maxConnections)
+            && !parseBoundedInt(parser.value(m_maxConnections), 1, MaxCount, &config->maxConnections))
+            return QStringLiteral("--max-connections takes a whole number from 1 to %1, not \"%2\".")
+                .arg(MaxCount).arg(parser.value(m_maxConnections));
+        if (!parseByteSize(parser.value(m_memoryQuota), &config->memoryQuotaBytes)
+            || config->memoryQuotaBytes < MinMemoryQuota)
+            return QStringLiteral("--memory-quota takes a size of at least 16M, such as 256M or 1G, not \"%1\".")
+                .arg(parser.value(m_memoryQuota));
+        return {};
+    }
+
+    static constexpr int MaxCount = 1000000;
+    static constexpr int MaxSessionsPerUser = 10000;
+    static constexpr qint64 MinMemoryQuota = 16LL * 1024 * 1024;
+
     // Fills `config` from the options; a sentence when one is unusable.
     QString readConfig(const QCommandLineParser &parser, ServerConfig *config) const
     {
@@ -85,7 +142,7 @@ private:
             return QStringLiteral("Give both --tls-cert and --tls-key for TLS, or neither.");
         if (!EventLog::parseLevel(parser.value(m_logLevel), &config->logLevel))
             return QStringLiteral("--log-level takes debug, info, warning or error.");
-        return {};
+        return readCounts(parser, config);
     }
 
     const QCommandLineOption m_listen{QStringLiteral("listen"),
@@ -111,6 +168,23 @@ private:
     const QCommandLineOption m_logLevel{QStringLiteral("log-level"),
         QStringLiteral("debug (adds a line per presence answer), info, warning or error. Default: info."),
         QStringLiteral("level"), QStringLiteral("info")};
+    const QCommandLineOption m_maxConnections{QStringLiteral("max-connections"),
+        QStringLiteral("Connections at once; more are closed as they arrive. Default: what the descriptor limit "
+                       "leaves, at most 65536."),
+        QStringLiteral("count")};
+    const QCommandLineOption m_maxConnectionsPerAddress{QStringLiteral("max-connections-per-address"),
+        QStringLiteral("Connections at once from one client address. Default: 512."),
+        QStringLiteral("count"), QStringLiteral("512")};
+    const QCommandLineOption m_maxResetsPerAddress{QStringLiteral("max-resets-per-address"),
+        QStringLiteral("HTTP/2 stream resets one client address may send per 10 s without TLS; beyond them its "
+                       "connections are cut off for a while. 0 turns the count off (behind a proxy). Default: 500."),
+        QStringLiteral("count"), QStringLiteral("500")};
+    const QCommandLineOption m_maxSessionsPerUser{QStringLiteral("max-sessions-per-user"),
+        QStringLiteral("Open sessions of one user; a login beyond them is refused. Default: 64."),
+        QStringLiteral("count"), QStringLiteral("64")};
+    const QCommandLineOption m_memoryQuota{QStringLiteral("memory-quota"),
+        QStringLiteral("Memory for all connections and calls together (K, M, G). Default: 256M."),
+        QStringLiteral("size"), QStringLiteral("256M")};
 };
 
 } // namespace

@@ -19,6 +19,40 @@ bool parseDuration(const QString &text, std::chrono::seconds *out)
     return true;
 }
 
+bool parseByteSize(const QString &text, qint64 *out)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,13})([KMG]?)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return false;
+    const QString unit = match.captured(2).toUpper();
+    const int shift = unit == QLatin1String("G") ? 30 : unit == QLatin1String("M") ? 20 : unit == QLatin1String("K") ? 10 : 0;
+    const qint64 value = match.captured(1).toLongLong();
+    if (value > (qint64(1) << (62 - shift)))
+        return false;
+    *out = value << shift;
+    return true;
+}
+
+bool parseBoundedInt(const QString &text, int min, int max, int *out)
+{
+    bool number = false;
+    const qint64 value = text.trimmed().toLongLong(&number);
+    if (!number || value < min || value > max)
+        return false;
+    *out = int(value);
+    return true;
+}
+
+bool isLoopbackListen(const QString &address)
+{
+    static const QRegularExpression loopbackV4(QStringLiteral("^127\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    const QString host = address.left(address.lastIndexOf(QLatin1Char(':')));
+    return loopbackV4.match(host).hasMatch() || host == QLatin1String("[::1]")
+        || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
+}
+
 QString checkListenAddress(const QString &address)
 {
     const int colon = address.lastIndexOf(QLatin1Char(':'));

@@ -1,6 +1,9 @@
 #include "serviceserver.h"
 
+#include "descriptorlimit.h"
 #include "eventlog.h"
+#include "listenguard.h"
+#include "tlsfiles.h"
 
 #include <QFile>
 
@@ -16,8 +19,18 @@ namespace {
 
 // Every session stream holds a worker thread; this bounds them all together.
 constexpr int MaxWorkerThreads = 256;
+// A panel opens at most a few streams per session; 64 leaves room for several sessions behind
+// one connection and bounds what one connection can hold open.
 constexpr int MaxStreamsPerConnection = 64;
 constexpr int KeptWorkerThreads = 32;
+// A connection without calls is closed after this; a logged-in panel always has its session
+// stream open, so only abandoned connections are hit.
+constexpr int MaxConnectionIdleMs = 15 * 60 * 1000;
+// A connection must finish its TLS and HTTP/2 handshake within this.
+constexpr int HandshakeTimeoutMs = 10 * 1000;
+// Clients may ping at most this often without data; two strikes and the connection is closed.
+constexpr int MinClientPingIntervalMs = 10 * 1000;
+constexpr int MaxPingStrikes = 2;
 
 bool readPem(const QString &path, const char *what, std::string *out, QString *error)
 {
@@ -68,12 +81,15 @@ ServiceServer::~ServiceServer()
 {
     shutdown();
     wait();
+    ListenGuard::disable(m_guard);
 }
 
 bool ServiceServer::start(QString *error)
 {
     std::shared_ptr<grpc::ServerCredentials> creds;
     if (!credentials(&creds, error))
+        return false;
+    if (!guardListeners(error))
         return false;
     m_hasher.warmUp();
 
@@ -89,10 +105,16 @@ bool ServiceServer::start(QString *error)
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, 60000);
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, 20000);
     builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
-    builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, 10000);
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, MinClientPingIntervalMs);
+    builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, MaxPingStrikes);
     builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS, MaxStreamsPerConnection);
+    builder.AddChannelArgument(GRPC_ARG_MAX_CONNECTION_IDLE_MS, MaxConnectionIdleMs);
+    builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, HandshakeTimeoutMs);
+    // No maximum connection age: it would end the session stream, and the panel takes that
+    // as a lost session.
     grpc::ResourceQuota quota("vorna-service");
     quota.SetMaxThreads(MaxWorkerThreads);
+    quota.Resize(size_t(m_config.memoryQuotaBytes));
     builder.SetResourceQuota(quota);
     // Keep worker threads (and with them their database connections) alive between bursts
     // instead of starting new ones for each.
@@ -108,7 +130,26 @@ bool ServiceServer::start(QString *error)
         return false;
     }
     m_address = withPort(m_config.listen, port);
+    if (m_config.tlsCertFile.isEmpty() && !isLoopbackListen(m_config.listen))
+        EventLog::warning("plaintext", {{"address", m_address},
+                                        {"msg", QStringLiteral("The service listens beyond this machine without TLS: all "
+                                                               "traffic, passwords included, crosses the network "
+                                                               "unencrypted. Give --tls-cert and --tls-key to turn on TLS.")}});
     return true;
+}
+
+bool ServiceServer::guardListeners(QString *error)
+{
+    ConnectionCaps caps;
+    caps.total = m_config.maxConnections > 0 ? m_config.maxConnections : connectionsWithin(raiseDescriptorLimit());
+    caps.perAddress = m_config.maxConnectionsPerAddress;
+    // Encrypted frames cannot be counted; there a fronting proxy has to (docs/service.md).
+    caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? m_config.maxResetsPerAddress : 0;
+    std::string why;
+    m_guard = ListenGuard::enable(caps, &why);
+    if (m_guard == 0)
+        *error = QString::fromStdString(why);
+    return m_guard != 0;
 }
 
 void ServiceServer::shutdown()
@@ -136,6 +177,11 @@ bool ServiceServer::credentials(std::shared_ptr<grpc::ServerCredentials> *out, Q
     if (!readPem(m_config.tlsCertFile, "certificate", &pair.cert_chain, error)
         || !readPem(m_config.tlsKeyFile, "key", &pair.private_key, error))
         return false;
+    const QString unusable = checkTlsPair(m_config.tlsCertFile, pair.cert_chain, m_config.tlsKeyFile, pair.private_key);
+    if (!unusable.isEmpty()) {
+        *error = unusable;
+        return false;
+    }
     grpc::SslServerCredentialsOptions options;
     options.pem_key_cert_pairs.push_back(pair);
     *out = grpc::SslServerCredentials(options);

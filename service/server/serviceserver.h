@@ -38,6 +38,8 @@ public:
 
 private:
     bool credentials(std::shared_ptr<grpc::ServerCredentials> *out, QString *error) const;
+    // Puts the connection caps and the descriptor reserve in front of gRPC's listeners.
+    bool guardListeners(QString *error);
 
     const ServerConfig m_config;
     PasswordHasher m_hasher;
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<grpc::Server> m_server;
     QString m_address;
     std::atomic<bool> m_stopping{false};
+    int m_guard = 0;
 };
 
 } // namespace vorna::service

@@ -3,14 +3,20 @@
 
 #include "authenticator.h"
 #include "eventlog.h"
+#include "listenguard.h"
 #include "presencechunker.h"
 #include "progressprinter.h"
+#include "resetbudget.h"
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
 #include "streamlimiter.h"
 
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <thread>
@@ -282,6 +288,108 @@ private slots:
             QVERIFY2(result.isEmpty(), qPrintable(result));
         else
             QVERIFY2(result.contains(complaint), qPrintable(result));
+    }
+
+    void byteSizes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("bytes") << QStringLiteral("1048576") << qint64(1048576);
+        QTest::newRow("kibibytes") << QStringLiteral("64K") << qint64(65536);
+        QTest::newRow("mebibytes") << QStringLiteral("256M") << qint64(256) * 1024 * 1024;
+        QTest::newRow("gibibytes, lower case") << QStringLiteral("2g") << qint64(2) * 1024 * 1024 * 1024;
+        QTest::newRow("unknown unit") << QStringLiteral("5T") << qint64(-1);
+        QTest::newRow("fraction") << QStringLiteral("1.5G") << qint64(-1);
+        QTest::newRow("negative") << QStringLiteral("-1M") << qint64(-1);
+        QTest::newRow("overflowing") << QStringLiteral("9999999999999G") << qint64(-1);
+    }
+
+    void byteSizes()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytes);
+        qint64 parsed = -1;
+        QCOMPARE(parseByteSize(text, &parsed), bytes >= 0);
+        QCOMPARE(parsed, bytes);
+    }
+
+    void onlyLoopbackListenersCountAsLocal()
+    {
+        for (const char *local : {"127.0.0.1:50051", "127.1.2.3:0", "[::1]:50051", "localhost:50051"})
+            QVERIFY2(isLoopbackListen(QLatin1String(local)), local);
+        for (const char *remote : {"0.0.0.0:50051", "[::]:50051", "10.0.0.5:50051", "127.example.com:50051"})
+            QVERIFY2(!isLoopbackListen(QLatin1String(remote)), remote);
+    }
+
+    // The ledger cannot see gRPC close a connection; it must find out when a cap is reached.
+    void connectionLedgerFindsClosedConnectionsAtTheCap()
+    {
+        ConnectionLedger ledger(ConnectionCaps{3, 2});
+        int pairs[3][2];
+        ino_t inodes[3];
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, pairs[i]), 0);
+            struct stat st;
+            QCOMPARE(::fstat(pairs[i][0], &st), 0);
+            inodes[i] = st.st_ino;
+        }
+        const std::string office = "192.0.2.7";
+        QCOMPARE(ledger.admit(pairs[0][0], inodes[0], office), ConnectionLedger::Verdict::Admit);
+        QCOMPARE(ledger.admit(pairs[1][0], inodes[1], office), ConnectionLedger::Verdict::Admit);
+        QCOMPARE(ledger.admit(pairs[2][0], inodes[2], office), ConnectionLedger::Verdict::AddressFull);
+        QCOMPARE(ledger.admit(pairs[2][0], inodes[2], "198.51.100.1"), ConnectionLedger::Verdict::Admit);
+        QCOMPARE(ledger.admit(pairs[2][1], inodes[2] + 1, "203.0.113.9"), ConnectionLedger::Verdict::TotalFull);
+
+        // The office closes one connection: its next one fits again.
+        ::close(pairs[0][0]);
+        const int reopened = ::dup(pairs[0][1]); // another socket, perhaps under the closed number
+        struct stat st;
+        QCOMPARE(::fstat(reopened, &st), 0);
+        QCOMPARE(ledger.admit(reopened, st.st_ino, office), ConnectionLedger::Verdict::Admit);
+        QCOMPARE(ledger.countFor(office), size_t(2));
+        QCOMPARE(ledger.total(), size_t(3));
+        for (int fd : {reopened, pairs[0][1], pairs[1][0], pairs[1][1], pairs[2][0], pairs[2][1]})
+            ::close(fd);
+    }
+
+    // Frames split anywhere across reads are still counted once each.
+    void frameCounterCountsResetsAcrossReads()
+    {
+        QByteArray stream("PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n");
+        auto frame = [&stream](char type, int payload) {
+            stream += char(0) + QByteArray(1, char(payload >> 8)) + char(payload & 0xff) + type + char(0)
+                    + QByteArray::fromHex("00000001") + QByteArray(payload, '\3');
+        };
+        frame(0x4, 0);   // SETTINGS
+        frame(0x1, 300); // HEADERS, payload full of bytes that look like RST_STREAM types
+        frame(0x3, 4);   // RST_STREAM
+        frame(0x0, 5);   // DATA
+        frame(0x3, 4);
+        for (int step : {1, 7, 4096}) {
+            Http2FrameCounter counter;
+            int resets = 0;
+            for (int at = 0; at < stream.size(); at += step)
+                resets += counter.resetsIn(reinterpret_cast<const unsigned char *>(stream.constData()) + at,
+                                           size_t(std::min(step, int(stream.size()) - at)));
+            QCOMPARE(resets, 2);
+            QVERIFY(!counter.opaque());
+        }
+        Http2FrameCounter tls;
+        const QByteArray hello = QByteArray::fromHex("160301") + stream.mid(3);
+        QCOMPARE(tls.resetsIn(reinterpret_cast<const unsigned char *>(hello.constData()), size_t(hello.size())), 0);
+        QVERIFY(tls.opaque());
+    }
+
+    void resetBudgetCutsOffOneAddressForAWhile()
+    {
+        ResetBudget budget(10, 1000);
+        QVERIFY(budget.spend("192.0.2.1", 10, 0));
+        QVERIFY(!budget.spend("192.0.2.1", 1, 500));
+        QVERIFY(budget.overspent("192.0.2.1", 1999));
+        QVERIFY(!budget.overspent("192.0.2.2", 500));
+        QVERIFY(budget.spend("192.0.2.2", 10, 500));
+        QVERIFY(!budget.overspent("192.0.2.1", 2000));
+        QVERIFY(budget.spend("192.0.2.1", 10, 2000));
     }
 
     void peerAddressDropsThePort()
