@@ -11,7 +11,9 @@ namespace {
 constexpr unsigned SweepEvery = 256;
 
 QString userKey(const QString &user) { return QStringLiteral("user:") + user; }
-QString addressKey(const QString &address) { return QStringLiteral("address:") + address; }
+const QString AddressPrefix = QStringLiteral("address:");
+
+QString addressKey(const QString &address) { return AddressPrefix + address; }
 
 } // namespace
 
@@ -23,7 +25,12 @@ LoginThrottle::LoginThrottle(const Policy &policy, UtcClock nowUtc)
 
 std::chrono::seconds LoginThrottle::delayAfter(int failures, const Policy &policy)
 {
-    const int doublings = failures - policy.freeFailures - 1;
+    return delayAfter(failures, policy.freeFailures, policy);
+}
+
+std::chrono::seconds LoginThrottle::delayAfter(int failures, int freeFailures, const Policy &policy)
+{
+    const int doublings = failures - freeFailures - 1;
     if (doublings < 0)
         return std::chrono::seconds(0);
     // Past 30 doublings any first delay is beyond the cap anyway; stop before overflow.
@@ -71,7 +78,9 @@ std::chrono::seconds LoginThrottle::countAttempt(QVector<LoginFailures> &entries
             entry.failures = 0;
         ++entry.failures;
         entry.lastFailureUtc = now;
-        entry.blockedUntilUtc = now + delayAfter(entry.failures, m_policy).count();
+        const int free = entry.key.startsWith(AddressPrefix) ? m_policy.freeAddressFailures
+                                                                          : m_policy.freeFailures;
+        entry.blockedUntilUtc = now + delayAfter(entry.failures, free, m_policy).count();
     }
     return std::chrono::seconds(0);
 }

@@ -22,6 +22,9 @@ namespace vorna::service {
 struct ThrottlePolicy
 {
     int freeFailures = 3;
+    // An address may stand for a whole office behind NAT or a fronting proxy, whose people log
+    // in at the same moments: it gets more free failures than one user name.
+    int freeAddressFailures = 30;
     std::chrono::seconds firstDelay{1};
     std::chrono::seconds maxDelay{300};
     std::chrono::seconds forgetAfter{900};
@@ -38,6 +41,8 @@ public:
     // The block that `failures` consecutive failures earn: zero while they are free, then
     // firstDelay, doubling with each further failure, never above maxDelay.
     static std::chrono::seconds delayAfter(int failures, const Policy &policy);
+    // The same for `freeFailures` free failures instead of the policy's.
+    static std::chrono::seconds delayAfter(int failures, int freeFailures, const Policy &policy);
 
     struct Reservation
     {

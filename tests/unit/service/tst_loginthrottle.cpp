@@ -25,6 +25,7 @@ ThrottlePolicy policy()
 {
     ThrottlePolicy p;
     p.freeFailures = 3;
+    p.freeAddressFailures = 3;
     p.firstDelay = 2s;
     p.maxDelay = 60s;
     p.forgetAfter = 600s;
@@ -125,6 +126,15 @@ private slots:
         // Five failures from one address: the second paid delay, even for a fresh user name.
         QCOMPARE(wait(t, QStringLiteral("fresh"), QStringLiteral("ipv6:[::1]")), 4);
         QCOMPARE(wait(t, QStringLiteral("fresh"), QStringLiteral("ipv4:10.0.0.1")), 0);
+
+        // An address may be a whole office: by default it has more free failures than a user.
+        ThrottlePolicy office = policy();
+        office.freeAddressFailures = 10;
+        LoginThrottle shared(office, [this] { return m_now; });
+        for (int i = 0; i < 10; ++i)
+            fail(shared, QStringLiteral("user%1").arg(i), QStringLiteral("ipv4:192.0.2.7"), 1);
+        QCOMPARE(wait(shared, QStringLiteral("fresh"), QStringLiteral("ipv4:192.0.2.7")), 0);
+        QCOMPARE(wait(shared, QStringLiteral("other"), QStringLiteral("ipv4:192.0.2.7")), 2);
     }
 
     void successClearsAndOldFailuresAreForgotten()
