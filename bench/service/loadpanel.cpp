@@ -1,5 +1,7 @@
 #include "loadpanel.h"
 
+#include "serviceprocess.h"
+
 #include <algorithm>
 #include <ctime>
 #include <random>
@@ -14,7 +16,6 @@ constexpr double RefreshMinSeconds = 5;
 constexpr double RefreshMaxSeconds = 10;
 // Share of refreshes after which the user opens an employee's detail page.
 constexpr double DetailChance = 0.15;
-const char *const Users[] = {"manager", "viewer"};
 const char *const Password = "vorna-demo";
 const char *const SessionKey = "vorna-session";
 
@@ -362,7 +363,7 @@ std::vector<std::string> LoadRun::errorSummary() const
 
 Panel::Panel(LoadRun &run, const std::string &address, int index)
     : m_run(run)
-    , m_user(Users[index % 2])
+    , m_user(ServiceProcess::benchUser(index).toStdString())
 {
     grpc::ChannelArguments args;
     // A channel of its own pool opens a connection of its own, as a separate panel does.

@@ -25,11 +25,13 @@ ServiceProcess::~ServiceProcess()
     stop();
 }
 
-bool ServiceProcess::runToEnd(const QStringList &arguments, QString *error) const
+bool ServiceProcess::runToEnd(const QStringList &arguments, QString *error, const QByteArray &input) const
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(m_binary, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     // Seeding 100,000 employees takes minutes; there is no sensible time-out.
     process.waitForFinished(-1);
     if (process.error() == QProcess::FailedToStart) {
@@ -46,9 +48,23 @@ bool ServiceProcess::runToEnd(const QStringList &arguments, QString *error) cons
 
 bool ServiceProcess::seedDemo(const QString &database, int employees, QString *error) const
 {
-    return runToEnd({QStringLiteral("init"), QStringLiteral("--database"), database}, error)
-        && runToEnd({QStringLiteral("demo"), QStringLiteral("--database"), database, QStringLiteral("--employees"),
-                     QString::number(employees)}, error);
+    if (!runToEnd({QStringLiteral("init"), QStringLiteral("--database"), database}, error)
+        || !runToEnd({QStringLiteral("demo"), QStringLiteral("--database"), database, QStringLiteral("--employees"),
+                      QString::number(employees)}, error))
+        return false;
+    for (int i = 0; i < BenchUsers; ++i) {
+        if (!runToEnd({QStringLiteral("user"), QStringLiteral("add"), benchUser(i), QStringLiteral("--role"),
+                       QStringLiteral("manager"), QStringLiteral("--password-stdin"), QStringLiteral("--database"),
+                       database},
+                      error, "vorna-demo\n"))
+            return false;
+    }
+    return true;
+}
+
+QString ServiceProcess::benchUser(int index)
+{
+    return QStringLiteral("panel-%1").arg(index % BenchUsers, 2, 10, QLatin1Char('0'));
 }
 
 QString ServiceProcess::serveHelp() const

@@ -21,7 +21,12 @@ public:
     ~ServiceProcess();
 
     // `init` and `demo --employees N` into `database`; false with a sentence in `error`.
+    // The demo organisation plus BenchUsers managers "panel-00", "panel-01" ... with the demo
+    // password, so that many panels spread over users as an office's do (one user may hold
+    // only so many sessions, and the login throttle counts per user).
     bool seedDemo(const QString &database, int employees, QString *error) const;
+    static constexpr int BenchUsers = 40;
+    static QString benchUser(int index);
     // The text of `serve --help`, to learn which options this build knows.
     QString serveHelp() const;
 
@@ -35,7 +40,7 @@ public:
     int stop();
 
 private:
-    bool runToEnd(const QStringList &arguments, QString *error) const;
+    bool runToEnd(const QStringList &arguments, QString *error, const QByteArray &input = {}) const;
 
     const QString m_binary;
     QProcess m_process;
