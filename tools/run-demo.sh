@@ -5,13 +5,20 @@
 # password "vorna-demo". Closing the panel stops the service.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VORNA_BUILD_DIR:-$root/build}
+# Its own build folder with only what it runs: the panel, the service and their libraries.
+build=${VORNA_DEMO_BUILD_DIR:-$root/build-demo}
 port=${VORNA_DEMO_PORT:-50051}
 data=${XDG_DATA_HOME:-$HOME/.local/share}/vorna-service
 db=$data/demo.db
 
 "$root/tools/bootstrap.sh"
-"$root/tools/build.sh"
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+        -DVORNA_BUILD_TESTS=OFF -DVORNA_BUILD_BENCH=OFF
+fi
+cmake --build "$build" -j "$(nproc)" --target vornapanel vorna-service
 
 service=$build/service/server/vorna-service
 panel=$build/app/vornapanel
