@@ -14,6 +14,18 @@ PageListForm {
     property var statusEntry: Object.create(null)
     property var entryCounts: []
 
+    // Live: after login and after Now, the list follows the service's presence changes. Any
+    // other change of the moment (the user picked one) ends it, until Now is pressed again.
+    property bool live: true
+    property date liveUpdated: new Date()
+    property bool liveLoading: false
+    // A change announced while no reload may start; one reload follows as soon as one may.
+    property bool changeWaiting: false
+    property bool settingMoment: false
+    property string keptStatus: ""
+    property string keptEntryText: ""
+    property real keptContentY: 0
+
     signal pageListActivated(bool val)
     signal busy(bool val)
 
@@ -27,7 +39,15 @@ PageListForm {
         return Qt.rgba(red / 255, green / 255, blue / 255, 1)
     }
 
+    function setMoment(moment) {
+        settingMoment = true
+        buttonDateTime.datetime = moment
+        settingMoment = false
+    }
+
     function refresh() {
+        if (live)
+            setMoment(new Date())
         comboBoxFilter.currentIndex = 0
         listModel.setFilter("", "")
         busyRunning = true
@@ -70,8 +90,10 @@ PageListForm {
         return entryId + " (" + entryCount + ")"
     }
 
-    // The closed combo box stays empty while a load runs.
+    // The closed combo box stays empty while a load runs, and unchanged while a live one does.
     function currentEntryText() {
+        if (liveLoading)
+            return keptEntryText
         var i = comboBoxFilter.currentIndex
         if (busyRunning || i < 0 || i >= comboFilterModel.count)
             return ""
@@ -100,8 +122,64 @@ PageListForm {
         comboFilterModel.append({ "id": qsTr("All") + translation.emptyString, "count": 0 })
     }
 
+    // At most one live reload every 2 s, never while a load runs or another page is on top.
+    function reloadIfWaiting() {
+        if (!changeWaiting || !live || busyRunning || liveLoading || liveGap.running
+                || stackView.currentItem !== root)
+            return
+        changeWaiting = false
+        liveReload()
+    }
+
+    // Reloads at the present moment, keeping the status filter, the search text and the rows on
+    // screen (as a picture over the list) until the new answer has ended.
+    function liveReload() {
+        liveGap.restart()
+        liveLoading = true
+        keptStatus = chosenPresence()
+        keptEntryText = comboBoxFilter.displayText
+        keptContentY = listView.contentY
+        var grabbing = listView.grabToImage(function (result) {
+            imageListSnapshot.source = result.url
+            imageListSnapshot.visible = true
+            requestLivePresence()
+        })
+        if (!grabbing)
+            requestLivePresence()
+    }
+
+    function requestLivePresence() {
+        setMoment(new Date())
+        console.log("Requesting presence (live).")
+        service.dbPresenceRequest(userName, buttonDateTime.datetime)
+    }
+
+    function finishLiveReload() {
+        var kept = -1
+        for (var i = 1; i < comboFilterModel.count; ++i) {
+            if (comboFilterModel.get(i).id === keptStatus)
+                kept = i
+        }
+        comboBoxFilter.currentIndex = Math.max(kept, 0)
+        // A status nobody has any more widens the list to all, as choosing "All" would.
+        if (keptStatus !== "" && kept < 0)
+            listModel.setFilter("", searchText())
+        liveLoading = false
+        listView.forceLayout()
+        listView.contentY = Math.max(0, Math.min(keptContentY, listView.contentHeight - listView.height))
+        imageListSnapshot.visible = false
+        imageListSnapshot.source = ""
+    }
+
     ModelPresence {
         id: listModel
+    }
+
+    Timer {
+        id: liveGap
+        interval: 2000
+        repeat: false
+        onTriggered: reloadIfWaiting()
     }
 
     ListModel {
@@ -152,7 +230,17 @@ PageListForm {
         if (!buttonSearch.checked && searchText() !== "")
             clearFilter()
     }
-    buttonNow.onClicked: buttonDateTime.datetime = new Date()
+    buttonNow.onClicked: {
+        live = true
+        setMoment(new Date())
+    }
+    buttonDateTime.onDatetimeChanged: {
+        if (!settingMoment)
+            live = false
+    }
+
+    liveIndicator.live: live
+    liveIndicator.updated: liveUpdated
 
     listView.model: listModel
     listView.delegate: ItemDelegate {
@@ -244,7 +332,8 @@ PageListForm {
         function onDbPresenceResponseBegin() {
             console.log("onDbPresenceResponseBegin")
             startCounting()
-            busyRunning = true
+            if (!liveLoading)
+                busyRunning = true
         }
 
         function onDbPresenceResponse(idEmp, lastName, firstName, lastActDT, old, lastActDesc,
@@ -254,10 +343,24 @@ PageListForm {
 
         function onDbPresenceResponseEnd() {
             console.log("onDbPresenceResponseEnd")
-            tfFilter.text = ""
-            tmr.stop()
-            comboBoxFilter.currentIndex = 0
-            busyRunning = false
+            if (live)
+                liveUpdated = new Date()
+            if (liveLoading) {
+                finishLiveReload()
+            } else {
+                tfFilter.text = ""
+                tmr.stop()
+                comboBoxFilter.currentIndex = 0
+                busyRunning = false
+            }
+            reloadIfWaiting()
+        }
+
+        function onPresenceChanged() {
+            if (!live)
+                return
+            changeWaiting = true
+            reloadIfWaiting()
         }
     }
 
@@ -279,7 +382,10 @@ PageListForm {
         }
     }
 
-    StackView.onActivated: pageListActivated(true)
+    StackView.onActivated: {
+        pageListActivated(true)
+        reloadIfWaiting()
+    }
     StackView.onDeactivated: pageListActivated(false)
 
     Keys.onBackPressed: {
@@ -287,5 +393,8 @@ PageListForm {
         stackView.pop()
     }
 
-    Component.onCompleted: refresh()
+    Component.onCompleted: {
+        live = true  // the date-time button's first moment was no choice of the user's
+        refresh()
+    }
 }

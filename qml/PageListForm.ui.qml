@@ -16,6 +16,8 @@ Item {
     property alias searchImage: searchImage
     property alias buttonNowImage: buttonNowImage
     property alias buttonClearSearchImage: buttonClearSearchImage
+    property alias liveIndicator: liveIndicator
+    property alias imageListSnapshot: imageListSnapshot
 
     Page {
         id: page
@@ -27,6 +29,11 @@ Item {
         anchors.margins: 8
 
         header: ColumnLayout {
+            LiveIndicator {
+                id: liveIndicator
+                Layout.fillWidth: true
+            }
+
             RowLayout {
                 Layout.fillWidth: true
 
@@ -95,6 +102,14 @@ Item {
                     }
                 }
             }
+        }
+
+        // Stands over the list while a live reload runs, so the rows on screen stay put.
+        Image {
+            id: imageListSnapshot
+            anchors.fill: listView
+            visible: false
+            z: 1
         }
 
         ListView {

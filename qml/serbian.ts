@@ -13,6 +13,13 @@
     </message>
 </context>
 <context>
+    <name>LiveIndicator</name>
+    <message>
+        <source>Live, updated %1</source>
+        <translation>Uživo, osveženo %1</translation>
+    </message>
+</context>
+<context>
     <name>PageDateTime</name>
     <message>
         <source>Accept</source>

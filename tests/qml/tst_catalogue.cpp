@@ -103,6 +103,7 @@ const Expected fixedMessages[] = {
 
 // ... and the texts added since, each in a context of its own (a new file or component).
 const Expected addedMessages[] = {
+    {"LiveIndicator", "Live, updated %1", "Uživo, osveženo %1"},
     {"SessionOnlyNote", "No secret store answered: the password is kept for this session only.",
      "Nijedno skladište tajni nije odgovorilo: lozinka se čuva samo do kraja ove sesije."},
 };

@@ -396,6 +396,85 @@ TestCase {
         compare(page.buttonDateTime.datetime.getTime(), chosen.getTime())
     }
 
+    // -- Live board ----------------------------------------------------------------------------
+
+    function liveRequests() {
+        return service.callCount("dbPresenceRequest")
+    }
+
+    function test_live_change_reloads_now_keeping_filter_search_and_rows() {
+        answer(staff())
+        verify(page.liveIndicator.visible)
+        chooseStatus(2)  // Absent
+        filterByEnter("i")
+        compare(shownIds(), ["102", "205"])
+        service.clearCalls()
+
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+        var moment = service.lastArgs("dbPresenceRequest")[1]
+        verify(Math.abs(moment.getTime() - Date.now()) < 5000, "the moment moves to the present")
+        verify(!page.busyIndicator.visible, "no busy overlay over the rows")
+        verify(page.imageListSnapshot.visible, "the rows on screen stay until the answer ends")
+
+        var changed = staff()
+        changed.push(row("306", "Ivić", "Iva", "Absent"))
+        answer(changed)
+        verify(!page.imageListSnapshot.visible)
+        compare(page.tfFilter.text, "i")
+        compare(page.comboBoxFilter.displayText, "Absent (3)")
+        compare(shownIds(), ["102", "205", "306"])
+    }
+
+    function test_live_reloads_are_coalesced_and_none_is_lost() {
+        answer(staff())
+        service.clearCalls()
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 })
+        service.presenceChanged()
+        service.presenceChanged()
+        answer(staff())
+        wait(500)
+        compare(liveRequests(), 1, "at most one reload every 2 s")
+        tryVerify(function () { return liveRequests() === 2 }, 3000, "the waiting change is not dropped")
+        answer(staff())
+        wait(2300)
+        compare(liveRequests(), 2, "two changes in a gap make one reload")
+    }
+
+    function test_no_live_reload_under_the_detail_page_until_back() {
+        answer(staff())
+        service.clearCalls()
+        Panel.push(testCase, win, "qrc:/PageAbout.qml")
+        service.presenceChanged()
+        wait(2300)
+        compare(liveRequests(), 0)
+        stack.pop()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+    }
+
+    function test_a_picked_moment_ends_live_mode_until_now() {
+        answer(staff())
+        var chosen = new Date(2017, 11, 21, 14, 5)
+        page.buttonDateTime.datetime = chosen
+        verify(!page.liveIndicator.visible)
+        service.clearCalls()
+        service.presenceChanged()
+        wait(300)
+        compare(liveRequests(), 0)
+        win.refreshRequest()
+        compare(service.lastArgs("dbPresenceRequest")[1].getTime(), chosen.getTime(), "not live: Refresh as always")
+        answer(staff())
+
+        mouseClick(page.buttonSearch)
+        waitForLayout()
+        mouseClick(page.buttonNow)
+        verify(page.liveIndicator.visible)
+        service.clearCalls()
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+    }
+
     function test_now_and_picker_change_only_the_next_moment() {
         answer(staff())
         page.buttonDateTime.datetime = new Date(2017, 11, 21, 14, 5)
