@@ -1,0 +1,1 @@
+-- Holds the place of the migration merged in from the accounts work; it changes nothing here.
