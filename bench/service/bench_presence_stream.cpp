@@ -1,0 +1,225 @@
+// Measures a presence answer through the real RPC server, in-process, on an organisation of
+// 10,000 and 100,000 employees with ~3 KB pictures each: the time to the first row and to the
+// last, and the process's resident memory before, at its peak during, and after the answer.
+// The client reads and drops each chunk, so the memory figures are the server's (plus gRPC's
+// client buffers). Cold is the first answer after start, with every picture; warm the next,
+// with every picture; known the one after, with the caller holding every picture.
+// SQLite always; PostgreSQL too when VORNA_TEST_PG names a server (10,000 only, to keep the
+// run short). Databases are built on each run, under $VORNA_BENCH_DIR (default /tmp).
+//
+// Usage: bench_presence_stream [EMPLOYEES...]   (default 10000 100000)
+
+#include "eventlog.h"
+#include "passwordhasher.h"
+#include "serviceserver.h"
+#include "storage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <grpcpp/grpcpp.h>
+
+#include <cstdio>
+#include <thread>
+
+using namespace vorna::service;
+namespace v1 = vorna::v1;
+
+namespace {
+
+const QByteArray Password = "bench-pass";
+
+// Resident memory in kB: "RssAnon:" is the process's own memory; "VmRSS:" adds the pages of
+// files it maps. SQLite maps the database file on each worker's connection, and a file page
+// mapped by eight connections counts eight times there, though it is one page of the system's
+// file cache, shared and dropped under pressure.
+qint64 rssKb(const char *field = "RssAnon:")
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+bool seed(Storage &storage, int employees)
+{
+    const auto ok = [](const StorageError &error) {
+        if (!error.ok())
+            std::fprintf(stderr, "seeding failed: %s\n", qPrintable(error.message));
+        return error.ok();
+    };
+    if (!ok(storage.migrate()))
+        return false;
+    Department department{0, QStringLiteral("Everyone")};
+    PresenceStatus present{0, QStringLiteral("Present"), 0x00ff00};
+    if (!ok(storage.addDepartment(department)) || !ok(storage.addPresenceStatus(present)))
+        return false;
+    ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
+    if (!ok(storage.addActivityKind(arrival)))
+        return false;
+    const QStringList last = {"Petrović", "Jovanović", "Đorđević", "Čolić", "Adams", "Ilić", "Šarić", "Nikolić"};
+    const QStringList first = {"Ana", "Marko", "Jelena", "Uroš", "Emma", "Filip", "Žana", "Ćira"};
+    QRandomGenerator random(7);
+    const QDateTime at(QDate::currentDate(), QTime(8, 0), Qt::UTC);
+    for (int start = 0; start < employees; start += 5000) {
+        QVector<Employee> batch;
+        QVector<Registration> registrations;
+        for (int i = start; i < std::min(employees, start + 5000); ++i) {
+            QByteArray picture(3000, Qt::Uninitialized);
+            random.fillRange(reinterpret_cast<quint32 *>(picture.data()), picture.size() / 4);
+            const QString id = QStringLiteral("B%1").arg(i, 6, 10, QLatin1Char('0'));
+            batch.append({id, last.at(int(random.bounded(8))) + QString::number(random.bounded(50)),
+                          first.at(int(random.bounded(8))), department.id, picture, {}});
+            registrations.append({id, at.addSecs(random.bounded(3600)), arrival.id, QStringLiteral("bench")});
+        }
+        if (!ok(storage.addEmployees(batch)) || !ok(storage.addRegistrations(registrations)))
+            return false;
+    }
+    User user;
+    user.name = QStringLiteral("bench");
+    user.passwordHash = PasswordHasher().hash(Password);
+    user.role = Role::Manager;
+    user.allDepartments = true;
+    return ok(storage.addUser(user));
+}
+
+struct Answer
+{
+    double firstRowMs = 0;
+    double lastRowMs = 0;
+    int rows = 0;
+    qint64 peakKb = 0;
+    QList<std::string> digests;
+};
+
+Answer presence(v1::CommService::Stub &stub, const std::string &token, const QList<std::string> &known)
+{
+    Answer answer;
+    grpc::ClientContext context;
+    context.AddMetadata("vorna-session", token);
+    context.set_deadline(std::chrono::system_clock::now() + std::chrono::minutes(5));
+    v1::PresenceRequest request;
+    for (const std::string &digest : known)
+        request.add_known_picture_digests(digest);
+    QElapsedTimer timer;
+    timer.start();
+    auto reader = stub.Presence(&context, request);
+    v1::PresenceChunk chunk;
+    int chunks = 0;
+    while (reader->Read(&chunk)) {
+        if (answer.rows == 0)
+            answer.firstRowMs = timer.nsecsElapsed() / 1e6;
+        answer.rows += chunk.rows_size();
+        for (const v1::PresenceRow &row : chunk.rows())
+            answer.digests << row.picture_digest();
+        if (++chunks % 16 == 0)
+            answer.peakKb = std::max(answer.peakKb, rssKb());
+    }
+    answer.lastRowMs = timer.nsecsElapsed() / 1e6;
+    const grpc::Status status = reader->Finish();
+    if (!status.ok())
+        std::fprintf(stderr, "presence failed: %s\n", status.error_message().c_str());
+    return answer;
+}
+
+void measure(const QString &engine, const QString &location, int employees)
+{
+    StorageError error;
+    std::unique_ptr<Storage> storage = openStorage(location, &error);
+    if (!storage) {
+        std::fprintf(stderr, "%s\n", qPrintable(error.message));
+        return;
+    }
+    QElapsedTimer seeding;
+    seeding.start();
+    if (!seed(*storage, employees))
+        return;
+    std::fprintf(stderr, "%s %d employees seeded in %.1f s\n", qPrintable(engine), employees, seeding.elapsed() / 1000.0);
+    ServerConfig config;
+    config.listen = QStringLiteral("127.0.0.1:0");
+    ServiceServer server(*storage, config);
+    QString problem;
+    if (!server.start(&problem)) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
+        return;
+    }
+    grpc::ChannelArguments args;
+    args.SetMaxReceiveMessageSize(64 * 1024 * 1024);
+    const auto stub = v1::CommService::NewStub(
+        grpc::CreateCustomChannel(server.address().toStdString(), grpc::InsecureChannelCredentials(), args));
+    v1::LoginRequest login;
+    login.set_user("bench");
+    login.set_password(Password.toStdString());
+    v1::LoginReply reply;
+    grpc::ClientContext loginContext;
+    if (!stub->Login(&loginContext, login, &reply).ok())
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const qint64 idleKb = rssKb();
+    Answer known;
+    for (const char *kind : {"cold", "warm", "known"}) {
+        const Answer answer = presence(*stub, reply.session_token(), qstrcmp(kind, "known") == 0 ? known.digests : QList<std::string>());
+        if (qstrcmp(kind, "warm") == 0)
+            known = answer;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::printf("%-10s %7d %-5s rows %7d  first row %7.1f ms  last row %8.1f ms  anon MB idle %4lld peak %4lld "
+                    "after %4lld  (VmRSS after %5lld MB)\n",
+                    qPrintable(engine), employees, kind, answer.rows, answer.firstRowMs, answer.lastRowMs,
+                    idleKb / 1024, std::max(answer.peakKb, rssKb()) / 1024, rssKb() / 1024, rssKb("VmRSS:") / 1024);
+        std::fflush(stdout);
+    }
+    server.shutdown();
+    server.wait();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    PasswordHasher::initializeSodium();
+    EventLog::setThreshold(EventLog::Level::Warning);
+    QList<int> sizes;
+    for (const QString &arg : app.arguments().mid(1))
+        sizes << arg.toInt();
+    if (sizes.isEmpty())
+        sizes = {10000, 100000};
+    const QString base = qEnvironmentVariable("VORNA_BENCH_DIR", QDir::tempPath());
+    for (const int employees : sizes) {
+        QTemporaryDir dir(base + QStringLiteral("/vorna-stream-XXXXXX"));
+        measure(QStringLiteral("sqlite"), dir.filePath(QStringLiteral("bench.db")), employees);
+    }
+    const QString pg = qEnvironmentVariable("VORNA_TEST_PG");
+    if (!pg.isEmpty()) {
+        // A fresh database on that server for the run.
+        const QString name = QStringLiteral("vorna_bench_stream_%1").arg(QCoreApplication::applicationPid());
+        {
+            QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
+            for (const QString &part : pg.split(QLatin1Char(' '))) {
+                const QString key = part.section(QLatin1Char('='), 0, 0), value = part.section(QLatin1Char('='), 1);
+                if (key == QLatin1String("host")) admin.setHostName(value);
+                if (key == QLatin1String("port")) admin.setPort(value.toInt());
+                if (key == QLatin1String("user")) admin.setUserName(value);
+                if (key == QLatin1String("dbname")) admin.setDatabaseName(value);
+            }
+            if (admin.open())
+                QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE ") + name);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("admin"));
+        QString location = pg;
+        location.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
+        measure(QStringLiteral("postgresql"), location, 10000);
+    }
+    return 0;
+}
