@@ -146,6 +146,36 @@ void measure(const QString &engine, const QString &location, int employees)
     if (!seed(*storage, employees))
         return;
     std::fprintf(stderr, "%s %d employees seeded in %.1f s\n", qPrintable(engine), employees, seeding.elapsed() / 1000.0);
+    // The first page straight from the storage, for comparison with the first row on the wire.
+    User everyone;
+    everyone.allDepartments = true;
+    for (int run = 0; run < 2; ++run) {
+        PresenceQuery query{QDateTime(QDate::currentDate(), QTime(20, 0), Qt::UTC), 1, {}};
+        PresenceCursor cursor;
+        QVector<PresenceRow> page;
+        QElapsedTimer pageTimer;
+        pageTimer.start();
+        storage->presencePage(everyone, query, &cursor, &page);
+        std::printf("%-10s %7d storage first page of %d rows: %.1f ms\n", qPrintable(engine), employees, page.size(),
+                    pageTimer.nsecsElapsed() / 1e6);
+    }
+    // The whole answer with every picture, straight from the storage: the database's share of a
+    // first load. Median of three after one warm-up.
+    QList<double> wholeMs;
+    for (int run = 0; run < 4; ++run) {
+        PresenceQuery query{QDateTime(QDate::currentDate(), QTime(20, 0), Qt::UTC), 1, {}};
+        qint64 bytes = 0;
+        QElapsedTimer wholeTimer;
+        wholeTimer.start();
+        storage->presence(everyone, query, [&](const PresenceRow &row) { bytes += row.picture.size(); });
+        if (run > 0)
+            wholeMs << wholeTimer.nsecsElapsed() / 1e6;
+        if (run == 3) {
+            std::sort(wholeMs.begin(), wholeMs.end());
+            std::printf("%-10s %7d storage whole answer with %lld MB of pictures: %.1f ms (median of 3)\n",
+                        qPrintable(engine), employees, bytes / (1024 * 1024), wholeMs.at(1));
+        }
+    }
     ServerConfig config;
     config.listen = QStringLiteral("127.0.0.1:0");
     ServiceServer server(*storage, config);
@@ -198,6 +228,7 @@ int main(int argc, char **argv)
     const QString base = qEnvironmentVariable("VORNA_BENCH_DIR", QDir::tempPath());
     for (const int employees : sizes) {
         QTemporaryDir dir(base + QStringLiteral("/vorna-stream-XXXXXX"));
+        dir.setAutoRemove(qEnvironmentVariableIsEmpty("VORNA_BENCH_KEEP"));
         measure(QStringLiteral("sqlite"), dir.filePath(QStringLiteral("bench.db")), employees);
     }
     const QString pg = qEnvironmentVariable("VORNA_TEST_PG");

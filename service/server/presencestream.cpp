@@ -13,6 +13,10 @@ namespace vorna::service {
 namespace {
 
 constexpr int DigestBytes = 32;
+// The first page is small, so the first rows leave soon; the pages after it are larger, so
+// fewer database visits carry the rest.
+constexpr int FirstPageRows = 100;
+constexpr int PageRows = 1000;
 // After an answer that carried this many picture bytes, the freed memory goes back to the
 // system at once rather than staying with the process.
 constexpr qint64 TrimAfterPictureBytes = 8 * 1024 * 1024;
@@ -96,6 +100,7 @@ void PresenceStream::readPage()
 {
     m_page.clear();
     m_pageAt = 0;
+    m_query.pageRows = m_cursor.after.isEmpty() ? FirstPageRows : PageRows;
     const StorageError error = m_core.storage.presencePage(m_caller.user(), m_query, &m_cursor, &m_page);
     if (!error.ok()) {
         EventLog::error("presence", {{"user", m_caller.user().name}, {"result", QStringLiteral("failed")}, {"msg", error.message}});

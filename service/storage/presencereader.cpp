@@ -22,13 +22,11 @@ namespace {
 const QString doingPresence = QStringLiteral("read the presence list");
 const QString doingPictures = QStringLiteral("read the employees' pictures");
 const QString doingSortKeys = QStringLiteral("order the employees by name");
-// Stands for the keyset placeholder while every other ? becomes the moment.
-const QString afterMark = QStringLiteral("@AFTER@");
 
 // Columns of the presence statement, in order.
 enum Column {
     EmployeeKey, Code, LastName, FirstName, DepartmentName, Digest, At, KindName, StatusName, StatusColor,
-    SortKey, PictureBytes
+    SortKey, PictureBytes, NoRegistrationName, NoRegistrationColor
 };
 
 QString scopeCondition(const User &user)
@@ -124,16 +122,19 @@ StorageError PresenceReader::fillSortKeys(SqlExecutor &sql, QSqlDatabase &db)
 // Per employee: the latest registration as kept, when it lies at or before T; otherwise the
 // index seek, which therefore runs only for the employees who registered after T. The page is
 // cut from the sort key index before anything is joined, so a page costs the same wherever
-// it starts.
-QString PresenceReader::statement(const User &user, const QString &moment, bool after, int limit) const
+// it starts. The values go in as literals (numbers and hex of our own bytes): an unprepared
+// statement is one round trip to PostgreSQL, a prepared one three.
+QString PresenceReader::statement(const User &user, qint64 moment, const QByteArray &after, int limit) const
 {
-    const QString seek = m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?"));
-    const QString keyset = after ? QStringLiteral(" AND e.sort_key > ") + afterMark : QString();
+    const QString keyset = after.isEmpty() ? QString() : QStringLiteral(" AND e.sort_key > ") + bytesLiteral(after);
     QString sql = QStringLiteral("SELECT e.id, e.code, e.last_name, e.first_name, d.name, e.picture_digest,"
-                                 " e.last_at, k.name, s.name, s.color, e.sort_key, length(p.bytes)"
+                                 " e.last_at, k.name, s.name, s.color, e.sort_key, e.picture_bytes, n.name, n.color"
                                  " FROM (SELECT e.*,"
                                  "   CASE WHEN l.at <= ? THEN l.at ELSE r.at END AS last_at,"
-                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind"
+                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind,"
+                                 // Asked per row, so that no engine reads the whole picture table
+                                 // to join it to one page.
+                                 "   (SELECT length(p.bytes) FROM employee_pictures p WHERE p.employee_id = e.id) AS picture_bytes"
                                  "   FROM employees e"
                                  "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1"
                                  "   WHERE e.sort_key IS NOT NULL%2%3"
@@ -141,12 +142,20 @@ QString PresenceReader::statement(const User &user, const QString &moment, bool 
                                  " JOIN departments d ON d.id = e.department_id"
                                  " LEFT JOIN activity_kinds k ON k.id = e.last_kind"
                                  " LEFT JOIN presence_statuses s ON s.id = k.status_id"
-                                 " LEFT JOIN employee_pictures p ON p.employee_id = e.id"
+                                 " LEFT JOIN presence_statuses n ON n.system_key = 'no_registration'"
                                  " ORDER BY e.sort_key")
-                      .arg(seek, keyset, scopeCondition(user))
+                      .arg(m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?")), keyset,
+                           scopeCondition(user))
                       .arg(limit);
-    sql.replace(QLatin1Char('?'), moment);
-    return sql.replace(afterMark, QStringLiteral("?"));
+    return sql.replace(QLatin1Char('?'), QString::number(moment));
+}
+
+QString PresenceReader::bytesLiteral(const QByteArray &bytes) const
+{
+    const QString hex = QString::fromLatin1(bytes.toHex());
+    if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)
+        return QStringLiteral("'\\x%1'::bytea").arg(hex);
+    return QStringLiteral("X'%1'").arg(hex);
 }
 
 StorageError PresenceReader::read(const User &user, const PresenceQuery &query,
@@ -221,39 +230,12 @@ StorageError PresenceReader::fillMissingSortKeys()
     return error;
 }
 
-StorageError PresenceReader::readNoRegistrationStatus(QSqlDatabase &db, NoRegistration *status)
-{
-    QSqlQuery query(db);
-    const StorageError error = m_sql.exec(
-        query, QStringLiteral("SELECT name, color FROM presence_statuses WHERE system_key = 'no_registration'"), {},
-        doingPresence);
-    if (!error.ok())
-        return error;
-    if (!query.next())
-        return {StorageError::Internal,
-                QStringLiteral("The %1 lacks the status for employees without registrations. Run the "
-                               "migrations (vorna-service init) and try again.")
-                    .arg(m_sql.dialect().label)};
-    *status = {query.value(0).toString(), query.value(1).toInt()};
-    return StorageError::none();
-}
-
 StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const PresenceQuery &query,
                                      const PresenceCursor &cursor, QVector<Entry> *entries)
 {
-    NoRegistration none;
-    StorageError error = readNoRegistrationStatus(db, &none);
-    if (!error.ok())
-        return error;
-    const bool after = !cursor.after.isEmpty();
-    const QString sql = statement(user, QStringLiteral("?"), after, std::max(1, query.pageRows));
-    QVariantList values;
-    for (int i = sql.count(QLatin1Char('?')) - (after ? 1 : 0); i > 0; --i)
-        values << civil::seconds(query.at);
-    if (after)
-        values << cursor.after;
     QSqlQuery rows(db);
-    error = m_sql.exec(rows, sql, values, doingPresence);
+    const QString sql = statement(user, civil::seconds(query.at), cursor.after, std::max(1, query.pageRows));
+    const StorageError error = m_sql.exec(rows, sql, {}, doingPresence);
     if (!error.ok())
         return error;
     const qint64 staleBefore = (civil::dayNumber(query.at.date()) - (query.staleAfterDays - 1)) * civil::secondsPerDay;
@@ -266,9 +248,14 @@ StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const P
         row.firstName = rows.value(FirstName).toString();
         row.department = rows.value(DepartmentName).toString();
         row.pictureDigest = rows.value(Digest).toByteArray();
+        if (rows.isNull(NoRegistrationName))
+            return {StorageError::Internal,
+                    QStringLiteral("The %1 lacks the status for employees without registrations. Run the "
+                                   "migrations (vorna-service init) and try again.")
+                        .arg(m_sql.dialect().label)};
         if (rows.isNull(At)) {
-            row.status = none.name;
-            row.statusColor = none.color;
+            row.status = rows.value(NoRegistrationName).toString();
+            row.statusColor = rows.value(NoRegistrationColor).toInt();
         } else {
             const qint64 at = rows.value(At).toLongLong();
             row.lastActivity = civil::momentFromSeconds(at);
@@ -366,8 +353,7 @@ StorageError PresenceReader::explain(const User &user, const QDateTime &at, QStr
     return m_sql.read([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         // PostgreSQL cannot prepare EXPLAIN, so the moment goes in as a literal: a number.
-        const QString sql = m_sql.dialect().explain
-            + statement(user, QString::number(civil::seconds(at)), false, PresenceQuery().pageRows);
+        const QString sql = m_sql.dialect().explain + statement(user, civil::seconds(at), {}, PresenceQuery().pageRows);
         const StorageError error = m_sql.exec(query, sql, {}, QStringLiteral("explain the presence query"));
         while (error.ok() && query.next())
             *plan << query.value(query.record().count() - 1).toString();

@@ -41,17 +41,11 @@ private:
         QByteArray sortKey;
         PresenceRow row;
     };
-    struct NoRegistration
-    {
-        QString name;
-        int color = 0;
-    };
-
-    // `moment` is the SQL that stands for T: a placeholder or a literal; `after` adds the
-    // keyset condition (one more placeholder, bound last but one) and `limit` the page size.
-    QString statement(const User &user, const QString &moment, bool after, int limit) const;
+    // The statement of one page: `after` is the sort key the page starts after (empty: from
+    // the start), `limit` its most rows.
+    QString statement(const User &user, qint64 moment, const QByteArray &after, int limit) const;
+    QString bytesLiteral(const QByteArray &bytes) const;
     StorageError fillMissingSortKeys();
-    StorageError readNoRegistrationStatus(QSqlDatabase &db, NoRegistration *status);
     StorageError collect(QSqlDatabase &db, const User &user, const PresenceQuery &query, const PresenceCursor &cursor,
                          QVector<Entry> *entries);
     StorageError measurePictures(QSqlDatabase &db, const PresenceQuery &query, QVector<Entry> *entries);

@@ -137,7 +137,7 @@ struct PresenceQuery
     // One page of the answer holds at most this many rows, and stops after the row whose
     // picture passes this many bytes of pictures: a page's memory stays bounded however
     // large the organisation.
-    int pageRows = 500;
+    int pageRows = 1000;
     qint64 pagePictureBytes = 4 * 1024 * 1024;
 };
 
