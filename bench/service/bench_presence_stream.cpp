@@ -39,10 +39,10 @@ const QByteArray Password = "bench-pass";
 // Resident memory in kB: "RssAnon:" is the process's own memory; "VmRSS:" adds the pages of
 // files it maps. SQLite maps the database file on each worker's connection, and a file page
 // mapped by eight connections counts eight times there, though it is one page of the system's
-// file cache, shared and dropped under pressure.
-qint64 rssKb(const char *field = "RssAnon:")
+// file cache, shared and dropped under pressure. "Pss:" of smaps_rollup counts such a page once.
+qint64 rssKb(const char *field = "RssAnon:", const char *file = "/proc/self/status")
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(QString::fromLatin1(file));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
@@ -204,9 +204,10 @@ void measure(const QString &engine, const QString &location, int employees)
             known = answer;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         std::printf("%-10s %7d %-5s rows %7d  first row %7.1f ms  last row %8.1f ms  anon MB idle %4lld peak %4lld "
-                    "after %4lld  (VmRSS after %5lld MB)\n",
+                    "after %4lld  (after: VmRSS %5lld MB, Pss %4lld MB)\n",
                     qPrintable(engine), employees, kind, answer.rows, answer.firstRowMs, answer.lastRowMs,
-                    idleKb / 1024, std::max(answer.peakKb, rssKb()) / 1024, rssKb() / 1024, rssKb("VmRSS:") / 1024);
+                    idleKb / 1024, std::max(answer.peakKb, rssKb()) / 1024, rssKb() / 1024, rssKb("VmRSS:") / 1024,
+                    rssKb("Pss:", "/proc/self/smaps_rollup") / 1024);
         std::fflush(stdout);
     }
     server.shutdown();

@@ -40,7 +40,8 @@ grpc::Status presenceQuery(const v1::PresenceRequest &request, const ServerConfi
             return wire::status(grpc::INVALID_ARGUMENT,
                                 QStringLiteral("A known picture digest has %1 bytes; a SHA-256 digest has 32.")
                                     .arg(digest.size()));
-        query->knownPictureDigests.insert(QByteArray(digest.data(), int(digest.size())));
+        // The request outlives the query, so the digests need no copies of their own.
+        query->knownPictureDigests.insert(QByteArray::fromRawData(digest.data(), int(digest.size())));
     }
     return grpc::Status::OK;
 }

@@ -41,11 +41,11 @@ QString scopeCondition(const User &user)
     return QStringLiteral(" AND e.department_id IN (%1)").arg(ids.join(QLatin1Char(',')));
 }
 
-// ICU's collator for Serbian Latin, the one QCollator uses for that locale. Its const
-// methods may be called from any thread.
+// ICU's collator for Serbian Latin, the one QCollator uses for that locale; one per thread,
+// so no thread waits on another's.
 const icu::Collator &serbianLatin()
 {
-    static const std::unique_ptr<icu::Collator> collator = [] {
+    thread_local const std::unique_ptr<icu::Collator> collator = [] {
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale("sr_Latn_RS"), status));
         if (U_FAILURE(status) || !made) {

@@ -798,7 +798,12 @@ private slots:
         QVERIFY(!reader->Read(&event));
         QCOMPARE(reader->Finish().error_code(), grpc::RESOURCE_EXHAUSTED);
 
+        // Once the worker is free and the queue has room again, calls are served as before.
         release.set_value();
+        std::promise<void> drained;
+        while (!pool.post([&drained] { drained.set_value(); }))
+            std::this_thread::yield();
+        drained.get_future().wait();
         status = stub->Login(context().get(), request, &reply);
         QVERIFY2(status.ok(), status.error_message().c_str());
         server->Shutdown();
