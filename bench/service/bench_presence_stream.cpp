@@ -7,7 +7,7 @@
 // SQLite always; PostgreSQL too when VORNA_TEST_PG names a server (10,000 only, to keep the
 // run short). Databases are built on each run, under $VORNA_BENCH_DIR (default /tmp).
 //
-// Usage: bench_presence_stream [EMPLOYEES...]   (default 10000 100000)
+// Usage: bench_presence_stream [EMPLOYEES...]   (default 10000 100000; 0 skips SQLite)
 
 #include "eventlog.h"
 #include "passwordhasher.h"
@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 
 #include <grpcpp/grpcpp.h>
+#include <libpq-fe.h>
 
 #include <cstdio>
 #include <thread>
@@ -133,6 +134,52 @@ Answer presence(v1::CommService::Stub &stub, const std::string &token, const QLi
     return answer;
 }
 
+// Every picture of the table fetched through Qt's PostgreSQL driver (text results: bytea as
+// hex) and through libpq asking for binary results, on the same server, median of three.
+void comparePictureFetch(const QString &location)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("pictures"));
+    QString conninfo = location;
+    for (const QString &part : location.split(QLatin1Char(' '))) {
+        const QString key = part.section(QLatin1Char('='), 0, 0), value = part.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("host")) db.setHostName(value);
+        if (key == QLatin1String("port")) db.setPort(value.toInt());
+        if (key == QLatin1String("user")) db.setUserName(value);
+        if (key == QLatin1String("dbname")) db.setDatabaseName(value);
+    }
+    PGconn *pg = PQconnectdb(conninfo.toUtf8().constData());
+    if (!db.open() || PQstatus(pg) != CONNECTION_OK) {
+        PQfinish(pg);
+        return;
+    }
+    QList<double> textMs, binaryMs;
+    qint64 textBytes = 0, binaryBytes = 0;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("SELECT employee_id, bytes FROM employee_pictures"));
+        textBytes = 0;
+        while (query.next())
+            textBytes += query.value(1).toByteArray().size();
+        textMs << timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        PGresult *result = PQexecParams(pg, "SELECT employee_id, bytes FROM employee_pictures", 0, nullptr, nullptr,
+                                        nullptr, nullptr, 1);
+        binaryBytes = 0;
+        for (int i = 0; i < PQntuples(result); ++i)
+            binaryBytes += QByteArray(PQgetvalue(result, i, 1), PQgetlength(result, i, 1)).size();
+        PQclear(result);
+        binaryMs << timer.nsecsElapsed() / 1e6;
+    }
+    std::sort(textMs.begin(), textMs.end());
+    std::sort(binaryMs.begin(), binaryMs.end());
+    std::printf("postgresql every picture (%lld MB): Qt driver, text %.1f ms; libpq, binary (%lld MB) %.1f ms\n",
+                textBytes / (1024 * 1024), textMs.at(1), binaryBytes / (1024 * 1024), binaryMs.at(1));
+    PQfinish(pg);
+    db.close();
+}
+
 void measure(const QString &engine, const QString &location, int employees)
 {
     StorageError error;
@@ -230,7 +277,8 @@ int main(int argc, char **argv)
     for (const int employees : sizes) {
         QTemporaryDir dir(base + QStringLiteral("/vorna-stream-XXXXXX"));
         dir.setAutoRemove(qEnvironmentVariableIsEmpty("VORNA_BENCH_KEEP"));
-        measure(QStringLiteral("sqlite"), dir.filePath(QStringLiteral("bench.db")), employees);
+        if (employees > 0)
+            measure(QStringLiteral("sqlite"), dir.filePath(QStringLiteral("bench.db")), employees);
     }
     const QString pg = qEnvironmentVariable("VORNA_TEST_PG");
     if (!pg.isEmpty()) {
@@ -252,6 +300,7 @@ int main(int argc, char **argv)
         QString location = pg;
         location.replace(QRegularExpression(QStringLiteral("dbname=\\S+")), QStringLiteral("dbname=") + name);
         measure(QStringLiteral("postgresql"), location, 10000);
+        comparePictureFetch(location);
     }
     return 0;
 }
