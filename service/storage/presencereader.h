@@ -48,7 +48,6 @@ private:
     StorageError fillMissingSortKeys();
     StorageError collect(QSqlDatabase &db, const User &user, const PresenceQuery &query, const PresenceCursor &cursor,
                          QVector<Entry> *entries);
-    StorageError measurePictures(QSqlDatabase &db, const PresenceQuery &query, QVector<Entry> *entries);
     static int rowsWithinPictureBudget(const QVector<Entry> &entries, qint64 budget);
     StorageError attachPictures(QSqlDatabase &db, QVector<Entry> *entries);
     StorageError attachPicturesBinary(QSqlDatabase &db, const QHash<qint64, Entry *> &byKey);
