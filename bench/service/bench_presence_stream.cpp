@@ -180,6 +180,42 @@ void comparePictureFetch(const QString &location)
     db.close();
 }
 
+// The process's threads with 0, 300 and 1,000 session streams open: they should not grow.
+void countThreads(const QString &address, const std::string &token)
+{
+    struct Stream
+    {
+        std::unique_ptr<grpc::ClientContext> context;
+        std::unique_ptr<grpc::ClientReader<v1::SessionEvent>> reader;
+    };
+    std::vector<std::unique_ptr<v1::CommService::Stub>> stubs;
+    for (int i = 0; i < 40; ++i) {
+        grpc::ChannelArguments args;
+        args.SetInt("bench.connection", i);
+        stubs.push_back(v1::CommService::NewStub(
+            grpc::CreateCustomChannel(address.toStdString(), grpc::InsecureChannelCredentials(), args)));
+    }
+    std::vector<Stream> streams;
+    QStringList counts;
+    for (const int target : {0, 300, 1000}) {
+        while (int(streams.size()) < target) {
+            Stream stream{std::make_unique<grpc::ClientContext>(), nullptr};
+            stream.context->AddMetadata("vorna-session", token);
+            stream.reader = stubs.at(streams.size() % stubs.size())->WatchSession(stream.context.get(), v1::SessionWatchRequest());
+            v1::SessionEvent event;
+            if (!stream.reader->Read(&event))
+                break;
+            streams.push_back(std::move(stream));
+        }
+        counts << QStringLiteral("%1 streams: %2 threads").arg(streams.size()).arg(rssKb("Threads:"));
+    }
+    std::printf("threads of the process (client's included): %s\n", qPrintable(counts.join(QStringLiteral("; "))));
+    for (Stream &stream : streams)
+        stream.context->TryCancel();
+    for (Stream &stream : streams)
+        stream.reader->Finish();
+}
+
 void measure(const QString &engine, const QString &location, int employees)
 {
     StorageError error;
@@ -225,6 +261,7 @@ void measure(const QString &engine, const QString &location, int employees)
     }
     ServerConfig config;
     config.listen = QStringLiteral("127.0.0.1:0");
+    config.maxStreamsPerSession = 2000;
     ServiceServer server(*storage, config);
     QString problem;
     if (!server.start(&problem)) {
@@ -257,6 +294,8 @@ void measure(const QString &engine, const QString &location, int employees)
                     rssKb("Pss:", "/proc/self/smaps_rollup") / 1024);
         std::fflush(stdout);
     }
+    if (engine == QLatin1String("sqlite"))
+        countThreads(server.address(), reply.session_token());
     server.shutdown();
     server.wait();
 }
