@@ -26,6 +26,8 @@ packages=(
   openssl
   # the service's storage reads PostgreSQL connection strings with libpq itself
   libpq-dev
+  # ICU collation keys give employees one name order on SQLite and PostgreSQL
+  libicu-dev
 )
 
 missing=()

@@ -1,15 +1,22 @@
 #pragma once
-// The RPC handlers. They stay thin: they check the caller and the request, ask the storage,
-// and translate its answers into messages. Sessions, throttling and limits live in their own
-// classes, handed in as references.
+// The RPC handlers on gRPC's callback API. They stay thin: they check the caller and the
+// request, ask the storage, and translate its answers into messages. No gRPC thread waits on
+// the database or a password hash: that work goes to a bounded pool of database workers, and
+// an open stream holds no thread at all between its messages. Sessions, throttling and limits
+// live in their own classes, handed in as references.
 
 #include "authenticator.h"
 #include "commservice.grpc.pb.h"
+#include "databasepool.h"
+#include "handlercore.h"
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
 #include "storage.h"
 #include "streamlimiter.h"
+#include "timerqueue.h"
+
+#include <memory>
 
 namespace vorna::service {
 
@@ -21,44 +28,44 @@ struct ServiceParts
     SessionHub &hub;
     StreamLimiter &streams;
     const ServerConfig &config;
+    // The database workers; the service makes its own (DatabasePool's defaults) when none is
+    // given.
+    DatabasePool *databasePool = nullptr;
 };
 
-class CommServiceImpl final : public v1::CommService::Service
+class CommServiceImpl final : public v1::CommService::CallbackService
 {
 public:
     explicit CommServiceImpl(const ServiceParts &parts);
+    // Only after the server has stopped: runs the database work still queued, then stops.
+    ~CommServiceImpl() override;
 
-    grpc::Status Login(grpc::ServerContext *context, const v1::LoginRequest *request,
-                       v1::LoginReply *reply) override;
-    grpc::Status Logout(grpc::ServerContext *context, const v1::LogoutRequest *request,
-                        v1::LogoutReply *reply) override;
-    grpc::Status WatchSession(grpc::ServerContext *context, const v1::SessionWatchRequest *request,
-                              grpc::ServerWriter<v1::SessionEvent> *writer) override;
-    grpc::Status Presence(grpc::ServerContext *context, const v1::PresenceRequest *request,
-                          grpc::ServerWriter<v1::PresenceChunk> *writer) override;
-    grpc::Status CalendarList(grpc::ServerContext *context, const v1::ListRequest *request,
-                              grpc::ServerWriter<v1::Calendar> *writer) override;
-    grpc::Status WorkDayList(grpc::ServerContext *context, const v1::ListRequest *request,
-                             grpc::ServerWriter<v1::WorkDayKind> *writer) override;
-    grpc::Status CalendarHistory(grpc::ServerContext *context, const v1::MonthRequest *request,
-                                 grpc::ServerWriter<v1::CalendarRange> *writer) override;
-    grpc::Status ExceptionHistory(grpc::ServerContext *context, const v1::MonthRequest *request,
-                                  grpc::ServerWriter<v1::ExceptionDay> *writer) override;
-    grpc::Status SetCalendar(grpc::ServerContext *context, const v1::SetCalendarRequest *request,
-                             v1::SetReply *reply) override;
-    grpc::Status SetWorkDay(grpc::ServerContext *context, const v1::SetWorkDayRequest *request,
-                            v1::SetReply *reply) override;
-    grpc::Status RegisterActivity(grpc::ServerContext *context, const v1::RegisterActivityRequest *request,
-                                  v1::RegisterActivityReply *reply) override;
+    grpc::ServerUnaryReactor *Login(grpc::CallbackServerContext *context, const v1::LoginRequest *request,
+                                    v1::LoginReply *reply) override;
+    grpc::ServerUnaryReactor *Logout(grpc::CallbackServerContext *context, const v1::LogoutRequest *request,
+                                     v1::LogoutReply *reply) override;
+    grpc::ServerWriteReactor<v1::SessionEvent> *WatchSession(grpc::CallbackServerContext *context,
+                                                             const v1::SessionWatchRequest *request) override;
+    grpc::ServerWriteReactor<v1::PresenceChunk> *Presence(grpc::CallbackServerContext *context,
+                                                          const v1::PresenceRequest *request) override;
+    grpc::ServerWriteReactor<v1::Calendar> *CalendarList(grpc::CallbackServerContext *context,
+                                                         const v1::ListRequest *request) override;
+    grpc::ServerWriteReactor<v1::WorkDayKind> *WorkDayList(grpc::CallbackServerContext *context,
+                                                           const v1::ListRequest *request) override;
+    grpc::ServerWriteReactor<v1::CalendarRange> *CalendarHistory(grpc::CallbackServerContext *context,
+                                                                 const v1::MonthRequest *request) override;
+    grpc::ServerWriteReactor<v1::ExceptionDay> *ExceptionHistory(grpc::CallbackServerContext *context,
+                                                                 const v1::MonthRequest *request) override;
+    grpc::ServerUnaryReactor *SetCalendar(grpc::CallbackServerContext *context, const v1::SetCalendarRequest *request,
+                                          v1::SetReply *reply) override;
+    grpc::ServerUnaryReactor *SetWorkDay(grpc::CallbackServerContext *context, const v1::SetWorkDayRequest *request,
+                                         v1::SetReply *reply) override;
+    grpc::ServerUnaryReactor *RegisterActivity(grpc::CallbackServerContext *context,
+                                               const v1::RegisterActivityRequest *request,
+                                               v1::RegisterActivityReply *reply) override;
 
 private:
-    // The session behind a call, and for streams the stream place it holds.
-    struct Caller
-    {
-        SessionManager::Lookup session;
-        StreamLimiter::Slot stream;
-        const User &user() const { return session.user; }
-    };
+    using Caller = HandlerCore::Caller;
 
     // One assignment request, whichever kind.
     struct Assignment
@@ -73,31 +80,27 @@ private:
     using AssignFunction = StorageError (Storage::*)(const User &, int, const QString &, const QDate &,
                                                      const QDateTime &, qint64 *);
 
+    // Runs `work` on a database worker and ends the call with its status.
+    grpc::ServerUnaryReactor *unary(grpc::CallbackServerContext *context, const char *event,
+                                    std::function<grpc::Status()> work);
     template<typename Message, typename Item>
-    grpc::Status streamList(grpc::ServerContext *context, const char *event, grpc::ServerWriter<Message> *writer,
-                            QVector<Item> (Storage::*list)(StorageError *));
+    grpc::ServerWriteReactor<Message> *streamList(grpc::CallbackServerContext *context, const char *event,
+                                                  QVector<Item> (Storage::*list)(StorageError *));
     template<typename Message, typename Item>
-    grpc::Status streamMonth(grpc::ServerContext *context, const char *event, const v1::MonthRequest &request,
-                             grpc::ServerWriter<Message> *writer,
-                             StorageError (Storage::*read)(const QString &, int, int, QVector<Item> *));
-    grpc::Status assign(grpc::ServerContext *context, const Assignment &assignment, AssignFunction write,
-                        v1::SetReply *reply);
+    grpc::ServerWriteReactor<Message> *streamMonth(grpc::CallbackServerContext *context, const char *event,
+                                                   const v1::MonthRequest *request,
+                                                   StorageError (Storage::*read)(const QString &, int, int, QVector<Item> *));
 
-    grpc::Status authenticate(grpc::ServerContext *context, const char *event, Caller *caller);
-    grpc::Status admitStream(grpc::ServerContext *context, const char *event, Caller *caller);
-    grpc::Status checkEmployee(const User &user, const QString &employeeId);
-    grpc::Status requireEmployee(const QString &employeeId);
-    static grpc::Status notFoundEmployee(const QString &employeeId);
-    grpc::Status requireActivityKind(qint64 kindId);
-    grpc::Status checkMonth(const v1::MonthRequest &request);
-    QString sessionEndReason(const QByteArray &tokenHash);
+    grpc::Status login(grpc::CallbackServerContext *context, const v1::LoginRequest &request, v1::LoginReply *reply);
+    grpc::Status logout(grpc::CallbackServerContext *context);
+    grpc::Status assign(grpc::CallbackServerContext *context, const grpc::Status &bounded, const Assignment &assignment,
+                        AssignFunction write, v1::SetReply *reply);
+    grpc::Status registerActivity(grpc::CallbackServerContext *context, const v1::RegisterActivityRequest &request,
+                                  v1::RegisterActivityReply *reply);
 
-    Storage &m_storage;
-    SessionManager &m_sessions;
-    Authenticator &m_authenticator;
-    SessionHub &m_hub;
-    StreamLimiter &m_streams;
-    const ServerConfig &m_config;
+    std::unique_ptr<DatabasePool> m_ownPool;
+    TimerQueue m_timers;
+    HandlerCore m_core;
 };
 
 } // namespace vorna::service

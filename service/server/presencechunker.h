@@ -1,6 +1,7 @@
 #pragma once
 // Packs presence rows into PresenceChunk messages of at most ~256 KB or 200 rows, in the
 // order they come, so the per-message cost stays low and no message grows without bound.
+// Used push-wise: the caller feeds rows and the chunker hands each full chunk to `send`.
 
 #include "commservice.pb.h"
 #include "storage.h"
@@ -12,8 +13,9 @@ namespace vorna::service {
 class PresenceChunker
 {
 public:
-    // Sends one chunk; false when the stream is gone.
-    using Send = std::function<bool(const v1::PresenceChunk &)>;
+    // Sends one chunk; false when the stream is gone. The sender may take the chunk's
+    // contents (swap them out); the chunker clears it afterwards either way.
+    using Send = std::function<bool(v1::PresenceChunk &)>;
 
     static constexpr int MaxRows = 200;
     static constexpr size_t MaxBytes = 256 * 1024;

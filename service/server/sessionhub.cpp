@@ -1,10 +1,23 @@
 #include "sessionhub.h"
 
+#include <vector>
+
 namespace vorna::service {
 
-SessionHub::Watch::Watch(SessionHub &hub, const QByteArray &tokenHash)
+namespace {
+
+void notifyAll(const std::vector<SessionHub::Notify> &notifies, const QString &reason)
+{
+    for (const SessionHub::Notify &notify : notifies)
+        notify(reason);
+}
+
+} // namespace
+
+SessionHub::Watch::Watch(SessionHub &hub, const QByteArray &tokenHash, Notify notify)
     : m_hub(hub)
     , m_tokenHash(tokenHash)
+    , m_notify(std::move(notify))
 {
 }
 
@@ -14,6 +27,12 @@ SessionHub::Watch::~Watch()
     m_hub.m_watches.remove(m_tokenHash, this);
 }
 
+QString SessionHub::Watch::reason() const
+{
+    std::lock_guard<std::mutex> lock(m_hub.m_mutex);
+    return m_reason;
+}
+
 QString SessionHub::Watch::waitForEnd(std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(m_hub.m_mutex);
@@ -21,34 +40,58 @@ QString SessionHub::Watch::waitForEnd(std::chrono::milliseconds timeout)
     return m_reason;
 }
 
-std::unique_ptr<SessionHub::Watch> SessionHub::watch(const QByteArray &tokenHash)
+SessionHub::Notify SessionHub::endWatch(Watch *watch, const QString &reason)
 {
-    std::unique_ptr<Watch> watch(new Watch(*this, tokenHash));
-    std::lock_guard<std::mutex> lock(m_mutex);
-    watch->m_reason = m_shutdownReason;
-    m_watches.insert(tokenHash, watch.get());
+    if (!watch->m_reason.isEmpty())
+        return {};
+    watch->m_reason = reason;
+    return watch->m_notify;
+}
+
+std::unique_ptr<SessionHub::Watch> SessionHub::watch(const QByteArray &tokenHash, Notify notify)
+{
+    std::unique_ptr<Watch> watch(new Watch(*this, tokenHash, std::move(notify)));
+    Notify ended;
+    QString reason;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_watches.insert(tokenHash, watch.get());
+        reason = m_shutdownReason;
+        if (!reason.isEmpty())
+            ended = endWatch(watch.get(), reason);
+    }
+    if (ended)
+        ended(reason);
     return watch;
 }
 
 void SessionHub::end(const QByteArray &tokenHash, const QString &reason)
 {
+    std::vector<Notify> notifies;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto it = m_watches.find(tokenHash); it != m_watches.end() && it.key() == tokenHash; ++it)
-            (*it)->m_reason = reason;
+        for (auto it = m_watches.find(tokenHash); it != m_watches.end() && it.key() == tokenHash; ++it) {
+            if (Notify notify = endWatch(*it, reason))
+                notifies.push_back(std::move(notify));
+        }
     }
     m_ended.notify_all();
+    notifyAll(notifies, reason);
 }
 
 void SessionHub::shutdown(const QString &reason)
 {
+    std::vector<Notify> notifies;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_shutdownReason = reason;
-        for (Watch *watch : qAsConst(m_watches))
-            watch->m_reason = reason;
+        for (Watch *watch : qAsConst(m_watches)) {
+            if (Notify notify = endWatch(watch, reason))
+                notifies.push_back(std::move(notify));
+        }
     }
     m_ended.notify_all();
+    notifyAll(notifies, reason);
 }
 
 int SessionHub::openWatches() const

@@ -1,6 +1,7 @@
 #pragma once
-// Wakes the session streams of this process when their session ends here (logout) or the
-// service shuts down, so they can send ENDING at once instead of at the next heartbeat.
+// Tells the session streams of this process when their session ends here (logout) or the
+// service shuts down, so they can send ENDING at once instead of at the next heartbeat. A
+// stream is told through the function it registers; nobody waits on the hub.
 
 #include <QByteArray>
 #include <QMultiHash>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -16,6 +18,10 @@ namespace vorna::service {
 class SessionHub
 {
 public:
+    // Called once, with the reason, when the stream's session ends; on the thread that ends
+    // it and outside the hub's lock, so it may call back into the hub.
+    using Notify = std::function<void(const QString &reason)>;
+
     // One open session stream; unregisters itself when destroyed.
     class Watch
     {
@@ -24,20 +30,24 @@ public:
         Watch(const Watch &) = delete;
         Watch &operator=(const Watch &) = delete;
 
+        // The reason the session ended, empty while it goes on.
+        QString reason() const;
         // Waits until the session is ended or `timeout` passes; returns the reason for the
-        // end, or an empty string on time-out.
+        // end, or an empty string on time-out. For callers that have a thread to spare.
         QString waitForEnd(std::chrono::milliseconds timeout);
 
     private:
         friend class SessionHub;
-        Watch(SessionHub &hub, const QByteArray &tokenHash);
+        Watch(SessionHub &hub, const QByteArray &tokenHash, Notify notify);
 
         SessionHub &m_hub;
         const QByteArray m_tokenHash;
+        const Notify m_notify;
         QString m_reason; // guarded by the hub's mutex
     };
 
-    std::unique_ptr<Watch> watch(const QByteArray &tokenHash);
+    // When the hub is shut down already, `notify` hears so before this returns.
+    std::unique_ptr<Watch> watch(const QByteArray &tokenHash, Notify notify = {});
     // Ends every stream of that session.
     void end(const QByteArray &tokenHash, const QString &reason);
     // Ends every stream, and every stream opened from now on at once.
@@ -45,6 +55,9 @@ public:
     int openWatches() const;
 
 private:
+    // Marks the watch ended; its notification, if it has one and was not ended before.
+    static Notify endWatch(Watch *watch, const QString &reason);
+
     mutable std::mutex m_mutex;
     std::condition_variable m_ended;
     QMultiHash<QByteArray, Watch *> m_watches;

@@ -2,37 +2,83 @@
 
 #include "civiltime.h"
 
-#include <QCollator>
 #include <QHash>
-#include <QLocale>
-#include <QSet>
+#include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlRecord>
+#include <QtEndian>
 
-#include <algorithm>
+#include <libpq-fe.h>
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+
+#include <memory>
 #include <vector>
 
 namespace vorna::service {
 
 namespace {
 
-// Rows handed to the sink between two picture look-ups: one IN list per batch.
-constexpr int pictureBatch = 200;
-
 const QString doingPresence = QStringLiteral("read the presence list");
+const QString doingPictures = QStringLiteral("read the employees' pictures");
+const QString doingSortKeys = QStringLiteral("order the employees by name");
 
 // Columns of the presence statement, in order.
-enum Column { EmployeeKey, Code, LastName, FirstName, DepartmentName, Digest, At, KindName, StatusName, StatusColor };
+enum Column {
+    EmployeeKey, Code, LastName, FirstName, DepartmentName, Digest, At, KindName, StatusName, StatusColor,
+    SortKey, PictureBytes, NoRegistrationName, NoRegistrationColor
+};
 
-QString scopeClause(const User &user)
+QString scopeCondition(const User &user)
 {
     if (user.allDepartments)
         return {};
     if (user.departmentIds.isEmpty())
-        return QStringLiteral(" WHERE 1 = 0");
+        return QStringLiteral(" AND 1 = 0");
     QStringList ids;
     for (qint64 id : user.departmentIds)
         ids << QString::number(id);
-    return QStringLiteral(" WHERE e.department_id IN (%1)").arg(ids.join(QLatin1Char(',')));
+    return QStringLiteral(" AND e.department_id IN (%1)").arg(ids.join(QLatin1Char(',')));
+}
+
+// ICU's collator for Serbian Latin, the one QCollator uses for that locale; one per thread,
+// so no thread waits on another's.
+const icu::Collator &serbianLatin()
+{
+    thread_local const std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale("sr_Latn_RS"), status));
+        if (U_FAILURE(status) || !made) {
+            status = U_ZERO_ERROR;
+            made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        }
+        return made;
+    }();
+    return *collator;
+}
+
+// ICU's sort key ends with a single zero byte and holds no other, so keys put one after the
+// other still compare field by field.
+void appendCollationKey(const QString &text, QByteArray *key)
+{
+    const icu::UnicodeString unicode(reinterpret_cast<const UChar *>(text.utf16()), text.size());
+    uint8_t buffer[512];
+    int32_t size = serbianLatin().getSortKey(unicode, buffer, int32_t(sizeof buffer));
+    if (size <= int32_t(sizeof buffer)) {
+        key->append(reinterpret_cast<const char *>(buffer), size);
+        return;
+    }
+    std::vector<uint8_t> large(size_t(size), 0);
+    size = serbianLatin().getSortKey(unicode, large.data(), size);
+    key->append(reinterpret_cast<const char *>(large.data()), size);
+}
+
+// libpq's result, freed when it goes.
+using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+qint64 bigEndianInt64(const char *bytes)
+{
+    return qFromBigEndian<qint64>(bytes);
 }
 
 } // namespace
@@ -42,27 +88,93 @@ PresenceReader::PresenceReader(SqlExecutor &sql)
 {
 }
 
-// Per employee: the latest registration as kept, when it lies at or before T; otherwise the
-// index seek, which therefore runs only for the employees who registered after T.
-QString PresenceReader::statement(const User &user, const QString &moment) const
+QByteArray PresenceReader::sortKey(const QString &lastName, const QString &firstName, const QString &employeeId)
 {
-    const QString seek = m_sql.dialect().presenceSeek.arg(QStringLiteral("l.at > ?"));
+    QByteArray key;
+    appendCollationKey(lastName, &key);
+    appendCollationKey(firstName, &key);
+    key += employeeId.toUtf8();
+    return key;
+}
+
+StorageError PresenceReader::fillSortKeys(SqlExecutor &sql, QSqlDatabase &db)
+{
+    QSqlQuery missing(db);
+    StorageError error = sql.exec(
+        missing, QStringLiteral("SELECT id, last_name, first_name, code FROM employees WHERE sort_key IS NULL"), {},
+        doingSortKeys);
+    QVector<QPair<qint64, QByteArray>> keys;
+    while (error.ok() && missing.next())
+        keys.append({missing.value(0).toLongLong(),
+                     sortKey(missing.value(1).toString(), missing.value(2).toString(), missing.value(3).toString())});
+    QSqlQuery update(db);
+    if (error.ok() && !keys.isEmpty() && !update.prepare(QStringLiteral("UPDATE employees SET sort_key = ? WHERE id = ?")))
+        error = sql.failure(update.lastError(), doingSortKeys);
+    for (int i = 0; error.ok() && i < keys.size(); ++i) {
+        update.bindValue(0, keys.at(i).second);
+        update.bindValue(1, keys.at(i).first);
+        if (!update.exec())
+            error = sql.failure(update.lastError(), doingSortKeys);
+    }
+    return error;
+}
+
+// Per employee: the latest registration as kept, when it lies at or before T; otherwise the
+// index seek, which therefore runs only for the employees who registered after T. The page is
+// cut from the sort key index before anything is joined, so a page costs the same wherever
+// it starts. The values go in as literals (numbers and hex of our own bytes): an unprepared
+// statement is one round trip to PostgreSQL, a prepared one three.
+QString PresenceReader::statement(const User &user, qint64 moment, const QByteArray &after, int limit) const
+{
+    const QString keyset = after.isEmpty() ? QString() : QStringLiteral(" AND e.sort_key > ") + bytesLiteral(after);
     QString sql = QStringLiteral("SELECT e.id, e.code, e.last_name, e.first_name, d.name, e.picture_digest,"
-                                 " e.last_at, k.name, s.name, s.color"
+                                 " e.last_at, k.name, s.name, s.color, e.sort_key, e.picture_bytes, n.name, n.color"
                                  " FROM (SELECT e.*,"
                                  "   CASE WHEN l.at <= ? THEN l.at ELSE r.at END AS last_at,"
-                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind"
+                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind,"
+                                 // Asked per row, so that no engine reads the whole picture table
+                                 // to join it to one page.
+                                 "   (SELECT length(p.bytes) FROM employee_pictures p WHERE p.employee_id = e.id) AS picture_bytes"
                                  "   FROM employees e"
-                                 "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1%2) e"
+                                 "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1"
+                                 "   WHERE e.sort_key IS NOT NULL%2%3"
+                                 "   ORDER BY e.sort_key LIMIT %4) e"
                                  " JOIN departments d ON d.id = e.department_id"
                                  " LEFT JOIN activity_kinds k ON k.id = e.last_kind"
-                                 " LEFT JOIN presence_statuses s ON s.id = k.status_id")
-                      .arg(seek, scopeClause(user));
-    return sql.replace(QLatin1Char('?'), moment);
+                                 " LEFT JOIN presence_statuses s ON s.id = k.status_id"
+                                 " LEFT JOIN presence_statuses n ON n.system_key = 'no_registration'"
+                                 " ORDER BY e.sort_key")
+                      .arg(m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?")), keyset,
+                           scopeCondition(user))
+                      .arg(limit);
+    return sql.replace(QLatin1Char('?'), QString::number(moment));
+}
+
+QString PresenceReader::bytesLiteral(const QByteArray &bytes) const
+{
+    const QString hex = QString::fromLatin1(bytes.toHex());
+    if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)
+        return QStringLiteral("'\\x%1'::bytea").arg(hex);
+    return QStringLiteral("X'%1'").arg(hex);
 }
 
 StorageError PresenceReader::read(const User &user, const PresenceQuery &query,
                                   const std::function<void(const PresenceRow &)> &sink)
+{
+    PresenceCursor cursor;
+    while (!cursor.done) {
+        QVector<PresenceRow> rows;
+        const StorageError error = readPage(user, query, &cursor, &rows);
+        if (!error.ok())
+            return error;
+        for (const PresenceRow &row : qAsConst(rows))
+            sink(row);
+    }
+    return StorageError::none();
+}
+
+StorageError PresenceReader::readPage(const User &user, const PresenceQuery &query, PresenceCursor *cursor,
+                                      QVector<PresenceRow> *rows)
 {
     if (!query.at.isValid())
         return {StorageError::InvalidArgument, QStringLiteral("The moment to report presence for is not a valid date and time.")};
@@ -70,60 +182,60 @@ StorageError PresenceReader::read(const User &user, const PresenceQuery &query,
         return {StorageError::InvalidArgument,
                 QStringLiteral("The number of days after which a registration is stale must be at least 1, not %1.")
                     .arg(query.staleAfterDays)};
-    return m_sql.read([&](QSqlDatabase &db) {
-        QVector<Entry> entries;
-        StorageError error = collect(db, user, query, &entries);
+    if (cursor->done)
+        return StorageError::none();
+    if (cursor->after.isEmpty()) {
+        const StorageError error = fillMissingSortKeys();
         if (!error.ok())
             return error;
-        sortByName(&entries);
-        for (int start = 0; start < entries.size(); start += pictureBatch) {
-            const int end = std::min<int>(start + pictureBatch, entries.size());
-            QVector<Entry *> missing;
-            for (int i = start; i < end; ++i) {
-                const QByteArray &digest = entries[i].row.pictureDigest;
-                if (!digest.isEmpty() && !query.knownPictureDigests.contains(digest))
-                    missing << &entries[i];
-            }
-            error = attachPictures(db, missing);
-            if (!error.ok())
-                return error;
-            for (int i = start; i < end; ++i)
-                sink(entries[i].row);
-        }
+    }
+    QVector<Entry> entries;
+    const StorageError error = m_sql.read([&](QSqlDatabase &db) {
+        entries.clear();
+        StorageError failed = collect(db, user, query, *cursor, &entries);
+        if (!failed.ok())
+            return failed;
+        const int fetched = entries.size();
+        entries.resize(rowsWithinPictureBudget(entries, query.pagePictureBytes));
+        failed = attachPictures(db, &entries);
+        if (!failed.ok())
+            return failed;
+        cursor->done = fetched < std::max(1, query.pageRows) && entries.size() == fetched;
         return StorageError::none();
     });
-}
-
-StorageError PresenceReader::readNoRegistrationStatus(QSqlDatabase &db, NoRegistration *status)
-{
-    QSqlQuery query(db);
-    const StorageError error = m_sql.exec(
-        query, QStringLiteral("SELECT name, color FROM presence_statuses WHERE system_key = 'no_registration'"), {},
-        doingPresence);
     if (!error.ok())
         return error;
-    if (!query.next())
-        return {StorageError::Internal,
-                QStringLiteral("The %1 lacks the status for employees without registrations. Run the "
-                               "migrations (vorna-service init) and try again.")
-                    .arg(m_sql.dialect().label)};
-    *status = {query.value(0).toString(), query.value(1).toInt()};
+    if (!entries.isEmpty())
+        cursor->after = entries.constLast().sortKey;
+    rows->reserve(rows->size() + entries.size());
+    for (Entry &entry : entries)
+        rows->append(std::move(entry.row));
     return StorageError::none();
 }
 
-StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const PresenceQuery &query,
-                                     QVector<Entry> *entries)
+// Employees added by a writer that knows no sort keys, or before the keys existed, get theirs
+// here, before the first page, so that every answer lists everyone.
+StorageError PresenceReader::fillMissingSortKeys()
 {
-    NoRegistration none;
-    StorageError error = readNoRegistrationStatus(db, &none);
-    if (!error.ok())
-        return error;
+    bool missing = false;
+    StorageError error = m_sql.read([&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        const StorageError failed = m_sql.exec(
+            query, QStringLiteral("SELECT 1 FROM employees WHERE sort_key IS NULL LIMIT 1"), {}, doingSortKeys);
+        missing = failed.ok() && query.next();
+        return failed;
+    });
+    if (error.ok() && missing)
+        error = m_sql.write(doingSortKeys, [this](QSqlDatabase &db) { return fillSortKeys(m_sql, db); });
+    return error;
+}
+
+StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const PresenceQuery &query,
+                                     const PresenceCursor &cursor, QVector<Entry> *entries)
+{
     QSqlQuery rows(db);
-    const QString sql = statement(user, QStringLiteral("?"));
-    QVariantList moments;
-    for (int i = sql.count(QLatin1Char('?')); i > 0; --i)
-        moments << civil::seconds(query.at);
-    error = m_sql.exec(rows, sql, moments, doingPresence);
+    const QString sql = statement(user, civil::seconds(query.at), cursor.after, std::max(1, query.pageRows));
+    const StorageError error = m_sql.exec(rows, sql, {}, doingPresence);
     if (!error.ok())
         return error;
     const qint64 staleBefore = (civil::dayNumber(query.at.date()) - (query.staleAfterDays - 1)) * civil::secondsPerDay;
@@ -136,9 +248,14 @@ StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const P
         row.firstName = rows.value(FirstName).toString();
         row.department = rows.value(DepartmentName).toString();
         row.pictureDigest = rows.value(Digest).toByteArray();
+        if (rows.isNull(NoRegistrationName))
+            return {StorageError::Internal,
+                    QStringLiteral("The %1 lacks the status for employees without registrations. Run the "
+                                   "migrations (vorna-service init) and try again.")
+                        .arg(m_sql.dialect().label)};
         if (rows.isNull(At)) {
-            row.status = none.name;
-            row.statusColor = none.color;
+            row.status = rows.value(NoRegistrationName).toString();
+            row.statusColor = rows.value(NoRegistrationColor).toInt();
         } else {
             const qint64 at = rows.value(At).toLongLong();
             row.lastActivity = civil::momentFromSeconds(at);
@@ -147,6 +264,9 @@ StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const P
             row.status = rows.value(StatusName).toString();
             row.statusColor = rows.value(StatusColor).toInt();
         }
+        if (!row.pictureDigest.isEmpty() && !query.knownPictureDigests.contains(row.pictureDigest))
+            entry.pictureBytes = std::max<qint64>(1, rows.value(PictureBytes).toLongLong());
+        entry.sortKey = rows.value(SortKey).toByteArray();
         entries->append(std::move(entry));
     }
     if (rows.lastError().isValid())
@@ -154,80 +274,78 @@ StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const P
     return StorageError::none();
 }
 
-StorageError PresenceReader::attachPictures(QSqlDatabase &db, const QVector<Entry *> &missing)
+// The page ends with the row whose picture reaches the budget; the first row always goes,
+// whatever its picture's size, so every page moves on.
+int PresenceReader::rowsWithinPictureBudget(const QVector<Entry> &entries, qint64 budget)
 {
-    if (missing.isEmpty())
-        return StorageError::none();
-    QHash<qint64, Entry *> byKey;
-    QVariantList keys;
-    for (Entry *entry : missing) {
-        byKey.insert(entry->employeeKey, entry);
-        keys << entry->employeeKey;
+    qint64 bytes = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        bytes += entries.at(i).pictureBytes;
+        if (bytes >= budget)
+            return i + 1;
     }
+    return entries.size();
+}
+
+StorageError PresenceReader::attachPictures(QSqlDatabase &db, QVector<Entry> *entries)
+{
+    QHash<qint64, Entry *> byKey;
+    for (Entry &entry : *entries) {
+        if (entry.pictureBytes > 0)
+            byKey.insert(entry.employeeKey, &entry);
+    }
+    if (byKey.isEmpty())
+        return StorageError::none();
+    if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)
+        return attachPicturesBinary(db, byKey);
+    QVariantList keys;
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
+        keys << it.key();
     QSqlQuery query(db);
     const StorageError error = m_sql.exec(
         query,
         QStringLiteral("SELECT employee_id, bytes FROM employee_pictures WHERE employee_id IN (%1)").arg(placeholders(keys.size())),
-        keys, QStringLiteral("read the employees' pictures"));
+        keys, doingPictures);
     while (error.ok() && query.next())
         byKey.value(query.value(0).toLongLong())->row.picture = query.value(1).toByteArray();
     return error;
 }
 
-namespace {
-
-// Each distinct name's place in collation order; names that collate equal share a place.
-// Names repeat a lot across an organisation, so each is given to the collator once.
-QHash<QString, int> collationRanks(const QSet<QString> &names)
+// Qt's PostgreSQL driver asks for text results, so every picture crosses the wire as hex,
+// twice its size, and is decoded again on this side. libpq on the driver's own connection
+// asks for binary results instead: the bytes as they are stored.
+StorageError PresenceReader::attachPicturesBinary(QSqlDatabase &db, const QHash<qint64, Entry *> &byKey)
 {
-    const QCollator collator(QLocale(QLocale::Serbian, QLocale::LatinScript, QLocale::Serbia));
-    std::vector<std::pair<QCollatorSortKey, QString>> keyed;
-    keyed.reserve(names.size());
-    for (const QString &name : names)
-        keyed.emplace_back(collator.sortKey(name), name);
-    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
-    QHash<QString, int> ranks;
-    int rank = 0;
-    for (size_t i = 0; i < keyed.size(); ++i) {
-        if (i > 0 && keyed[i - 1].first.compare(keyed[i].first) != 0)
-            ++rank;
-        ranks.insert(keyed[i].second, rank);
+    const QVariant handle = db.driver()->handle();
+    PGconn *connection = handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0
+        ? *static_cast<PGconn *const *>(handle.data())
+        : nullptr;
+    if (!connection)
+        return {StorageError::Internal, QStringLiteral("Could not %1: the PostgreSQL driver gave no connection.").arg(doingPictures)};
+    QStringList keys;
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
+        keys << QString::number(it.key());
+    const QByteArray array = QByteArrayLiteral("{") + keys.join(QLatin1Char(',')).toLatin1() + QByteArrayLiteral("}");
+    const char *values[] = {array.constData()};
+    const PgResult result(PQexecParams(connection,
+                                       "SELECT employee_id, bytes FROM employee_pictures WHERE employee_id = ANY($1::bigint[])",
+                                       1, nullptr, values, nullptr, nullptr, 1),
+                          &PQclear);
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection));
+        const QString state = QString::fromLatin1(result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr);
+        const QSqlError::ErrorType type = PQstatus(connection) == CONNECTION_OK ? QSqlError::StatementError
+                                                                                : QSqlError::ConnectionError;
+        return m_sql.failure(QSqlError(QString(), reason.trimmed(), type, state), doingPictures);
     }
-    return ranks;
-}
-
-} // namespace
-
-void PresenceReader::sortByName(QVector<Entry> *entries)
-{
-    QSet<QString> names;
-    for (const Entry &entry : qAsConst(*entries))
-        names << entry.row.lastName << entry.row.firstName;
-    const QHash<QString, int> rank = collationRanks(names);
-    struct Keyed
-    {
-        int last;
-        int first;
-        int index;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(entries->size());
-    for (int i = 0; i < entries->size(); ++i) {
-        const PresenceRow &row = entries->at(i).row;
-        keyed.push_back({rank.value(row.lastName), rank.value(row.firstName), i});
+    for (int i = 0; i < PQntuples(result.get()); ++i) {
+        if (PQgetlength(result.get(), i, 0) != 8)
+            continue;
+        Entry *entry = byKey.value(bigEndianInt64(PQgetvalue(result.get(), i, 0)));
+        if (entry)
+            entry->row.picture = QByteArray(PQgetvalue(result.get(), i, 1), PQgetlength(result.get(), i, 1));
     }
-    std::sort(keyed.begin(), keyed.end(), [entries](const Keyed &a, const Keyed &b) {
-        if (a.last != b.last)
-            return a.last < b.last;
-        if (a.first != b.first)
-            return a.first < b.first;
-        return entries->at(a.index).row.employeeId < entries->at(b.index).row.employeeId;
-    });
-    QVector<Entry> sorted;
-    sorted.reserve(entries->size());
-    for (const Keyed &k : keyed)
-        sorted.append(std::move((*entries)[k.index]));
-    *entries = std::move(sorted);
+    return StorageError::none();
 }
 
 StorageError PresenceReader::explain(const User &user, const QDateTime &at, QStringList *plan)
@@ -235,7 +353,7 @@ StorageError PresenceReader::explain(const User &user, const QDateTime &at, QStr
     return m_sql.read([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         // PostgreSQL cannot prepare EXPLAIN, so the moment goes in as a literal: a number.
-        const QString sql = m_sql.dialect().explain + statement(user, QString::number(civil::seconds(at)));
+        const QString sql = m_sql.dialect().explain + statement(user, civil::seconds(at), {}, PresenceQuery().pageRows);
         const StorageError error = m_sql.exec(query, sql, {}, QStringLiteral("explain the presence query"));
         while (error.ok() && query.next())
             *plan << query.value(query.record().count() - 1).toString();

@@ -743,13 +743,15 @@ StorageError SqlStorage::addEmployees(const QVector<Employee> &employees, const 
         Error error = loadIds(db, QStringLiteral("departments"), doing, &departmentIds);
         BulkInsert people(db, QStringLiteral("employees"),
                           {QStringLiteral("code"), QStringLiteral("last_name"), QStringLiteral("first_name"),
-                           QStringLiteral("department_id"), QStringLiteral("picture_digest")});
+                           QStringLiteral("department_id"), QStringLiteral("picture_digest"),
+                           QStringLiteral("sort_key")});
         for (int i = 0; error.ok() && i < employees.size(); ++i) {
             const Employee &e = employees.at(i);
             error = checkEmployee(e, i, departmentIds);
             const QByteArray digest = pictureDigest(e.picture);
             if (error.ok() && !people.add({e.id, e.lastName, e.firstName, e.departmentId,
-                                           digest.isEmpty() ? QVariant(QVariant::ByteArray) : QVariant(digest)}))
+                                           digest.isEmpty() ? QVariant(QVariant::ByteArray) : QVariant(digest),
+                                           PresenceReader::sortKey(e.lastName, e.firstName, e.id)}))
                 error = m_sql.failure(people.lastError(), doing);
             if (i % rowsPerProgress == 0)
                 report(progress, phase, i, employees.size());
@@ -920,6 +922,12 @@ StorageError SqlStorage::presence(const User &user, const PresenceQuery &query,
                                   const std::function<void(const PresenceRow &)> &sink)
 {
     return PresenceReader(m_sql).read(user, query, sink);
+}
+
+StorageError SqlStorage::presencePage(const User &user, const PresenceQuery &query, PresenceCursor *cursor,
+                                      QVector<PresenceRow> *rows)
+{
+    return PresenceReader(m_sql).readPage(user, query, cursor, rows);
 }
 
 StorageError SqlStorage::explainPresence(const User &user, const QDateTime &at, QStringList *plan)

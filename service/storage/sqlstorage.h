@@ -67,6 +67,8 @@ public:
 
     StorageError presence(const User &user, const PresenceQuery &query,
                           const std::function<void(const PresenceRow &)> &sink) override;
+    StorageError presencePage(const User &user, const PresenceQuery &query, PresenceCursor *cursor,
+                              QVector<PresenceRow> *rows) override;
     QVector<Calendar> calendars(StorageError *error = nullptr) override;
     QVector<WorkDayKind> workDayKinds(StorageError *error = nullptr) override;
     StorageError calendarHistory(const QString &employeeId, int year, int month,

@@ -135,6 +135,20 @@ struct PresenceQuery
     // staleAfterDays - 1 days; 1 means "before the calendar day of T".
     int staleAfterDays = 1;
     QSet<QByteArray> knownPictureDigests;
+    // One page of the answer holds at most this many rows, and stops after the row whose
+    // picture passes this many bytes of pictures: a page's memory stays bounded however
+    // large the organisation.
+    int pageRows = 1000;
+    qint64 pagePictureBytes = 4 * 1024 * 1024;
+};
+
+// Where a presence answer read page by page stands: start with a default one; each page moves
+// it on. Pages follow an index, so an employee added between two pages may be missed or listed
+// once more, as with any answer read while it changes.
+struct PresenceCursor
+{
+    QByteArray after;        // the order key of the last row read; empty before the first page
+    bool done = false;       // no rows follow
 };
 
 struct CalendarRange
@@ -279,6 +293,10 @@ public:
     // T come with an invalid lastActivity and the "no registration" status.
     virtual StorageError presence(const User &user, const PresenceQuery &query,
                                   const std::function<void(const PresenceRow &)> &sink) = 0;
+    // The same answer in pages: the rows after `cursor`, in that order, bounded by the query's
+    // page limits (at least one row unless none follow). Each call is one short database visit.
+    virtual StorageError presencePage(const User &user, const PresenceQuery &query, PresenceCursor *cursor,
+                                      QVector<PresenceRow> *rows) = 0;
     virtual QVector<Calendar> calendars(StorageError *error = nullptr) = 0;
     virtual QVector<WorkDayKind> workDayKinds(StorageError *error = nullptr) = 0;
     // The employee's calendar assignments clipped to the month, in time order; the last one

@@ -2,7 +2,10 @@
 // logins, sessions, presence, histories, assignments, terminals, limits and shutdown.
 
 #include "commservice.grpc.pb.h"
+#include "commserviceimpl.h"
+#include "databasepool.h"
 #include "passwordhasher.h"
+#include "requestbounds.h"
 #include "serviceserver.h"
 #include "storage.h"
 #include "tokens.h"
@@ -16,8 +19,10 @@
 
 #include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/server_builder.h>
 
 #include <condition_variable>
+#include <future>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -269,8 +274,8 @@ private slots:
         QCOMPARE(blocked.error_code(), grpc::RESOURCE_EXHAUSTED);
         QVERIFY2(QString::fromStdString(blocked.error_message()).startsWith(QStringLiteral("Too many failed logins. Try again in")),
                  blocked.error_message().c_str());
-        // The same address is blocked for other users too.
-        QCOMPARE(login("viewer", bytes(Password)).error_code(), grpc::RESOURCE_EXHAUSTED);
+        // The address may be a whole office: one user's guesses do not lock its colleagues out.
+        QVERIFY(login("viewer", bytes(Password)).ok());
     }
 
     void aFailingDatabaseIsUnavailableNotAWrongPassword()
@@ -463,8 +468,9 @@ private slots:
             std::unique_lock<std::mutex> lock(mutex);
             QVERIFY(done.wait_for(lock, 20s, [&] { return finished; }));
         }
-        QVERIFY(!status.ok());
-        QVERIFY2(status.error_code() == grpc::INTERNAL || status.error_code() == grpc::INVALID_ARGUMENT,
+        // gRPC's callback server answers a message it cannot decode with UNIMPLEMENTED.
+        QVERIFY2(status.error_code() == grpc::INTERNAL || status.error_code() == grpc::INVALID_ARGUMENT
+                     || status.error_code() == grpc::UNIMPLEMENTED,
                  status.error_message().c_str());
 
         QVERIFY(login("manager", bytes(Password)).ok());
@@ -705,6 +711,164 @@ private slots:
         m_stub = v1::CommService::NewStub(grpc::CreateChannel(m_server->address().toStdString(),
                                                               grpc::SslCredentials(options)));
         QVERIFY(login("manager", bytes(Password)).ok());
+    }
+
+    // Each session stream used to hold a server thread, 256 at most; now 300 hold none, a login
+    // still gets through, and a logout ends all of them without waiting for a heartbeat.
+    void manyOpenStreamsHoldNoThreadAndLogoutEndsThemAtOnce()
+    {
+        ServerConfig config;
+        config.maxStreamsPerSession = 400;
+        config.heartbeat = 3600s;
+        startServer(config);
+        const std::string token = loginAs("manager");
+        struct Stream
+        {
+            std::unique_ptr<grpc::ClientContext> context;
+            std::unique_ptr<grpc::ClientReader<v1::SessionEvent>> reader;
+        };
+        // Several connections, so no connection's own cap on concurrent streams is met.
+        std::vector<std::unique_ptr<v1::CommService::Stub>> stubs;
+        for (int i = 0; i < 20; ++i) {
+            grpc::ChannelArguments args;
+            args.SetInt("vorna.test.connection", i);
+            stubs.push_back(v1::CommService::NewStub(grpc::CreateCustomChannel(
+                m_server->address().toStdString(), grpc::InsecureChannelCredentials(), args)));
+        }
+        std::vector<Stream> streams;
+        v1::SessionEvent event;
+        for (int i = 0; i < 300; ++i) {
+            Stream stream{context(token), nullptr};
+            stream.reader = stubs.at(size_t(i % 20))->WatchSession(stream.context.get(), v1::SessionWatchRequest());
+            QVERIFY(stream.reader->Read(&event));
+            QCOMPARE(event.kind(), v1::SessionEvent::HEARTBEAT);
+            streams.push_back(std::move(stream));
+        }
+        const grpc::Status other = login("viewer", bytes(Password));
+        QVERIFY2(other.ok(), other.error_message().c_str());
+
+        v1::LogoutReply reply;
+        QVERIFY(m_stub->Logout(context(token).get(), v1::LogoutRequest(), &reply).ok());
+        for (Stream &stream : streams) {
+            QVERIFY(stream.reader->Read(&event));
+            QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
+            QCOMPARE(event.reason(), std::string("You logged out."));
+            QVERIFY(stream.reader->Finish().ok());
+        }
+    }
+
+    // The service's handlers on a pool of one database worker and one queued job: with both
+    // taken, calls are refused at once instead of waiting.
+    void aFullDatabaseQueueRefusesCallsAtOnce()
+    {
+        PasswordHasher hasher;
+        LoginThrottle throttle;
+        SessionManager sessions(*m_storage, SessionPolicy{});
+        Authenticator authenticator(*m_storage, sessions, throttle, hasher);
+        SessionHub hub;
+        StreamLimiter limiter(4);
+        const ServerConfig config;
+        DatabasePool pool(1, 1);
+        CommServiceImpl service(ServiceParts{*m_storage, sessions, authenticator, hub, limiter, config, &pool});
+        grpc::ServerBuilder builder;
+        int port = 0;
+        builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
+        builder.RegisterService(&service);
+        const std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+        QVERIFY(server && port > 0);
+        const auto stub = v1::CommService::NewStub(
+            grpc::CreateChannel("127.0.0.1:" + std::to_string(port), grpc::InsecureChannelCredentials()));
+
+        std::promise<void> taken;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        QVERIFY(pool.post([&taken, released] {
+            taken.set_value();
+            released.wait();
+        }));
+        taken.get_future().wait();
+        QVERIFY(pool.post([] {}));
+        QVERIFY(!pool.post([] {}));
+
+        v1::LoginRequest request;
+        request.set_user("manager");
+        request.set_password(bytes(Password));
+        v1::LoginReply reply;
+        grpc::Status status = stub->Login(context().get(), request, &reply);
+        QCOMPARE(status.error_code(), grpc::RESOURCE_EXHAUSTED);
+        QCOMPARE(status.error_message(), std::string("The service is busy. Try again in a moment."));
+        auto ctx = context();
+        auto reader = stub->WatchSession(ctx.get(), v1::SessionWatchRequest());
+        v1::SessionEvent event;
+        QVERIFY(!reader->Read(&event));
+        QCOMPARE(reader->Finish().error_code(), grpc::RESOURCE_EXHAUSTED);
+
+        // Once the worker is free and the queue has room again, calls are served as before.
+        release.set_value();
+        std::promise<void> drained;
+        while (!pool.post([&drained] { drained.set_value(); }))
+            std::this_thread::yield();
+        drained.get_future().wait();
+        status = stub->Login(context().get(), request, &reply);
+        QVERIFY2(status.ok(), status.error_message().c_str());
+        server->Shutdown();
+    }
+
+    // Values no calendar holds are refused before they reach the storage, and the refusal
+    // quotes no more than a short piece of what came.
+    void outOfRangeValuesAreRefused()
+    {
+        const std::string token = loginAs("manager");
+        const std::string device = bytes(TerminalToken);
+        const std::string hugeId(1024 * 1024, 'x');
+        const int auditBefore = m_storage->auditLog(QStringLiteral("E3")).size();
+        const auto checkRefused = [](const grpc::Status &status, const char *what) {
+            QVERIFY2(status.error_code() == grpc::INVALID_ARGUMENT, what);
+            QVERIFY2(status.error_message().size() <= 300, status.error_message().c_str());
+        };
+        v1::RegisterActivityRequest activity;
+        activity.set_employee_id("E3");
+        activity.set_activity_kind_id(m_storage->activityKinds().at(0).id);
+        v1::RegisterActivityReply activityReply;
+        for (const qint64 seconds : {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min(),
+                                     qint64(-2208988801), qint64(253402300800)}) {
+            activity.mutable_at()->set_seconds(seconds);
+            checkRefused(m_stub->RegisterActivity(context(device, "vorna-device").get(), activity, &activityReply),
+                         "activity moment");
+            v1::PresenceRequest request = presenceAt(m_now);
+            request.mutable_at()->set_seconds(seconds);
+            QList<v1::PresenceRow> rows;
+            checkRefused(presence(token, request, &rows), "presence moment");
+        }
+        activity.mutable_at()->set_seconds(m_now.toSecsSinceEpoch());
+        activity.set_employee_id(hugeId);
+        const grpc::Status huge = m_stub->RegisterActivity(context(device, "vorna-device").get(), activity, &activityReply);
+        checkRefused(huge, "huge id");
+        QVERIFY2(huge.error_message().find(std::string(bounds::MaxQuoted + 1, 'x')) == std::string::npos,
+                 huge.error_message().c_str());
+
+        v1::SetCalendarRequest calendar;
+        calendar.set_calendar_id(m_storage->calendars().at(0).id);
+        calendar.set_employee_id("E3");
+        v1::SetWorkDayRequest workDay;
+        workDay.set_work_day_id(m_storage->workDayKinds().at(0).id);
+        workDay.set_employee_id("E3");
+        v1::SetReply reply;
+        for (const int year : {0, 1899, 10000, std::numeric_limits<int>::max(), std::numeric_limits<int>::min()}) {
+            for (v1::CivilDate *day : {calendar.mutable_valid_from(), workDay.mutable_day()}) {
+                day->set_year(year);
+                day->set_month(3);
+                day->set_day(10);
+            }
+            checkRefused(m_stub->SetCalendar(context(token).get(), calendar, &reply), "calendar year");
+            checkRefused(m_stub->SetWorkDay(context(token).get(), workDay, &reply), "workday year");
+        }
+        QList<v1::CalendarRange> ranges;
+        checkRefused(calendarHistory(token, month(hugeId.c_str(), 3, 2024), &ranges), "history id");
+        checkRefused(calendarHistory(token, month("E1", 3, 10000), &ranges), "history year");
+        // Nothing of the above was stored.
+        QCOMPARE(m_storage->auditLog(QStringLiteral("E3")).size(), auditBefore);
+        QCOMPARE(login(std::string(201, 'u'), bytes(Password)).error_code(), grpc::INVALID_ARGUMENT);
     }
 
     void aListenAddressInUseIsReported()

@@ -1,0 +1,85 @@
+#pragma once
+// What every RPC handler and stream reactor shares: the service's parts, the database pool and
+// heartbeat timer, and the checks of a caller (session, stream place, employee). The checks
+// touch the database, so they run on a database worker, never on a gRPC thread.
+
+#include "authenticator.h"
+#include "databasepool.h"
+#include "serverconfig.h"
+#include "sessionhub.h"
+#include "sessionmanager.h"
+#include "storage.h"
+#include "streamlimiter.h"
+#include "timerqueue.h"
+
+#include "commservice.pb.h"
+
+#include <grpcpp/server_context.h>
+#include <grpcpp/support/server_callback.h>
+
+namespace vorna::service {
+
+class HandlerCore
+{
+public:
+    // The session behind a call, and for streams the stream place it holds.
+    struct Caller
+    {
+        SessionManager::Lookup session;
+        StreamLimiter::Slot stream;
+        const User &user() const { return session.user; }
+        const QByteArray &tokenHash() const { return session.session.tokenHash; }
+    };
+
+    struct Parts
+    {
+        Storage &storage;
+        SessionManager &sessions;
+        Authenticator &authenticator;
+        SessionHub &hub;
+        StreamLimiter &streams;
+        const ServerConfig &config;
+        DatabasePool &pool;
+        TimerQueue &timers;
+    };
+
+    explicit HandlerCore(const Parts &parts);
+
+    Storage &storage;
+    SessionManager &sessions;
+    Authenticator &authenticator;
+    SessionHub &hub;
+    StreamLimiter &streams;
+    const ServerConfig &config;
+    TimerQueue &timers;
+
+    // Runs `job` on a database worker; false, with a log line, when the queue is full. The
+    // caller then ends the call with busy().
+    bool post(const char *event, const QString &peer, DatabasePool::Job job);
+    static grpc::Status busy();
+
+    grpc::Status authenticate(const grpc::CallbackServerContext *context, const char *event, Caller *caller);
+    grpc::Status admitStream(const grpc::CallbackServerContext *context, const char *event, Caller *caller);
+    grpc::Status checkEmployee(const User &user, const QString &employeeId);
+    grpc::Status requireEmployee(const QString &employeeId);
+    grpc::Status requireActivityKind(qint64 kindId);
+    // Why the session behind a stream has ended, or empty while it goes on.
+    QString sessionEndReason(const QByteArray &tokenHash);
+
+    static QByteArray metadata(const grpc::CallbackServerContext *context, const char *key);
+    static QString peerOf(const grpc::CallbackServerContext *context);
+    static grpc::Status clientGone();
+
+private:
+    static grpc::Status notFoundEmployee(const QString &employeeId);
+
+    DatabasePool &m_pool;
+};
+
+// The sentences the session checks answer with.
+namespace sentences {
+extern const QString SessionExpired;
+extern const QString SessionEnded;
+} // namespace sentences
+
+} // namespace vorna::service
