@@ -17,12 +17,9 @@ namespace vorna::service {
 
 namespace {
 
-// Every session stream holds a worker thread; this bounds them all together.
-constexpr int MaxWorkerThreads = 256;
 // A panel opens at most a few streams per session; 64 leaves room for several sessions behind
 // one connection and bounds what one connection can hold open.
 constexpr int MaxStreamsPerConnection = 64;
-constexpr int KeptWorkerThreads = 32;
 // A connection without calls is closed after this; a logged-in panel always has its session
 // stream open, so only abandoned connections are hit.
 constexpr int MaxConnectionIdleMs = 15 * 60 * 1000;
@@ -112,14 +109,11 @@ bool ServiceServer::start(QString *error)
     builder.AddChannelArgument(GRPC_ARG_SERVER_HANDSHAKE_TIMEOUT_MS, HandshakeTimeoutMs);
     // No maximum connection age: it would end the session stream, and the panel takes that
     // as a lost session.
+    // Calls hold no thread (the handlers are reactors, database work runs on a bounded pool of
+    // its own); what the connections and calls may take in memory is bounded here.
     grpc::ResourceQuota quota("vorna-service");
-    quota.SetMaxThreads(MaxWorkerThreads);
     quota.Resize(size_t(m_config.memoryQuotaBytes));
     builder.SetResourceQuota(quota);
-    // Keep worker threads (and with them their database connections) alive between bursts
-    // instead of starting new ones for each.
-    builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 2);
-    builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, KeptWorkerThreads);
 
     m_server = builder.BuildAndStart();
     if (!m_server || port == 0) {
