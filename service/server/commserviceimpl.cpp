@@ -8,6 +8,8 @@
 #include "tokens.h"
 #include "wireconvert.h"
 
+#include <thread>
+
 namespace vorna::service {
 
 namespace {
@@ -28,13 +30,32 @@ std::vector<Message> onWire(const QVector<Item> &items)
     return messages;
 }
 
+// Logins waiting for a worker: at a few dozen password checks a second, the last one still
+// finishes well within a call's time-out.
+constexpr int LoginQueueLimit = 256;
+
+int loginWorkers()
+{
+    return int(std::max(2u, std::thread::hardware_concurrency()));
+}
+
 } // namespace
 
 CommServiceImpl::CommServiceImpl(const ServiceParts &parts)
     : m_ownPool(parts.databasePool ? nullptr : std::make_unique<DatabasePool>())
     , m_core(HandlerCore::Parts{parts.storage, parts.sessions, parts.authenticator, parts.hub, parts.streams,
                                 parts.config, parts.databasePool ? *parts.databasePool : *m_ownPool, m_timers})
+    , m_loginPool(loginWorkers(), LoginQueueLimit)
+    , m_presenceEvents(parts.storage, parts.hub)
 {
+    m_presenceEvents.start();
+}
+
+void CommServiceImpl::announcePresenceChange(const QString &employeeId)
+{
+    StorageError error;
+    if (const std::optional<Employee> employee = m_core.storage.findEmployee(employeeId, &error))
+        m_presenceEvents.changed(employee->departmentId);
 }
 
 CommServiceImpl::~CommServiceImpl() = default;
@@ -60,7 +81,13 @@ grpc::ServerUnaryReactor *CommServiceImpl::Login(grpc::CallbackServerContext *co
         reactor->Finish(bounded);
         return reactor;
     }
-    return unary(context, "login", [=] { return login(context, *request, reply); });
+    grpc::ServerUnaryReactor *reactor = context->DefaultReactor();
+    if (!m_loginPool.post([=] { reactor->Finish(login(context, *request, reply)); })) {
+        EventLog::warning("login", {{"peer", HandlerCore::peerOf(context)}, {"result", QStringLiteral("busy")},
+                                    {"queue", QString::number(m_loginPool.queueLimit())}});
+        reactor->Finish(HandlerCore::busy());
+    }
+    return reactor;
 }
 
 grpc::Status CommServiceImpl::login(grpc::CallbackServerContext *context, const v1::LoginRequest &request,
@@ -238,6 +265,7 @@ grpc::Status CommServiceImpl::assign(grpc::CallbackServerContext *context, const
                                       {"result", error.ok() ? QStringLiteral("ok") : error.message}});
     if (!error.ok())
         return wire::toStatus(error);
+    announcePresenceChange(assignment.employeeId);
     reply->set_audit_id(auditId);
     return grpc::Status::OK;
 }
@@ -291,6 +319,7 @@ grpc::Status CommServiceImpl::registerActivity(grpc::CallbackServerContext *cont
                                 {"result", error.ok() ? QStringLiteral("ok") : error.message}});
     if (!error.ok())
         return wire::toStatus(error);
+    announcePresenceChange(registration.employeeId);
     reply->set_registration_id(registrationId);
     return grpc::Status::OK;
 }

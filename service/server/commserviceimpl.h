@@ -9,6 +9,7 @@
 #include "commservice.grpc.pb.h"
 #include "databasepool.h"
 #include "handlercore.h"
+#include "presenceevents.h"
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
@@ -65,6 +66,8 @@ public:
                                                v1::RegisterActivityReply *reply) override;
 
 private:
+    // After a change to the employee's presence was stored: tells the streams that see it.
+    void announcePresenceChange(const QString &employeeId);
     using Caller = HandlerCore::Caller;
 
     // One assignment request, whichever kind.
@@ -101,6 +104,12 @@ private:
     std::unique_ptr<DatabasePool> m_ownPool;
     TimerQueue m_timers;
     HandlerCore m_core;
+    // Logins wait for a password check, which takes a core and 64 MB for a while; they get
+    // workers of their own, one per core, so a wave of logins never starves the panels that
+    // are already logged in.
+    DatabasePool m_loginPool;
+    // Last: destroyed first, so no change heard from the database reaches a stream later.
+    PresenceEvents m_presenceEvents;
 };
 
 } // namespace vorna::service

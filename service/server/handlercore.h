@@ -29,6 +29,9 @@ public:
         StreamLimiter::Slot stream;
         const User &user() const { return session.user; }
         const QByteArray &tokenHash() const { return session.session.tokenHash; }
+        // Right before the call's status goes out: the client may open its next stream as
+        // soon as it has the status, before gRPC is done with this one.
+        void releaseStream() { stream = StreamLimiter::Slot(); }
     };
 
     struct Parts

@@ -30,12 +30,18 @@ public:
         if (ok)
             next();
         else
-            this->Finish(HandlerCore::clientGone());
+            finish(HandlerCore::clientGone());
     }
 
     void OnDone() override { delete this; }
 
 private:
+    void finish(const grpc::Status &status)
+    {
+        m_caller.releaseStream();
+        this->Finish(status);
+    }
+
     ListStream(grpc::CallbackServerContext *context, const char *event, Read read)
         : m_context(context)
         , m_event(event)
@@ -49,7 +55,7 @@ private:
         if (status.ok())
             status = m_read(&m_caller, &m_items);
         if (!status.ok())
-            this->Finish(status);
+            finish(status);
         else
             next();
     }
@@ -59,7 +65,7 @@ private:
         if (m_next < m_items.size())
             this->StartWrite(&m_items[m_next++]);
         else
-            this->Finish(grpc::Status::OK);
+            finish(grpc::Status::OK);
     }
 
     grpc::CallbackServerContext *const m_context;

@@ -186,6 +186,7 @@ grpc::Status PresenceStream::overBudget() const
 
 void PresenceStream::finish(const grpc::Status &status)
 {
+    m_caller.releaseStream();
     Finish(status);
 }
 

@@ -33,6 +33,13 @@ QString SessionHub::Watch::reason() const
     return m_reason;
 }
 
+void SessionHub::Watch::followPresence(const Scope &scope, PresenceNotify notify)
+{
+    std::lock_guard<std::mutex> lock(m_hub.m_mutex);
+    m_scope = scope;
+    m_presence = std::move(notify);
+}
+
 QString SessionHub::Watch::waitForEnd(std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(m_hub.m_mutex);
@@ -92,6 +99,20 @@ void SessionHub::shutdown(const QString &reason)
     }
     m_ended.notify_all();
     notifyAll(notifies, reason);
+}
+
+void SessionHub::presenceChanged(qint64 departmentId)
+{
+    std::vector<PresenceNotify> notifies;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (Watch *watch : qAsConst(m_watches)) {
+            if (watch->m_presence && watch->m_reason.isEmpty() && watch->m_scope.includes(departmentId))
+                notifies.push_back(watch->m_presence);
+        }
+    }
+    for (const PresenceNotify &notify : notifies)
+        notify();
 }
 
 int SessionHub::openWatches() const

@@ -5,6 +5,18 @@
 
 namespace vorna::service {
 
+namespace {
+
+// At most one presence announcement a second on one session stream.
+constexpr std::chrono::seconds PresenceGap{1};
+
+SessionHub::Scope scopeOf(const User &user)
+{
+    return {user.allDepartments, user.departmentIds};
+}
+
+} // namespace
+
 grpc::ServerWriteReactor<v1::SessionEvent> *SessionWatch::start(HandlerCore &core, grpc::CallbackServerContext *context)
 {
     auto watch = std::make_shared<SessionWatch>(core, context);
@@ -34,6 +46,10 @@ void SessionWatch::admit()
         if (const auto watch = weak.lock())
             watch->ended(reason);
     });
+    m_watch->followPresence(scopeOf(m_caller.user()), [weak] {
+        if (const auto watch = weak.lock())
+            watch->presenceChanged();
+    });
     // The first heartbeat goes out at once: it tells the client the stream stands.
     beat();
 }
@@ -54,19 +70,72 @@ void SessionWatch::proceed(const QString &recheckReason)
         reason = m_endReason.isEmpty() ? recheckReason : m_endReason;
         m_endingSent = !cancelled && !reason.isEmpty();
     }
-    if (cancelled)
+    if (cancelled) {
         finish(HandlerCore::clientGone());
-    else if (!reason.isEmpty())
+    } else if (!reason.isEmpty()) {
         write(v1::SessionEvent::ENDING, reason);
-    else
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_nextBeat = TimerQueue::Clock::now() + m_core.config.heartbeat;
+        }
         write(v1::SessionEvent::HEARTBEAT);
+    }
+}
+
+bool SessionWatch::takePresenceOrPlanWake(TimerQueue::Clock::time_point now, TimerQueue::Clock::time_point *wakeAt)
+{
+    *wakeAt = m_nextBeat;
+    if (!m_presencePending)
+        return false;
+    const TimerQueue::Clock::time_point allowed = m_lastPresenceSent + PresenceGap;
+    if (now < allowed) {
+        *wakeAt = std::min(allowed, m_nextBeat);
+        return false;
+    }
+    m_presencePending = false;
+    m_lastPresenceSent = now;
+    m_step = Step::Working;
+    return true;
+}
+
+void SessionWatch::scheduleWake(quint64 round, TimerQueue::Clock::time_point at)
+{
+    const std::weak_ptr<SessionWatch> weak = weak_from_this();
+    m_core.timers.schedule(at, [weak, round] {
+        if (const auto watch = weak.lock())
+            watch->wake(round);
+    });
+}
+
+// From the hub, on the thread that stored the change or heard of it.
+void SessionWatch::presenceChanged()
+{
+    TimerQueue::Clock::time_point wakeAt;
+    quint64 round = 0;
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_step == Step::Finished || m_cancelled || !m_endReason.isEmpty())
+            return;
+        m_presencePending = true;
+        if (m_step != Step::Waiting)
+            return; // the step under way takes it up when it completes
+        announce = takePresenceOrPlanWake(TimerQueue::Clock::now(), &wakeAt);
+        round = ++m_round;
+    }
+    if (announce)
+        write(v1::SessionEvent::PRESENCE_CHANGED);
+    else
+        scheduleWake(round, wakeAt);
 }
 
 void SessionWatch::OnWriteDone(bool ok)
 {
-    enum { Ended, Gone, Ending, Wait } next = Wait;
+    enum { Ended, Gone, Ending, Announce, Wait } next = Wait;
     QString reason;
     quint64 round = 0;
+    TimerQueue::Clock::time_point wakeAt;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_endingSent) {
@@ -80,6 +149,8 @@ void SessionWatch::OnWriteDone(bool ok)
         } else {
             m_step = Step::Waiting;
             round = ++m_round;
+            if (takePresenceOrPlanWake(TimerQueue::Clock::now(), &wakeAt))
+                next = Announce;
         }
     }
     switch (next) {
@@ -94,25 +165,34 @@ void SessionWatch::OnWriteDone(bool ok)
     case Ending:
         write(v1::SessionEvent::ENDING, reason);
         break;
-    case Wait: {
-        const std::weak_ptr<SessionWatch> weak = weak_from_this();
-        m_core.timers.schedule(TimerQueue::Clock::now() + m_core.config.heartbeat, [weak, round] {
-            if (const auto watch = weak.lock())
-                watch->wake(round);
-        });
+    case Announce:
+        write(v1::SessionEvent::PRESENCE_CHANGED);
         break;
-    }
+    case Wait:
+        scheduleWake(round, wakeAt);
+        break;
     }
 }
 
-// On the timer's thread: the heartbeat is due.
+// On the timer's thread: the heartbeat or a presence announcement is due.
 void SessionWatch::wake(quint64 round)
 {
+    bool announce = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_step != Step::Waiting || round != m_round)
             return;
+        const TimerQueue::Clock::time_point now = TimerQueue::Clock::now();
+        TimerQueue::Clock::time_point wakeAt;
+        if (now < m_nextBeat && takePresenceOrPlanWake(now, &wakeAt)) {
+            ++m_round;
+            announce = true;
+        }
         m_step = Step::Working;
+    }
+    if (announce) {
+        write(v1::SessionEvent::PRESENCE_CHANGED);
+        return;
     }
     const std::shared_ptr<SessionWatch> self = shared_from_this();
     // With every worker busy the session goes unchecked this once; the client still hears
@@ -170,6 +250,7 @@ void SessionWatch::finish(const grpc::Status &status)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_step = Step::Finished;
     }
+    m_caller.releaseStream();
     Finish(status);
 }
 

@@ -2,7 +2,9 @@
 // The session stream as a reactor: a heartbeat now and then every `heartbeat` seconds, and
 // ENDING with the reason when the session ends (logout here, shutdown, expiry or removal
 // found by the recheck before each heartbeat). Between heartbeats it holds no thread: the
-// shared timer wakes it, and the recheck runs on a database worker.
+// shared timer wakes it, and the recheck runs on a database worker. When someone's presence
+// changes within the session's departments it sends PRESENCE_CHANGED, at most one a second:
+// a change that comes sooner is announced by the next one, sent after the change was stored.
 //
 // One step runs at a time (a recheck, a write, or the wait for the timer). Whoever moves the
 // stream out of the wait owns the next step; events that come while a step runs (the hub's
@@ -34,6 +36,11 @@ private:
     void proceed(const QString &recheckReason);
     void wake(quint64 round);
     void ended(const QString &reason);
+    void presenceChanged();
+    // With the lock held, in the Waiting step: the presence event if one may go now (the
+    // stream then works on it), else when the timer should wake the stream next.
+    bool takePresenceOrPlanWake(TimerQueue::Clock::time_point now, TimerQueue::Clock::time_point *wakeAt);
+    void scheduleWake(quint64 round, TimerQueue::Clock::time_point at);
     void write(v1::SessionEvent::Kind kind, const QString &reason = QString());
     void finish(const grpc::Status &status);
 
@@ -51,6 +58,9 @@ private:
     QString m_endReason;      // set by the hub
     bool m_cancelled = false;
     bool m_endingSent = false;
+    TimerQueue::Clock::time_point m_nextBeat;          // when the next heartbeat is due
+    bool m_presencePending = false;                    // a change waits to be announced
+    TimerQueue::Clock::time_point m_lastPresenceSent;  // for the gap between two announcements
 };
 
 } // namespace vorna::service

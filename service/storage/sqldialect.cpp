@@ -222,6 +222,7 @@ std::optional<SqlDialect> postgresDialect(const QString &connectionString, QStri
     d.driver = QStringLiteral("QPSQL");
     d.variant = QStringLiteral("postgresql");
     d.label = postgresLabel(*settings);
+    d.connectionString = connectionString;
     d.openAdvice = QStringLiteral("Check that the server is running and that the connection string is right.");
     d.configure = [s = *settings](QSqlDatabase &db) {
         db.setHostName(s.host);

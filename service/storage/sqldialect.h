@@ -23,6 +23,9 @@ struct SqlDialect
     QString variant;             // "sqlite" / "postgresql": suffix of per-engine migration files
     QString label;               // names the database in log lines and error sentences
     QString openAdvice;          // what to check when the database cannot be opened
+    // PostgreSQL: the connection string as given, for the storage's own libpq connections
+    // (the listener of other instances' changes). Empty for SQLite.
+    QString connectionString;
     // Puts the file name or the server, user and options on a fresh connection.
     std::function<void(QSqlDatabase &)> configure;
     QStringList connectionSetup; // run once on every new connection

@@ -1,5 +1,7 @@
 #include "sqlstorage.h"
 
+#include "changelistener.h"
+
 #include "bulkinsert.h"
 #include "civiltime.h"
 
@@ -1105,6 +1107,32 @@ QVector<AuditEntry> SqlStorage::auditLog(const QString &employeeId, Error *failu
         return error;
     }));
     return entries;
+}
+
+// ---- Live presence changes -------------------------------------------------------------
+
+bool SqlStorage::sharesChanges() const
+{
+    return m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL;
+}
+
+StorageError SqlStorage::announcePresenceChange(qint64 departmentId)
+{
+    if (!sharesChanges())
+        return StorageError::none();
+    return m_sql.read([&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        return m_sql.exec(query, QStringLiteral("SELECT pg_notify('%1', ?)").arg(QLatin1String(PresenceChangeChannel)),
+                          {QString::number(departmentId)}, QStringLiteral("announce a presence change"));
+    });
+}
+
+std::unique_ptr<PresenceChangeListener> SqlStorage::listenForPresenceChanges(
+    std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost)
+{
+    if (!sharesChanges())
+        return nullptr;
+    return std::make_unique<PostgresChangeListener>(m_sql.dialect().connectionString, std::move(heard), std::move(lost));
 }
 
 } // namespace vorna::service

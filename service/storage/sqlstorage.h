@@ -83,6 +83,11 @@ public:
                                const QDate &day, const QDateTime &nowCivil, qint64 *auditId) override;
     QVector<AuditEntry> auditLog(const QString &employeeId = QString(), StorageError *error = nullptr) override;
 
+    bool sharesChanges() const override;
+    StorageError announcePresenceChange(qint64 departmentId) override;
+    std::unique_ptr<PresenceChangeListener> listenForPresenceChanges(
+        std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost) override;
+
 private:
     struct EmployeeKey
     {

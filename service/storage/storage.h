@@ -215,6 +215,13 @@ struct LoginFailures
     qint64 blockedUntilUtc = 0;
 };
 
+// Hears other service instances' presence changes until it is destroyed.
+class PresenceChangeListener
+{
+public:
+    virtual ~PresenceChangeListener() = default;
+};
+
 // Progress of long admin work (migrations, demo seeding): done of total, and a phase name.
 using Progress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
 
@@ -308,6 +315,20 @@ public:
     // May `user` see (and, as a manager, change) this employee? False with NotFound in
     // `error` for an unknown employee.
     virtual bool employeeVisibleTo(const User &user, const QString &employeeId, StorageError *error = nullptr) = 0;
+
+    // ---- Live presence changes -------------------------------------------------------------
+    // Whether several service instances may share this database (PostgreSQL), so that changes
+    // must be announced through it; on SQLite one process writes and hears every change.
+    virtual bool sharesChanges() const = 0;
+    // Tells every instance that listens that someone's presence in `departmentId` changed.
+    // Carries the department's number only, no personal data.
+    virtual StorageError announcePresenceChange(qint64 departmentId) = 0;
+    // Calls `heard` with the department of every change announced from now on, by any instance
+    // (this one included), on a thread of its own, until the listener is destroyed. A lost
+    // connection is opened again; `lost` is called meanwhile with what happened, so nothing
+    // announced in the gap goes unnoticed by the caller. nullptr where sharesChanges() is false.
+    virtual std::unique_ptr<PresenceChangeListener> listenForPresenceChanges(
+        std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost) = 0;
 
     // ---- Changes the panel makes -----------------------------------------------------------
     // Both write the assignment and its audit entry in one transaction. They check that the

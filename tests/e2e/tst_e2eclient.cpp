@@ -160,6 +160,7 @@ private slots:
     void killedServiceEndsStreamThenDisconnects();
     void badAddressesFailOnce();
     void oversizedAndMalformedRequestsAreRefused();
+    void presenceChangesReachTheWatchingPanels();
 
 private:
     Backend &backend();
@@ -569,6 +570,49 @@ void TestE2eClient::oversizedAndMalformedRequestsAreRefused()
     m_client->dbPresenceRequest(kManager, kAt);
     QVERIFY(m_log->waitFor("dbPresenceResponseEnd", 1, 30000));
     QCOMPARE(m_log->count("dbPresenceResponse"), kEmployees);
+}
+
+void TestE2eClient::presenceChangesReachTheWatchingPanels()
+{
+    QFETCH_GLOBAL(bool, postgres);
+    Backend &b = backend();
+    // A panel whose user sees only a department where nothing happens here.
+    Department dispatch{0, QStringLiteral("Dispatch")};
+    QVERIFY(b.storage->addDepartment(dispatch).ok());
+    QString output;
+    QVERIFY2(b.service->command({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dispatcher"),
+                                 QStringLiteral("--departments"), dispatch.name, QStringLiteral("--password-stdin")},
+                                kPassword.toUtf8() + '\n', &output) == 0,
+             qPrintable(output));
+    const QByteArray terminalToken = "e2e-gate-token";
+    QVERIFY(b.storage->addTerminal({0, QStringLiteral("e2e-gate"),
+                                    QCryptographicHash::hash(terminalToken, QCryptographicHash::Sha256),
+                                    QDateTime::currentDateTimeUtc()}).ok());
+
+    connectAndLogin(*m_client, *m_log, b.service->url(), kManager);
+    ClientObjectQml dispatcher;
+    SignalRecorder dispatcherLog(&dispatcher);
+    connectAndLogin(dispatcher, dispatcherLog, b.service->url(), QStringLiteral("dispatcher"));
+
+    // On PostgreSQL the terminal talks to a second instance: the news crosses through the database.
+    std::unique_ptr<ServiceRunner> second = postgres ? startOwnService({}) : nullptr;
+    QVERIFY(!postgres || (second && second->isRunning()));
+    const int terminalPort = second ? second->port() : b.service->port();
+    auto terminal = vorna::v1::CommService::NewStub(grpc::CreateChannel(
+        QStringLiteral("127.0.0.1:%1").arg(terminalPort).toStdString(), grpc::InsecureChannelCredentials()));
+    vorna::v1::RegisterActivityRequest arrival;
+    arrival.set_employee_id(employeeId(1).toStdString());
+    arrival.set_activity_kind_id(b.storage->activityKinds().value(0).id);
+    vorna::v1::RegisterActivityReply reply;
+    grpc::ClientContext context;
+    context.AddMetadata("vorna-device", terminalToken.toStdString());
+    const grpc::Status registered = terminal->RegisterActivity(&context, arrival, &reply);
+    QVERIFY2(registered.ok(), registered.error_message().c_str());
+
+    QVERIFY2(m_log->waitFor("presenceChanged", 1, 2000), "the manager's panel hears of the arrival");
+    SignalRecorder::settle(1500);
+    QCOMPARE(dispatcherLog.of("presenceChanged").size(), 0);
+    QCOMPARE(m_log->of("presenceChanged").size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestE2eClient)

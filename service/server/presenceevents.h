@@ -1,0 +1,33 @@
+#pragma once
+// Carries "someone's presence changed in department D" from where a change is stored (a
+// terminal's registration, a calendar or exception assignment) to the session streams whose
+// users see that department. With SQLite one process makes and hears every change, so the news
+// goes straight to this process's streams. On PostgreSQL several instances may share the
+// database: the news goes out through it (NOTIFY), and each instance hands on what it hears
+// (LISTEN), its own announcements included.
+
+#include "sessionhub.h"
+#include "storage.h"
+
+#include <memory>
+
+namespace vorna::service {
+
+class PresenceEvents
+{
+public:
+    PresenceEvents(Storage &storage, SessionHub &hub);
+    ~PresenceEvents();
+
+    // Starts hearing the other instances' changes, where the database carries them.
+    void start();
+    // After a change to someone's presence in `departmentId` was stored.
+    void changed(qint64 departmentId);
+
+private:
+    Storage &m_storage;
+    SessionHub &m_hub;
+    std::unique_ptr<PresenceChangeListener> m_listener;
+};
+
+} // namespace vorna::service
