@@ -3,12 +3,16 @@
 # ASan and UBSan in a build folder of their own, runs each for MINUTES minutes (default 5), one
 # after another, and merges the inputs that reach new code into the checked-in corpora, which
 # CTest replays in normal builds. Findings (inputs that crash or break a property) are kept in
-# <build>/fuzz-findings/<target>/ and are never merged.
+# <build>/fuzz-findings/<target>/ and are never merged; the script then exits 1.
 #
 #   tools/fuzz.sh [MINUTES]        VORNA_FUZZ_BUILD_DIR overrides the build folder (build-fuzz)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 minutes=${1:-5}
+if ! [[ $minutes =~ ^[1-9][0-9]*$ ]]; then
+  echo "Usage: $0 [MINUTES]  (a whole number of minutes per target, 5 when left out)" >&2
+  exit 2
+fi
 build=${VORNA_FUZZ_BUILD_DIR:-$root/build-fuzz}
 export LANG=${LANG:-C.UTF-8}
 
@@ -42,6 +46,7 @@ max_len() {
 }
 
 summary=()
+status=0
 for program in $(find "$build/tests/fuzz" -maxdepth 1 -type f -executable -name 'fuzz_*' | sort); do
   name=$(basename "$program")
   corpus=$root/tests/fuzz/corpus/$name
@@ -60,9 +65,16 @@ for program in $(find "$build/tests/fuzz" -maxdepth 1 -type f -executable -name 
   "$program" -merge=1 -max_len="$(max_len "$name")" "$corpus" "$work" >>"$log" 2>&1
   after=$(find "$corpus" -type f | wc -l)
   count=$(find "$findings" -type f | wc -l)
-  # Fork mode prints "... crash: N time: Ss" lines; the first with N > 0 dates the first finding.
-  first=$(sed -n 's/.*crash: \([1-9][0-9]*\) time: \([0-9]*\)s.*/\2/p' "$log" | head -n1)
+  # Fork mode prints "... oom/timeout/crash: O/T/C time: Ss"; the first line with C > 0 dates the
+  # first finding.
+  first=$(sed -n 's#.*oom/timeout/crash: [0-9]*/[0-9]*/[1-9][0-9]* time: \([0-9]*\)s.*#\1#p' "$log" | head -n1)
   line="$name: $minutes min, $count findings${first:+ (first after ${first}s)}, corpus $before -> $after inputs"
+  [ "$count" -eq 0 ] || status=1
+  # The corpus must replay cleanly, or CTest would fail on it.
+  if ! "$program" -runs=0 "$corpus" >>"$log" 2>&1; then
+    line="$line; the corpus no longer replays cleanly, see $log"
+    status=1
+  fi
   summary+=("$line")
   echo "$line"
 done
@@ -70,3 +82,4 @@ done
 echo
 echo "Summary:"
 printf '  %s\n' "${summary[@]}"
+exit $status
