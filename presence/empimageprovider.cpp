@@ -1,5 +1,7 @@
 #include "empimageprovider.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPixmap>
 
 namespace {
@@ -22,11 +24,34 @@ QImage EmpImageProvider::requestImage(const QString &id, QSize *size, const QSiz
     const QByteArray data = m_pictures.value(id);
     if (data.isEmpty())
         return placeholder(requestedSize);
-    const QImage image = QImage::fromData(data);
+    QSize stored;
+    const QImage image = decodeToFit(data, requestedSize, &stored);
     if (size)
-        *size = QSize(image.width(), image.height());
+        *size = stored;
+    return image;
+}
+
+QImage EmpImageProvider::decodeToFit(const QByteArray &data, const QSize &box, QSize *stored)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize header = reader.size();
+    // libjpeg decodes straight to a fraction of the picture's size, which beats decoding it
+    // whole and scaling down. Other formats would decode in full and then scale smoothly, which
+    // is slower than the fast scaling below, so they keep that.
+    if (header.isValid() && reader.format() == "jpeg") {
+        const QSize fitted = header.scaled(box, Qt::KeepAspectRatio);
+        if (!fitted.isEmpty())
+            reader.setScaledSize(fitted);
+    }
+    QImage image = reader.read();
+    *stored = image.isNull() ? QSize(0, 0) : header.isValid() ? header : image.size();
+    if (!image.isNull() && image.size() == stored->scaled(box, Qt::KeepAspectRatio))
+        return image;
     // A picture that does not decode stays a null image: no placeholder stands in for it.
-    return image.scaled(requestedSize, Qt::KeepAspectRatio, Qt::FastTransformation);
+    return image.scaled(box, Qt::KeepAspectRatio, Qt::FastTransformation);
 }
 
 void EmpImageProvider::insertPicture(QString empId, QByteArray data)

@@ -1,7 +1,8 @@
 #pragma once
 // Serves the employees' pictures to QML as "image://emp/<employee id>".
 //
-// Pictures stay encoded, as the service sent them; each request decodes and scales anew.
+// Pictures stay encoded, as the service sent them; each request decodes anew, straight to the
+// requested size where the format allows it, else in full and then scaled.
 // Requests come from image elements that load synchronously, so they arrive on the GUI
 // thread, like the picture store's changes: the map needs no lock.
 //
@@ -30,6 +31,9 @@ public:
 
 private:
     static QImage placeholder(const QSize &requestedSize);
+    // The picture scaled into `box` keeping its aspect ratio; `stored` gets its own size,
+    // 0 by 0 when it does not decode.
+    static QImage decodeToFit(const QByteArray &data, const QSize &box, QSize *stored);
 
     QMap<QString, QByteArray> m_pictures;
 };

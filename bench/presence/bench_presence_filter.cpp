@@ -1,6 +1,7 @@
 // Filter pass: setFilter(status, text) over 100,000 rows with a text that matches 1% of them,
-// against a stock QSortFilterProxyModel testing the same four fields with a case-insensitive
-// regular expression, in the same run.
+// against two stock QSortFilterProxyModels testing the same four fields, one with a plain
+// case-insensitive QString::contains and one with a case-insensitive regular expression, in
+// the same run. The ratios say how many times faster the panel's filter is than the first.
 
 #include "benchsupport.h"
 #include "empimage.h"
@@ -25,21 +26,23 @@ const QString Status = QStringLiteral("Present");
 // Part of one last name in a hundred (see Bench::row), typed in lower case.
 const QString SearchText = QStringLiteral("dosav");
 
-// The usual way: a stock proxy whose row test matches a case-insensitive expression
-// against each field read through the model's roles.
-class RegexPresenceFilter : public QSortFilterProxyModel
+// The usual way: a stock proxy whose row test reads each field through the model's roles
+// and asks whether it holds the text, ignoring case.
+class StockPresenceFilter : public QSortFilterProxyModel
 {
 public:
     void setFilter(const QString &presence, const QString &text)
     {
         m_presence = presence;
-        m_expression = QRegularExpression(QRegularExpression::escape(text),
-                                          QRegularExpression::CaseInsensitiveOption);
+        prepare(text);
         beginResetModel();
         endResetModel();
     }
 
 protected:
+    virtual void prepare(const QString &text) = 0;
+    virtual bool holdsText(const QString &field) const = 0;
+
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override
     {
         const QModelIndex index = sourceModel()->index(sourceRow, 0, sourceParent);
@@ -47,7 +50,7 @@ protected:
             return false;
         for (int role : {ModelPresence::EmpIdRole, ModelPresence::LastNameRole,
                          ModelPresence::FirstNameRole, ModelPresence::DepartmentRole}) {
-            if (m_expression.match(index.data(role).toString()).hasMatch())
+            if (holdsText(index.data(role).toString()))
                 return true;
         }
         return false;
@@ -55,6 +58,35 @@ protected:
 
 private:
     QString m_presence;
+};
+
+class ContainsPresenceFilter : public StockPresenceFilter
+{
+protected:
+    void prepare(const QString &text) override { m_text = text; }
+    bool holdsText(const QString &field) const override
+    {
+        return field.contains(m_text, Qt::CaseInsensitive);
+    }
+
+private:
+    QString m_text;
+};
+
+class RegexPresenceFilter : public StockPresenceFilter
+{
+protected:
+    void prepare(const QString &text) override
+    {
+        m_expression = QRegularExpression(QRegularExpression::escape(text),
+                                          QRegularExpression::CaseInsensitiveOption);
+    }
+    bool holdsText(const QString &field) const override
+    {
+        return m_expression.match(field).hasMatch();
+    }
+
+private:
     QRegularExpression m_expression;
 };
 
@@ -87,7 +119,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QVector<ModelPresenceItem> rows = Bench::rows(RowCount, Bench::jpeg(64, 64, 1));
 
-    // The stock proxy over a model of its own holding the same rows.
+    // The stock proxies over a model of their own holding the same rows.
     ModelPresence stockSource;
     for (const ModelPresenceItem &r : rows) {
         ModelPresenceItem item;
@@ -98,12 +130,15 @@ int main(int argc, char *argv[])
         item.presence = r.presence;
         stockSource.list()->appendItem(item);
     }
-    RegexPresenceFilter stock;
-    stock.setSourceModel(&stockSource);
+    ContainsPresenceFilter contains;
+    contains.setSourceModel(&stockSource);
+    RegexPresenceFilter regex;
+    regex.setSourceModel(&stockSource);
 
-    QVector<double> cold, warm, baseline;
+    QVector<double> cold, warm, containsTimes, regexTimes;
     int shown = -1;
-    int stockShown = -1;
+    int containsShown = -1;
+    int regexShown = -1;
     for (int run = 0; run < Runs; ++run) {
         LoadedFilter loaded(rows);
         // First search after an answer: the fields are upper-cased on the way.
@@ -115,25 +150,34 @@ int main(int argc, char *argv[])
             loaded.filter->setFilter(Status, SearchText);
             shown = loaded.filter->rowCount();
         });
-        baseline << Bench::timeMs([&] {
-            stock.setFilter(Status, SearchText);
-            stockShown = stock.rowCount();
+        containsTimes << Bench::timeMs([&] {
+            contains.setFilter(Status, SearchText);
+            containsShown = contains.rowCount();
+        });
+        regexTimes << Bench::timeMs([&] {
+            regex.setFilter(Status, SearchText);
+            regexShown = regex.rowCount();
         });
     }
-    if (shown != stockShown) {
-        std::fprintf(stderr, "The two filters disagree: %d rows against %d.\n", shown, stockShown);
+    if (shown != containsShown || shown != regexShown) {
+        std::fprintf(stderr, "The filters disagree: %d rows against %d (contains) and %d (regex).\n",
+                     shown, containsShown, regexShown);
         return 1;
     }
 
-    const Bench::Stats stockStats = Bench::stats(baseline);
+    const Bench::Stats containsStats = Bench::stats(containsTimes);
+    const Bench::Stats regexStats = Bench::stats(regexTimes);
     const Bench::Stats coldStats = Bench::stats(cold);
     const Bench::Stats warmStats = Bench::stats(warm);
     std::printf("# %d rows, status '%s', text '%s': %d rows shown\n", RowCount, qPrintable(Status),
                 qPrintable(SearchText), shown);
+    std::printf("# ratio: the stock contains proxy's median over this figure's median\n");
     Bench::print(QStringLiteral("presence_filter_pass_first"), coldStats, QStringLiteral("ms"),
-                 stockStats.median / coldStats.median, QStringLiteral("<=25ms,ratio>=5"));
+                 containsStats.median / coldStats.median, QStringLiteral("<=25ms,ratio>=1"));
     Bench::print(QStringLiteral("presence_filter_pass_again"), warmStats, QStringLiteral("ms"),
-                 stockStats.median / warmStats.median, QStringLiteral("<=25ms,ratio>=5"));
-    Bench::print(QStringLiteral("presence_filter_pass_stock_regex"), stockStats, QStringLiteral("ms"));
+                 containsStats.median / warmStats.median, QStringLiteral("<=25ms,ratio>=1"));
+    Bench::print(QStringLiteral("presence_filter_pass_stock_contains"), containsStats, QStringLiteral("ms"));
+    Bench::print(QStringLiteral("presence_filter_pass_stock_regex"), regexStats, QStringLiteral("ms"),
+                 containsStats.median / regexStats.median);
     return 0;
 }

@@ -21,6 +21,7 @@ private slots:
     void placeholderSizes();
     void storedPictureIsScaledIntoTheBox_data();
     void storedPictureIsScaledIntoTheBox();
+    void jpegDecodedToTheBoxReportsItsStoredSize();
     void sizeOutParameterIsOptional();
     void laterPictureReplacesEarlierOne();
     void idsMatchExactly();
@@ -99,6 +100,21 @@ void TestEmpImageProvider::storedPictureIsScaledIntoTheBox()
     QCOMPARE(image.size(), expectedImage);
     QCOMPARE(size, stored);
     QCOMPARE(QColor(image.pixel(0, 0)), QColor(Qt::blue));
+}
+
+// JPEG decodes straight to the box, not in full: the reported size is still the stored one.
+void TestEmpImageProvider::jpegDecodedToTheBoxReportsItsStoredSize()
+{
+    m_provider.insertPicture(QStringLiteral("E1"), picture(200, 100, Qt::blue, "JPG"));
+
+    QSize size;
+    const QImage image = m_provider.requestImage(QStringLiteral("E1"), &size, QSize(50, 50));
+
+    QCOMPARE(image.size(), QSize(50, 25));
+    QCOMPARE(size, QSize(200, 100));
+    const QColor centre = image.pixelColor(25, 12);
+    QVERIFY2(centre.blue() > 200 && centre.red() < 60 && centre.green() < 60,
+             qPrintable(centre.name()));
 }
 
 void TestEmpImageProvider::sizeOutParameterIsOptional()

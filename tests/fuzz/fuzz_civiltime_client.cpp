@@ -1,0 +1,86 @@
+// Civil date-times in the client library: the service's seconds shown as local date-times
+// and back, and local midnights of days. Any int64 seconds and any year-month-day triple
+// converts without a crash or undefined behaviour; in the range the service accepts (years
+// 1900 to 9999) the conversions round-trip, also across daylight saving time changes.
+//
+// Input: the same as fuzz_civiltime_service's: int64 seconds, then int32 year, month, day.
+
+#include "civiltime.h"
+#include "fuzzsupport.h"
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+const qint64 FirstSecond = QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+const qint64 LastSecond = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 1;
+
+bool inRange(qint64 seconds)
+{
+    return seconds >= FirstSecond && seconds <= LastSecond;
+}
+
+bool inRange(const QDate &day)
+{
+    return day.isValid() && day.year() >= 1900 && day.year() <= 9999;
+}
+
+QString describe(qint64 seconds)
+{
+    return QString::number(seconds);
+}
+
+QString describe(int year, int month, int day)
+{
+    return QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
+}
+
+void checkClientSeconds(qint64 seconds)
+{
+    const QDateTime local = ostrel::localFromCivilSeconds(seconds);
+    const std::optional<qint64> back = ostrel::civilSecondsFromLocal(local);
+    if (!inRange(seconds))
+        return;
+    fuzz::require(local.isValid() && back.has_value(), "the client shows every moment in range",
+                  describe(seconds));
+    const QDateTime reading = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    const bool readsTheSame = local.date() == reading.date() && local.time() == reading.time();
+    // A reading that the local clock skips (the spring-forward hour) moves forward by the gap.
+    fuzz::require(readsTheSame ? *back == seconds : *back > seconds && *back - seconds <= 3600,
+                  "the client's civil seconds round-trip", describe(seconds));
+}
+
+void checkClientDay(int year, int month, int day)
+{
+    const QDateTime midnight = ostrel::localMidnight(year, month, day);
+    const QDate date(year, month, day);
+    fuzz::require(midnight.isValid() || !inRange(date), "every day in range has a local midnight",
+                  describe(year, month, day));
+    if (inRange(date))
+        fuzz::require(ostrel::localDate(midnight) == date, "local midnight falls on its own day",
+                      describe(year, month, day));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // A zone with daylight saving time, the same on every machine, so that the conversions
+    // meet skipped and repeated hours.
+    setenv("TZ", "Europe/Belgrade", 1);
+    tzset();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz::InputReader input(data, size);
+    const auto seconds = input.take<qint64>();
+    const auto year = input.take<int32_t>();
+    const auto month = input.take<int32_t>();
+    const auto day = input.take<int32_t>();
+    checkClientSeconds(seconds);
+    checkClientDay(year, month, day);
+    return 0;
+}
