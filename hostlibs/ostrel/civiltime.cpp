@@ -29,7 +29,13 @@ QDateTime localFromCivilSeconds(qint64 seconds)
     if (!civilSecondsInRange(seconds))
         return QDateTime();
     const QDateTime wallClock = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-    return QDateTime(wallClock.date(), wallClock.time(), Qt::LocalTime);
+    const QDateTime local(wallClock.date(), wallClock.time(), Qt::LocalTime);
+    if (local.isValid())
+        return local;
+    // A reading inside the local clock's spring-forward gap names no local moment; the clock
+    // shows it an hour later, as the service's side of the organisation saw it move.
+    const QDateTime later = wallClock.addSecs(3600);
+    return QDateTime(later.date(), later.time(), Qt::LocalTime);
 }
 
 QDateTime localMidnight(int year, int month, int day)

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 
 namespace ostrel {
@@ -17,6 +19,12 @@ bool isIPv4(const QString &text)
     return inet_pton(AF_INET, text.toLatin1().constData(), &out) == 1;
 }
 
+// inet_pton stops at a NUL, so "127.0.0.1\0junk" would pass for an address without this.
+bool isPlainText(const QString &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint() && !c.isSpace(); });
+}
+
 bool isIPv6(const QString &text)
 {
     in6_addr out{};
@@ -26,7 +34,7 @@ bool isIPv6(const QString &text)
 // RFC 1123 host names: dot-separated labels of letters, digits and inner hyphens.
 bool isHostName(const QString &text)
 {
-    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression label(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?")));
     if (text.size() > 253)
         return false;
     const QStringList labels = text.split(QLatin1Char('.'));
@@ -35,7 +43,7 @@ bool isHostName(const QString &text)
             return false;
     }
     // All-numeric names are mistyped IPv4 addresses, not names.
-    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
+    static const QRegularExpression numeric(QRegularExpression::anchoredPattern(QStringLiteral("[0-9.]+")));
     return !numeric.match(text).hasMatch();
 }
 
@@ -64,6 +72,10 @@ ServiceAddress ServiceAddress::parse(const QString &url, QString *error)
     const QString authority = slash < 0 ? rest : rest.left(slash);
     const QString path = slash < 0 ? QString() : rest.mid(slash);
 
+    if (!isPlainText(authority)) {
+        fail(error, QStringLiteral("The server part of the service address \"%1\" holds spaces or control characters. Check the server field.").arg(shown));
+        return address;
+    }
     QString host;
     QString portText;
     HostKind kind = HostKind::Name;
@@ -97,7 +109,7 @@ ServiceAddress ServiceAddress::parse(const QString &url, QString *error)
         }
     }
 
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
     const int port = digits.match(portText).hasMatch() ? portText.toInt() : 0;
     if (port < 1 || port > 65535) {
         fail(error, QStringLiteral("The port \"%1\" in the service address \"%2\" is not valid. Use a number from 1 to 65535.").arg(portText, shown));

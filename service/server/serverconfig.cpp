@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace vorna::service {
 
 bool parseDuration(const QString &text, std::chrono::seconds *out)
@@ -60,16 +62,19 @@ QString checkListenAddress(const QString &address)
         return QStringLiteral("The listen address \"%1\" has no port. Write it as HOST:PORT, "
                               "e.g. 127.0.0.1:50051 or [::1]:50051.").arg(address);
     const QString host = address.left(colon);
-    bool numeric = false;
-    const int port = address.mid(colon + 1).toInt(&numeric);
-    if (!numeric || port < 0 || port > 65535)
+    const QString portText = address.mid(colon + 1);
+    static const QRegularExpression digits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,5}")));
+    const int port = digits.match(portText).hasMatch() ? portText.toInt() : -1;
+    if (port < 0 || port > 65535)
         return QStringLiteral("The port in the listen address \"%1\" is not a number from 0 to "
                               "65535.").arg(address);
     const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
     if (host.contains(QLatin1Char(':')) && !bracketed)
         return QStringLiteral("The IPv6 address in \"%1\" must be in brackets, e.g. [::1]:50051.")
             .arg(address);
-    if (host.contains(QLatin1Char(' ')) || host == QLatin1String("[]"))
+    // Host names and IP addresses are plain ASCII; anything else is a typo or worse.
+    const bool printable = std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+    if (!printable || host == QLatin1String("[]"))
         return QStringLiteral("The host in the listen address \"%1\" is not valid.").arg(address);
     return {};
 }

@@ -28,8 +28,13 @@ inline qint64 seconds(const QDateTime &moment)
     return dayNumber(moment.date()) * secondsPerDay + moment.time().msecsSinceStartOfDay() / 1000;
 }
 
+// An invalid QDateTime for seconds beyond any day Qt can hold (far past the years the service
+// accepts), instead of overflowing on the way.
 inline QDateTime momentFromSeconds(qint64 seconds)
 {
+    constexpr qint64 Limit = qint64(1) << 52;
+    if (seconds < -Limit || seconds > Limit)
+        return {};
     const qint64 day = seconds >= 0 ? seconds / secondsPerDay : -((-seconds + secondsPerDay - 1) / secondsPerDay);
     return QDateTime(dayFromNumber(day), QTime(0, 0).addSecs(int(seconds - day * secondsPerDay)), Qt::UTC);
 }
