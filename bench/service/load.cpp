@@ -44,6 +44,8 @@ struct Settings
     int seconds = 60;
     int rounds = 5;
     int rampSeconds = 20;
+    double refreshShortest = 20;
+    double refreshLongest = 40;
     int threads = 2;
     // The machine is shared: a run stops early when the service grows past this.
     int rssLimitMb = 4096;
@@ -157,9 +159,10 @@ void report(const Settings &settings, int panels, int employees, const LoadRun &
 {
     const std::string name = runName(panels, employees);
     const bool targeted = panels >= 1000 && employees <= 1000;
-    std::printf("# %d panels, %d employees, %d s (logins spread over %d s): %d logins, %d presence answers, "
-                "%d detail pages, %d failed calls\n",
-                panels, employees, settings.seconds, int(run.ramp().count() / 1000), run.totalLogins(),
+    std::printf("# %d panels, %d employees, %d s (logins spread over %d s, a refresh every %g-%g s): %d logins, "
+                "%d presence answers, %d detail pages, %d failed calls\n",
+                panels, employees, settings.seconds, int(run.ramp().count() / 1000), settings.refreshShortest,
+                settings.refreshLongest, run.totalLogins(),
                 run.totalPresence(), run.totalDetails(), run.totalErrors());
     for (const std::string &line : run.errorSummary())
         std::printf("#   %s\n", line.c_str());
@@ -171,23 +174,34 @@ void report(const Settings &settings, int panels, int employees, const LoadRun &
                 service.after.threads);
 
     const std::vector<Round> &rounds = run.rounds();
+    for (size_t i = 0; i < rounds.size(); ++i) {
+        const Round &round = rounds[i];
+        std::printf("#   round %zu: %zu logins, %zu presence answers (p50 %.0f ms, p99 %.0f ms), %d failed\n", i + 1,
+                    round.loginMs.size(), round.presenceMs.size(),
+                    round.presenceMs.empty() ? 0.0 : percentile(round.presenceMs, 0.50),
+                    round.presenceMs.empty() ? 0.0 : percentile(round.presenceMs, 0.99), round.errors);
+    }
     printBench(name + "_login_p50", perRound(rounds, &Round::loginMs, 0.50), "ms");
     printBench(name + "_login_p99", perRound(rounds, &Round::loginMs, 0.99), "ms");
     printBench(name + "_presence_p50", perRound(rounds, &Round::presenceMs, 0.50), "ms");
     printBench(name + "_presence_p99", perRound(rounds, &Round::presenceMs, 0.99), "ms",
                targeted ? "<=1000ms" : "");
     printBench(name + "_detail_p99", perRound(rounds, &Round::detailMs, 0.99), "ms");
-    std::vector<double> errors, rss, threads;
+    std::vector<double> errors, rss, anon, threads;
     for (const Round &round : rounds)
         errors.push_back(round.errors);
     for (const ProcessSample &sample : service.during) {
         rss.push_back(sample.rssMb);
+        anon.push_back(sample.anonMb);
         threads.push_back(sample.threads);
     }
     printBench(name + "_errors", errors, "", "0");
     printBench(name + "_service_rss", rss, "MB");
     printBench(name + "_service_threads", threads, "", "independent of panels");
     printBench(name + "_service_rss_after", {service.after.rssMb}, "MB");
+    printBench(name + "_service_anon", anon, "MB");
+    printBench(name + "_service_anon_after", {service.after.anonMb}, "MB",
+               "within 50 MB of idle (" + std::to_string(int(service.idle.anonMb)) + " MB)");
 }
 
 std::vector<int> numberList(const QString &text, int smallest)
@@ -220,6 +234,10 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     const QCommandLineOption ramp(QStringLiteral("ramp"),
                                   QStringLiteral("Seconds over which the panels log in (at most half the run). Default: 20."),
                                   QStringLiteral("seconds"), QStringLiteral("20"));
+    const QCommandLineOption refresh(QStringLiteral("refresh"),
+                                     QStringLiteral("Seconds between a panel's refreshes, a random time from MIN to MAX: a "
+                                                    "user pressing Refresh now and then. Default: 20-40."),
+                                     QStringLiteral("min-max"), QStringLiteral("20-40"));
     const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("Threads that start the panels' calls. Default: 2."),
                                      QStringLiteral("n"), QStringLiteral("2"));
     const QCommandLineOption rssLimit(QStringLiteral("rss-limit"),
@@ -228,7 +246,7 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     const QCommandLineOption service(QStringLiteral("service"),
                                      QStringLiteral("The vorna-service program to measure. Default: the one of this build."),
                                      QStringLiteral("path"), QStringLiteral(VORNA_SERVICE_BINARY));
-    parser.addOptions({panels, employees, seconds, rounds, ramp, threads, rssLimit, service});
+    parser.addOptions({panels, employees, seconds, rounds, ramp, refresh, threads, rssLimit, service});
     parser.process(app);
     settings->panels = numberList(parser.value(panels), 1);
     settings->employees = numberList(parser.value(employees), 1);
@@ -236,6 +254,13 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     settings->rounds = std::max(5, parser.value(rounds).toInt());
     settings->rampSeconds = std::clamp(parser.value(ramp).toInt(), 0, settings->seconds / 2);
     settings->threads = std::clamp(parser.value(threads).toInt(), 1, 16);
+    const QStringList range = parser.value(refresh).split(QLatin1Char('-'));
+    settings->refreshShortest = range.value(0).toDouble();
+    settings->refreshLongest = range.value(1).toDouble();
+    if (range.size() != 2 || settings->refreshShortest < 1 || settings->refreshLongest < settings->refreshShortest) {
+        std::fprintf(stderr, "--refresh takes two numbers of seconds, MIN-MAX, with 1 <= MIN <= MAX.\n");
+        return false;
+    }
     settings->rssLimitMb = std::max(64, parser.value(rssLimit).toInt());
     settings->serviceBinary = parser.value(service);
     if (settings->panels.empty() || settings->employees.empty()) {
@@ -245,7 +270,8 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     return true;
 }
 
-// Options that make the service let all panels in from one address as two users, passed
+// Every panel here comes from 127.0.0.1, as an office's do from behind one proxy: options that
+// let them all in from one address (no per-address reset budget, as behind a proxy), passed
 // only when this build of the service knows them.
 QStringList serveOptionsFor(const ServiceProcess &service, int panels)
 {
@@ -253,6 +279,7 @@ QStringList serveOptionsFor(const ServiceProcess &service, int panels)
     const std::pair<const char *, int> wanted[] = {
         {"--max-sessions-per-user", 2 * panels + 16},
         {"--max-connections-per-address", panels + 64},
+        {"--max-resets-per-address", 0},
     };
     QStringList options;
     for (const auto &[option, value] : wanted) {
@@ -297,6 +324,7 @@ int main(int argc, char *argv[])
                 return 3;
             }
             LoadRun run(std::chrono::seconds(settings.seconds), std::chrono::seconds(settings.rampSeconds), settings.rounds);
+            run.setRefreshSeconds(settings.refreshShortest, settings.refreshLongest);
             const ServiceFigures figures = drive(settings, panels, address.toStdString(), service, run);
             const int logLines = service.stop();
             report(settings, panels, employees, run, figures);

@@ -10,10 +10,8 @@ namespace vorna::bench {
 
 namespace {
 
-// What the panel does: its default call time-out, and a refresh every 5 to 10 s.
+// What the panel does: its default call time-out.
 constexpr auto CallDeadline = std::chrono::seconds(30);
-constexpr double RefreshMinSeconds = 5;
-constexpr double RefreshMaxSeconds = 10;
 // Share of refreshes after which the user opens an employee's detail page.
 constexpr double DetailChance = 0.15;
 const char *const Password = "vorna-demo";
@@ -404,7 +402,7 @@ void Panel::tick()
 void Panel::later()
 {
     if (!m_run.stopping())
-        m_run.scheduler().at(Clock::now() + std::chrono::milliseconds(int(1000 * uniform(RefreshMinSeconds, RefreshMaxSeconds))),
+        m_run.scheduler().at(Clock::now() + std::chrono::milliseconds(int(1000 * uniform(m_run.refreshShortest(), m_run.refreshLongest()))),
                              [this] { tick(); });
 }
 

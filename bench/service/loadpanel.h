@@ -74,6 +74,10 @@ public:
     Clock::time_point startTime() const { return m_start; }
     Clock::time_point endTime() const { return m_start + m_length; }
     std::chrono::milliseconds ramp() const { return m_ramp; }
+    // How long a panel's user waits between two refreshes: a random time in this range.
+    void setRefreshSeconds(double shortest, double longest) { m_refreshShortest = shortest; m_refreshLongest = longest; }
+    double refreshShortest() const { return m_refreshShortest; }
+    double refreshLongest() const { return m_refreshLongest; }
 
     void recordLogin(Clock::time_point begun);
     void recordPresence(Clock::time_point begun);
@@ -111,6 +115,8 @@ private:
 
     const std::chrono::milliseconds m_length;
     const std::chrono::milliseconds m_ramp;
+    double m_refreshShortest = 20;
+    double m_refreshLongest = 40;
     Clock::time_point m_start;
     Scheduler *m_scheduler = nullptr;
     std::atomic<bool> m_stopping{false};

@@ -117,6 +117,8 @@ ProcessSample ServiceProcess::sample() const
             continue;
         if (fields[0] == "VmRSS:")
             sample.rssMb = fields[1].toDouble() / 1024.0;
+        else if (fields[0] == "RssAnon:")
+            sample.anonMb = fields[1].toDouble() / 1024.0;
         else if (fields[0] == "Threads:")
             sample.threads = fields[1].toInt();
     }

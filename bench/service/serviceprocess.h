@@ -11,6 +11,9 @@ namespace vorna::bench {
 struct ProcessSample
 {
     double rssMb = 0;
+    // The private part of the resident memory (heap, stacks). VmRSS also counts the database
+    // file that each SQLite connection maps, once per connection.
+    double anonMb = 0;
     int threads = 0;
 };
 

@@ -13,53 +13,30 @@
 
 namespace {
 
-const qint64 FirstSecond = QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
-const qint64 LastSecond = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 1;
-
-bool inRange(qint64 seconds)
-{
-    return seconds >= FirstSecond && seconds <= LastSecond;
-}
-
-bool inRange(const QDate &day)
-{
-    return day.isValid() && day.year() >= 1900 && day.year() <= 9999;
-}
-
-QString describe(qint64 seconds)
-{
-    return QString::number(seconds);
-}
-
-QString describe(int year, int month, int day)
-{
-    return QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
-}
-
 void checkClientSeconds(qint64 seconds)
 {
     const QDateTime local = ostrel::localFromCivilSeconds(seconds);
     const std::optional<qint64> back = ostrel::civilSecondsFromLocal(local);
-    if (!inRange(seconds))
+    if (!fuzz::inCivilRange(seconds))
         return;
     fuzz::require(local.isValid() && back.has_value(), "the client shows every moment in range",
-                  describe(seconds));
+                  fuzz::describe(seconds));
     const QDateTime reading = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
     const bool readsTheSame = local.date() == reading.date() && local.time() == reading.time();
     // A reading that the local clock skips (the spring-forward hour) moves forward by the gap.
     fuzz::require(readsTheSame ? *back == seconds : *back > seconds && *back - seconds <= 3600,
-                  "the client's civil seconds round-trip", describe(seconds));
+                  "the client's civil seconds round-trip", fuzz::describe(seconds));
 }
 
 void checkClientDay(int year, int month, int day)
 {
     const QDateTime midnight = ostrel::localMidnight(year, month, day);
     const QDate date(year, month, day);
-    fuzz::require(midnight.isValid() || !inRange(date), "every day in range has a local midnight",
-                  describe(year, month, day));
-    if (inRange(date))
+    fuzz::require(midnight.isValid() || !fuzz::inCivilRange(date), "every day in range has a local midnight",
+                  fuzz::describe(year, month, day));
+    if (fuzz::inCivilRange(date))
         fuzz::require(ostrel::localDate(midnight) == date, "local midnight falls on its own day",
-                      describe(year, month, day));
+                      fuzz::describe(year, month, day));
 }
 
 } // namespace

@@ -15,43 +15,20 @@ namespace wire = vorna::service::wire;
 
 namespace {
 
-const qint64 FirstSecond = civil::dayNumber(QDate(1900, 1, 1)) * civil::secondsPerDay;
-const qint64 LastSecond = civil::dayNumber(QDate(10000, 1, 1)) * civil::secondsPerDay - 1;
-
-bool inRange(qint64 seconds)
-{
-    return seconds >= FirstSecond && seconds <= LastSecond;
-}
-
-bool inRange(const QDate &day)
-{
-    return day.isValid() && day.year() >= 1900 && day.year() <= 9999;
-}
-
-QString describe(qint64 seconds)
-{
-    return QString::number(seconds);
-}
-
-QString describe(int year, int month, int day)
-{
-    return QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
-}
-
 void checkServiceSeconds(qint64 seconds)
 {
     const QDateTime stored = civil::momentFromSeconds(seconds);
     vorna::v1::CivilTime onWire;
     onWire.set_seconds(seconds);
     const QDateTime received = wire::fromWire(onWire);
-    if (!inRange(seconds))
+    if (!fuzz::inCivilRange(seconds))
         return;
     fuzz::require(stored.isValid() && civil::seconds(stored) == seconds,
-                  "storage seconds round-trip", describe(seconds));
-    fuzz::require(received == stored, "the wire and the storage read seconds alike", describe(seconds));
+                  "storage seconds round-trip", fuzz::describe(seconds));
+    fuzz::require(received == stored, "the wire and the storage read seconds alike", fuzz::describe(seconds));
     vorna::v1::CivilTime back;
     wire::toWire(received, &back);
-    fuzz::require(back.seconds() == seconds, "wire seconds round-trip", describe(seconds));
+    fuzz::require(back.seconds() == seconds, "wire seconds round-trip", fuzz::describe(seconds));
 }
 
 void checkServiceDay(int year, int month, int day)
@@ -62,18 +39,18 @@ void checkServiceDay(int year, int month, int day)
     onWire.set_day(day);
     const QDate received = wire::fromWire(onWire);
     fuzz::require(received.isValid() == QDate::isValid(year, month, day),
-                  "a wire date is valid exactly when it names a real day", describe(year, month, day));
-    if (!inRange(received))
+                  "a wire date is valid exactly when it names a real day", fuzz::describe(year, month, day));
+    if (!fuzz::inCivilRange(received))
         return;
     vorna::v1::CivilDate back;
     wire::toWire(received, &back);
     fuzz::require(back.year() == year && back.month() == month && back.day() == day,
-                  "wire dates round-trip", describe(year, month, day));
+                  "wire dates round-trip", fuzz::describe(year, month, day));
     const qint64 number = civil::dayNumber(received);
     fuzz::require(civil::dayFromNumber(number) == received, "storage day numbers round-trip",
-                  describe(year, month, day));
+                  fuzz::describe(year, month, day));
     fuzz::require(civil::seconds(civil::startOfDay(received)) == number * civil::secondsPerDay,
-                  "a day starts at its number times 86400 seconds", describe(year, month, day));
+                  "a day starts at its number times 86400 seconds", fuzz::describe(year, month, day));
 }
 
 } // namespace

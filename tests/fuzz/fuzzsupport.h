@@ -3,6 +3,7 @@
 // the corpus replay as a failure) and a reader that takes fixed-size values off the input.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstddef>
@@ -52,6 +53,29 @@ private:
 inline QString utf8Text(const uint8_t *data, size_t size)
 {
     return QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+}
+
+// The civil range both sides accept: the years 1900 to 9999, as seconds and as days.
+inline bool inCivilRange(qint64 seconds)
+{
+    static const qint64 first = QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    static const qint64 last = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 1;
+    return seconds >= first && seconds <= last;
+}
+
+inline bool inCivilRange(const QDate &day)
+{
+    return day.isValid() && day.year() >= 1900 && day.year() <= 9999;
+}
+
+inline QString describe(qint64 seconds)
+{
+    return QString::number(seconds);
+}
+
+inline QString describe(int year, int month, int day)
+{
+    return QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
 }
 
 } // namespace fuzz
