@@ -17,6 +17,7 @@ namespace {
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
+const char *const ConnectSeconds = "10";
 constexpr int FirstRetryMs = 500;
 constexpr int LastRetryMs = 30000;
 
@@ -67,7 +68,11 @@ void PostgresChangeListener::run()
 
 bool PostgresChangeListener::listenOnce(QString *problem)
 {
-    const Connection connection(PQconnectdb(m_connectionString.constData()), &PQfinish);
+    // A time limit of our own, which the connection string may override: a server that does
+    // not answer must not hold the listener (and with it the service's shutdown) for minutes.
+    const char *const keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char *const values[] = {ConnectSeconds, m_connectionString.constData(), nullptr};
+    const Connection connection(PQconnectdbParams(keywords, values, 1), &PQfinish);
     if (PQstatus(connection.get()) != CONNECTION_OK) {
         *problem = problemOf(connection.get());
         return false;
