@@ -1,7 +1,7 @@
 // Load on vorna-service: N panels open at once, each on its own connection, doing what the
 // panel does. A panel logs in, holds its session stream open for the whole run, refreshes the
-// presence list every 5 to 10 s (the first time cold, later listing the picture digests it
-// holds) and now and then opens an employee's detail page, which asks in turn for the
+// presence list every 20 to 40 s (--refresh; the first time cold, later listing the picture
+// digests it holds) and now and then opens an employee's detail page, which asks in turn for the
 // calendars, the working-day kinds and that employee's calendar and exception history.
 //
 // For each employee count it seeds a temporary SQLite database with the demo data; for each
