@@ -6,6 +6,7 @@
 // The test functions are one story and run in order; each starts where the previous one left
 // the panel. A failing step saves the window as failure-<function>.png in the working folder.
 
+#include "commservice.grpc.pb.h"
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "serviceprocess.h"
@@ -13,11 +14,15 @@
 
 #include <QAbstractItemModel>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <grpcpp/create_channel.h>
+#include <grpcpp/security/credentials.h>
 
 #include <memory>
 
@@ -76,6 +81,7 @@ private slots:
     void opensEmployee();
     void assignsCalendarFromHeldDay();
     void assignsExceptionToHeldDay();
+    void showsATerminalsRegistrationWithoutAKey();
     void backButtonReturnsToLoginAndDisconnects();
 
 private:
@@ -467,15 +473,62 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
     checkNewestAudit(2, QStringLiteral("workday"), workDay);
 }
 
-void PanelEndToEndTest::backButtonReturnsToLoginAndDisconnects()
+void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
 {
     QSignalSpy disconnected(m_driver->serviceClient(), SIGNAL(disconnected()));
     QVERIFY(disconnected.isValid());
-
     QVERIFY2(m_steps->goBack(), qPrintable(m_driver->lastError()));
     QVERIFY2(m_steps->waitForPage(QStringLiteral("PageList")), qPrintable(m_driver->lastError()));
     QCOMPARE(m_driver->stackDepth(), 2);
     QCOMPARE(disconnected.count(), 0);
+    QVERIFY(page(QStringLiteral("live")).toBool());
+
+    // A clocking terminal registers an activity for the first listed employee, one that differs
+    // from what the row shows now.
+    const QAbstractItemModel *model = listModel();
+    QVERIFY(model && model->rowCount() > 0);
+    const QString employee = model->data(model->index(0, 0), model->roleNames().key("modelEmpId")).toString();
+    const auto shownActivity = [this, employee] {
+        const QAbstractItemModel *shown = listModel();
+        const int idRole = shown->roleNames().key("modelEmpId");
+        const int activityRole = shown->roleNames().key("modelLastActDesc");
+        for (int row = 0; row < shown->rowCount(); ++row) {
+            if (shown->data(shown->index(row, 0), idRole).toString() == employee)
+                return shown->data(shown->index(row, 0), activityRole).toString();
+        }
+        return QString();
+    };
+    const QString before = shownActivity();
+    const QVector<ActivityKind> kinds = m_storage->activityKinds();
+    const auto other = std::find_if(kinds.begin(), kinds.end(), [&](const ActivityKind &k) { return k.name != before; });
+    QVERIFY(other != kinds.end());
+    const QByteArray token = "e2e-panel-gate-token";
+    QVERIFY(m_storage->addTerminal({0, QStringLiteral("e2e-panel-gate"),
+                                    QCryptographicHash::hash(token, QCryptographicHash::Sha256),
+                                    QDateTime::currentDateTimeUtc()}).ok());
+    auto terminal = vorna::v1::CommService::NewStub(grpc::CreateChannel(
+        QStringLiteral("127.0.0.1:%1").arg(m_service.port()).toStdString(), grpc::InsecureChannelCredentials()));
+    vorna::v1::RegisterActivityRequest request;
+    request.set_employee_id(employee.toStdString());
+    request.set_activity_kind_id(other->id);
+    vorna::v1::RegisterActivityReply reply;
+    grpc::ClientContext context;
+    context.AddMetadata("vorna-device", token.toStdString());
+    const grpc::Status registered = terminal->RegisterActivity(&context, request, &reply);
+    QVERIFY2(registered.ok(), registered.error_message().c_str());
+
+    // No key, no click: the live list follows.
+    QVERIFY2(m_driver->waitFor([&] { return shownActivity() == other->name; },
+                               QStringLiteral("the row of %1 to show %2").arg(employee, other->name)),
+             qPrintable(m_driver->lastError()));
+    QVERIFY(!page(QStringLiteral("busyRunning")).toBool());
+}
+
+void PanelEndToEndTest::backButtonReturnsToLoginAndDisconnects()
+{
+    QSignalSpy disconnected(m_driver->serviceClient(), SIGNAL(disconnected()));
+    QVERIFY(disconnected.isValid());
+    QCOMPARE(m_steps->currentPageName(), QStringLiteral("PageList"));
 
     QVERIFY2(m_steps->goBack(), qPrintable(m_driver->lastError()));
     QVERIFY2(m_driver->waitFor([&] { return disconnected.count() > 0; }, QStringLiteral("the disconnection")),
