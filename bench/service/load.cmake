@@ -10,4 +10,10 @@ if(TARGET vorna-service)
   target_link_libraries(bench_load PRIVATE vorna_bench_serviceprocess vorna_protocol Threads::Threads)
   target_compile_definitions(bench_load PRIVATE VORNA_SERVICE_BINARY="$<TARGET_FILE:vorna-service>")
   add_dependencies(bench_load vorna-service)
+
+  # The live board's latency: panels watching while a terminal registers.
+  add_executable(bench_live live.cpp)
+  target_link_libraries(bench_live PRIVATE vorna_bench_serviceprocess vorna_protocol vorna_storage Threads::Threads)
+  target_compile_definitions(bench_live PRIVATE VORNA_SERVICE_BINARY="$<TARGET_FILE:vorna-service>")
+  add_dependencies(bench_live vorna-service)
 endif()
