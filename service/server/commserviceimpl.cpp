@@ -43,8 +43,7 @@ int loginWorkers()
 
 CommServiceImpl::CommServiceImpl(const ServiceParts &parts)
     : m_ownPool(parts.databasePool ? nullptr : std::make_unique<DatabasePool>())
-    , m_core(HandlerCore::Parts{parts.storage, parts.sessions, parts.authenticator, parts.hub, parts.streams,
-                                parts.config, parts.databasePool ? *parts.databasePool : *m_ownPool, m_timers})
+    , m_core(parts, parts.databasePool ? *parts.databasePool : *m_ownPool, m_timers)
     , m_loginPool(loginWorkers(), LoginQueueLimit)
     , m_presenceEvents(parts.storage, parts.hub)
 {

@@ -21,18 +21,6 @@
 
 namespace vorna::service {
 
-struct ServiceParts
-{
-    Storage &storage;
-    SessionManager &sessions;
-    Authenticator &authenticator;
-    SessionHub &hub;
-    StreamLimiter &streams;
-    const ServerConfig &config;
-    // The database workers; the service makes its own (DatabasePool's defaults) when none is
-    // given.
-    DatabasePool *databasePool = nullptr;
-};
 
 class CommServiceImpl final : public v1::CommService::CallbackService
 {

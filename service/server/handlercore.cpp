@@ -16,15 +16,15 @@ const QString SessionEnded = QStringLiteral("Your session has ended. Log in agai
 using sentences::SessionEnded;
 using sentences::SessionExpired;
 
-HandlerCore::HandlerCore(const Parts &parts)
+HandlerCore::HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers)
     : storage(parts.storage)
     , sessions(parts.sessions)
     , authenticator(parts.authenticator)
     , hub(parts.hub)
     , streams(parts.streams)
     , config(parts.config)
-    , timers(parts.timers)
-    , m_pool(parts.pool)
+    , timers(timers)
+    , m_pool(pool)
 {
 }
 

@@ -19,6 +19,20 @@
 
 namespace vorna::service {
 
+// The parts of the service that the handlers are handed.
+struct ServiceParts
+{
+    Storage &storage;
+    SessionManager &sessions;
+    Authenticator &authenticator;
+    SessionHub &hub;
+    StreamLimiter &streams;
+    const ServerConfig &config;
+    // The database workers; the service makes its own (DatabasePool's defaults) when none is
+    // given.
+    DatabasePool *databasePool = nullptr;
+};
+
 class HandlerCore
 {
 public:
@@ -34,19 +48,9 @@ public:
         void releaseStream() { stream = StreamLimiter::Slot(); }
     };
 
-    struct Parts
-    {
-        Storage &storage;
-        SessionManager &sessions;
-        Authenticator &authenticator;
-        SessionHub &hub;
-        StreamLimiter &streams;
-        const ServerConfig &config;
-        DatabasePool &pool;
-        TimerQueue &timers;
-    };
+    // `pool` is the one the handlers post to: parts.databasePool, or the service's own.
+    HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers);
 
-    explicit HandlerCore(const Parts &parts);
 
     Storage &storage;
     SessionManager &sessions;
