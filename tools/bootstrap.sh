@@ -16,6 +16,8 @@ packages=(
   qml-module-qt-labs-calendar qml-module-qttest qml-module-qtqml-models2
   # wire protocol; OpenSSL checks the service's TLS files; nghttp2 frames the rapid-reset bench
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc libssl-dev libnghttp2-dev
+  # service operations: readiness for systemd, the metrics endpoint, online SQLite backups
+  libsystemd-dev libcpp-httplib-dev libsqlite3-dev
   # password hashing, log rotation, the desktop's secret store for the saved password
   libsodium-dev libspdlog-dev libfmt-dev qtkeychain-qt5-dev
   # databases used by the service and its tests

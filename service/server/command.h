@@ -33,7 +33,8 @@ public:
     // The same for a storage failure: ExitDatabase when the database is unreachable.
     int fail(const StorageError &error);
 
-    enum class Need { Create, Initialised };
+    // `None`: the command opens no database through the storage (health, backup, restore).
+    enum class Need { Create, Initialised, None };
     // Opens the database and applies pending migrations (with progress). `Initialised` refuses
     // an empty database with a hint to run `init`. Null on failure, with the exit code set.
     std::unique_ptr<Storage> openDatabase(Need need, int *exitCode);
@@ -75,11 +76,27 @@ public:
     QString name() const { return words().join(QLatin1Char(' ')); }
 };
 
+// A command that works without the storage: CommandLine calls runAlone() instead of run().
+class StandaloneCommand : public Command
+{
+public:
+    CommandContext::Need databaseNeed() const final { return CommandContext::Need::None; }
+    virtual int runAlone(const QCommandLineParser &parser, const QStringList &arguments, CommandContext &context) = 0;
+
+private:
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &, CommandContext &context) final
+    {
+        return runAlone(parser, arguments, context);
+    }
+};
+
 using CommandList = std::vector<std::unique_ptr<Command>>;
 
 void addDatabaseCommands(CommandList &commands);
 void addUserCommands(CommandList &commands);
 void addTerminalCommands(CommandList &commands);
 void addServeCommand(CommandList &commands);
+void addHealthCommand(CommandList &commands);
+void addBackupCommands(CommandList &commands);
 
 } // namespace vorna::service

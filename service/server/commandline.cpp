@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "configfile.h"
+
 #include <QCoreApplication>
 
 namespace vorna::service {
@@ -30,6 +32,8 @@ CommandLine::CommandLine(FILE *in, FILE *out, FILE *err)
     addServeCommand(m_commands);
     addUserCommands(m_commands);
     addTerminalCommands(m_commands);
+    addHealthCommand(m_commands);
+    addBackupCommands(m_commands);
 }
 
 int CommandLine::run(const QStringList &arguments)
@@ -76,10 +80,22 @@ int CommandLine::runCommand(Command &command, const QStringList &arguments)
                        "\"host=... dbname=...\"). Default: %1.").arg(CommandContext::defaultDatabase()),
         QStringLiteral("location"));
     parser.addOption(database);
+    const QCommandLineOption config(QStringLiteral("config"),
+        QStringLiteral("Reads options from FILE (key = value, e.g. /etc/vorna-service/service.conf); "
+                       "the command line overrides them."),
+        QStringLiteral("file"));
+    parser.addOption(config);
     parser.addOptions(command.options());
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText() + QLatin1Char('.'), command.name());
+    if (parser.isSet(config)) {
+        QStringList merged = arguments;
+        if (!withConfigFile(command, parser.value(config), &merged))
+            return ExitUsage;
+        if (!parser.parse(merged))
+            return usageError(parser.errorText() + QLatin1Char('.'), command.name());
+    }
     if (parser.isSet(help)) {
         m_context.out() << helpText(command, parser);
         return ExitOk;
@@ -96,12 +112,48 @@ int CommandLine::runCommand(Command &command, const QStringList &arguments)
         return usageError(misuse, command.name());
     if (parser.isSet(database))
         m_context.setDatabase(parser.value(database));
+    if (command.databaseNeed() == CommandContext::Need::None)
+        return static_cast<StandaloneCommand &>(command).runAlone(parser, values, m_context);
 
     int exitCode = ExitOk;
     const std::unique_ptr<Storage> storage = m_context.openDatabase(command.databaseNeed(), &exitCode);
     if (!storage)
         return exitCode;
     return command.run(parser, values, *storage, m_context);
+}
+
+QStringList CommandLine::configKeys() const
+{
+    QStringList keys{QStringLiteral("database")};
+    for (const std::unique_ptr<Command> &command : m_commands) {
+        if (command->name() != QLatin1String("serve"))
+            continue;
+        for (const QCommandLineOption &option : command->options())
+            keys << option.names().constFirst();
+    }
+    return keys;
+}
+
+bool CommandLine::withConfigFile(const Command &command, const QString &path, QStringList *arguments)
+{
+    QVector<ConfigEntry> entries;
+    QString error;
+    if (!ConfigFile::read(path, configKeys(), &entries, &error)) {
+        m_context.fail(error, ExitUsage);
+        return false;
+    }
+    QStringList ownKeys{QStringLiteral("database")};
+    for (const QCommandLineOption &option : command.options())
+        ownKeys << option.names();
+    // QCommandLineParser keeps the last of repeated values, so the command line's own come after.
+    QStringList fromFile;
+    for (const ConfigEntry &entry : qAsConst(entries)) {
+        if (ownKeys.contains(entry.key))
+            fromFile << QStringLiteral("--%1=%2").arg(entry.key, entry.value);
+    }
+    for (int i = fromFile.size() - 1; i >= 0; --i)
+        arguments->insert(1, fromFile.at(i));
+    return true;
 }
 
 QString CommandLine::helpText(const Command &command, const QCommandLineParser &parser) const

@@ -20,6 +20,9 @@ private:
     int usageError(const QString &message, const QString &helpCommand = QString());
     QString unknownCommand(const QStringList &arguments) const;
     QString overview() const;
+    // Puts the file's values in front of the command line's own, so that these win.
+    bool withConfigFile(const Command &command, const QString &path, QStringList *arguments);
+    QStringList configKeys() const;
 
     CommandList m_commands;
     CommandContext m_context;

@@ -1,8 +1,12 @@
 #include "eventlog.h"
 
+#include <QDateTime>
+
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace vorna::service {
 
@@ -10,6 +14,7 @@ namespace {
 
 std::atomic<int> g_threshold{int(EventLog::Level::Info)};
 std::mutex g_writeMutex;
+std::atomic<EventLog::Observer> g_observer{nullptr};
 
 const char *levelName(EventLog::Level level)
 {
@@ -63,7 +68,22 @@ QByteArray quoted(const QString &value)
 
 } // namespace
 
+bool EventLog::stderrIsJournal()
+{
+    const char *stream = std::getenv("JOURNAL_STREAM");
+    if (!stream || !*stream)
+        return false;
+    struct stat status {};
+    if (fstat(fileno(stderr), &status) != 0)
+        return false;
+    // "DEVICE:INODE"; a child whose stderr was redirected inherits the variable but not the stream.
+    return QByteArray(stream) == QByteArray::number(qulonglong(status.st_dev)) + ':'
+                                     + QByteArray::number(qulonglong(status.st_ino));
+}
+
 void EventLog::setThreshold(Level level) { g_threshold = int(level); }
+
+void EventLog::setObserver(Observer observer) { g_observer = observer; }
 
 bool EventLog::enabled(Level level) { return int(level) >= g_threshold; }
 
@@ -95,9 +115,14 @@ QByteArray EventLog::format(Level level, const char *event, std::initializer_lis
 
 void EventLog::write(Level level, const char *event, std::initializer_list<Field> fields)
 {
+    if (const Observer observer = g_observer.load())
+        observer(event, fields);
     if (!enabled(level))
         return;
-    const QByteArray line = format(level, event, fields) + '\n';
+    static const bool journal = stderrIsJournal();
+    QByteArray line = format(level, event, fields) + '\n';
+    if (!journal)
+        line.prepend(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1() + ' ');
     // One fwrite per line under a lock, so lines from worker threads never interleave.
     std::lock_guard<std::mutex> lock(g_writeMutex);
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);

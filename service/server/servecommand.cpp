@@ -1,11 +1,16 @@
 // serve: runs the attendance service until SIGTERM or SIGINT.
 
 #include "command.h"
+#include "databaselock.h"
 #include "descriptorlimit.h"
 #include "eventlog.h"
+#include "metricsserver.h"
+#include "readiness.h"
+#include "rpcmetrics.h"
 #include "serverconfig.h"
 #include "serviceserver.h"
 #include "shutdownsignal.h"
+#include "sqldialect.h"
 
 #include <QCoreApplication>
 
@@ -22,7 +27,8 @@ public:
     QList<QCommandLineOption> options() const override
     {
         return {m_listen, m_sessionIdle, m_heartbeat, m_callTimeout, m_staleDays, m_tlsCert, m_tlsKey, m_logLevel,
-                m_maxConnections, m_maxConnectionsPerAddress, m_maxResetsPerAddress, m_maxSessionsPerUser, m_memoryQuota};
+                m_maxConnections, m_maxConnectionsPerAddress, m_maxResetsPerAddress, m_maxSessionsPerUser, m_memoryQuota,
+                m_metricsListen, m_healthInterval};
     }
 
     QString checkUsage(const QCommandLineParser &parser, const QStringList &) const override
@@ -41,10 +47,24 @@ public:
         EventLog::setThreshold(config.logLevel);
         fitConnectionsToDescriptors(&config);
 
-        ServiceServer server(storage, config);
+        // Tells `restore` that this database is in use, for as long as the process lives.
+        DatabaseLock lock;
         QString error;
+        if (!isPostgresLocation(context.database())
+            && !lock.acquire(context.database(), DatabaseLock::Mode::Shared, &error))
+            return context.fail(error, ExitDatabase);
+        collectServiceMetrics();
+        ServiceServer server(storage, config);
         if (!server.start(&error))
             return context.fail(error, ExitListen);
+        MetricsServer metrics;
+        if (!config.metricsListen.isEmpty()) {
+            if (!metrics.start(config.metricsListen, &error)) {
+                server.shutdown();
+                return context.fail(error, ExitListen);
+            }
+            EventLog::info("metrics", {{"address", metrics.address()}});
+        }
         EventLog::info("listening", {{"address", server.address()},
                                      {"database", storage.describe()},
                                      {"schema", QString::number(storage.schemaVersion())},
@@ -52,12 +72,17 @@ public:
                                      {"version", QCoreApplication::applicationVersion()}});
         // Scripts and tests wait for this line to learn the address, the port chosen for ":0" included.
         context.out() << "listening on " << server.address() << Qt::endl;
+        if (!config.metricsListen.isEmpty())
+            context.out() << "metrics on http://" << metrics.address() << "/metrics" << Qt::endl;
+        readiness::ready();
 
         ShutdownSignal signal([&server](const char *name) {
             EventLog::info("signal", {{"signal", QString::fromLatin1(name)}});
+            readiness::stopping();
             server.shutdown();
         });
         server.wait();
+        metrics.stop();
         EventLog::info("stopped");
         return ExitOk;
     }
@@ -126,7 +151,7 @@ private:
             return badAddress;
         const std::pair<const QCommandLineOption *, std::chrono::seconds *> durations[] = {
             {&m_sessionIdle, &config->sessionIdle}, {&m_heartbeat, &config->heartbeat},
-            {&m_callTimeout, &config->callTimeout}};
+            {&m_callTimeout, &config->callTimeout}, {&m_healthInterval, &config->healthInterval}};
         for (const auto &[option, target] : durations) {
             if (!parseDuration(parser.value(*option), target))
                 return QStringLiteral("--%1 takes a duration such as 90s, 15m or 2h, not \"%2\".")
@@ -142,6 +167,12 @@ private:
             return QStringLiteral("Give both --tls-cert and --tls-key for TLS, or neither.");
         if (!EventLog::parseLevel(parser.value(m_logLevel), &config->logLevel))
             return QStringLiteral("--log-level takes debug, info, warning or error.");
+        config->metricsListen = parser.value(m_metricsListen);
+        if (!config->metricsListen.isEmpty()) {
+            const QString badMetrics = checkListenAddress(config->metricsListen);
+            if (!badMetrics.isEmpty())
+                return QStringLiteral("--metrics-listen: ") + badMetrics;
+        }
         return readCounts(parser, config);
     }
 
@@ -182,6 +213,13 @@ private:
     const QCommandLineOption m_maxSessionsPerUser{QStringLiteral("max-sessions-per-user"),
         QStringLiteral("Open sessions of one user; a login beyond them is refused. Default: 64."),
         QStringLiteral("count"), QStringLiteral("64")};
+    const QCommandLineOption m_metricsListen{QStringLiteral("metrics-listen"),
+        QStringLiteral("Serves Prometheus metrics over HTTP at http://ADDRESS/metrics, e.g. 127.0.0.1:9464. "
+                       "Default: off."),
+        QStringLiteral("address")};
+    const QCommandLineOption m_healthInterval{QStringLiteral("health-interval"),
+        QStringLiteral("How often the health status is checked against the database. Default: 5s."),
+        QStringLiteral("duration"), QStringLiteral("5s")};
     const QCommandLineOption m_memoryQuota{QStringLiteral("memory-quota"),
         QStringLiteral("Memory for all connections and calls together (K, M, G). Default: 256M."),
         QStringLiteral("size"), QStringLiteral("256M")};

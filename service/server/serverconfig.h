@@ -36,6 +36,10 @@ struct ServerConfig
     // Open sessions of one user; a login beyond it is refused.
     int maxSessionsPerUser = 64;
     EventLog::Level logLevel = EventLog::Level::Info;
+    // HOST:PORT of the /metrics HTTP listener; empty: no metrics served.
+    QString metricsListen;
+    // How often the health probe asks the database.
+    std::chrono::seconds healthInterval{5};
 };
 
 // "90", "90s", "15m", "2h" -> seconds; false for anything else or a value below 1 s.

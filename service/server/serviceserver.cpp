@@ -3,11 +3,14 @@
 #include "descriptorlimit.h"
 #include "eventlog.h"
 #include "listenguard.h"
+#include "rpcmetrics.h"
 #include "tlsfiles.h"
 
 #include <QFile>
 
 #include <grpc/support/log.h>
+#include <grpcpp/ext/proto_server_reflection_plugin.h>
+#include <grpcpp/health_check_service_interface.h>
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server_builder.h>
 
@@ -70,6 +73,7 @@ ServiceServer::ServiceServer(Storage &storage, const ServerConfig &config)
     , m_authenticator(storage, m_sessions, m_throttle, m_hasher)
     , m_streams(config.maxStreamsPerSession)
     , m_service(ServiceParts{storage, m_sessions, m_authenticator, m_hub, m_streams, m_config})
+    , m_storage(storage)
 {
     gpr_set_log_function(logFromGrpc);
 }
@@ -90,7 +94,11 @@ bool ServiceServer::start(QString *error)
         return false;
     m_hasher.warmUp();
 
+    // The standard health service and reflection, for load balancers and generic gRPC tools.
+    grpc::EnableDefaultHealthCheckService(true);
+    grpc::reflection::InitProtoReflectionServerBuilderPlugin();
     grpc::ServerBuilder builder;
+    builder.experimental().SetInterceptorCreators(rpcMetricsInterceptors());
     int port = 0;
     builder.AddListeningPort(m_config.listen.toStdString(), creds, &port);
     builder.RegisterService(&m_service);
@@ -124,6 +132,8 @@ bool ServiceServer::start(QString *error)
         return false;
     }
     m_address = withPort(m_config.listen, port);
+    m_probe = std::make_unique<HealthProbe>(m_storage, m_server->GetHealthCheckService(), m_config.healthInterval);
+    m_probe->start();
     if (m_config.tlsCertFile.isEmpty() && !isLoopbackListen(m_config.listen))
         EventLog::warning("plaintext", {{"address", m_address},
                                         {"msg", QStringLiteral("The service listens beyond this machine without TLS: all "
@@ -151,6 +161,8 @@ void ServiceServer::shutdown()
     if (!m_server || m_stopping.exchange(true))
         return;
     EventLog::info("shutdown", {{"address", m_address}});
+    // Shutdown() turns every health status to NOT_SERVING; the probe must not turn it back.
+    m_probe->stop();
     m_hub.shutdown(QStringLiteral("The attendance service is shutting down."));
     m_server->Shutdown(std::chrono::system_clock::now() + m_config.callTimeout);
 }

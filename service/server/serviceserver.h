@@ -3,6 +3,7 @@
 // the login throttle, the password hasher and the stream limits.
 
 #include "authenticator.h"
+#include "healthprobe.h"
 #include "commserviceimpl.h"
 #include "loginthrottle.h"
 #include "passwordhasher.h"
@@ -49,7 +50,9 @@ private:
     SessionHub m_hub;
     StreamLimiter m_streams;
     CommServiceImpl m_service;
+    Storage &m_storage;
     std::unique_ptr<grpc::Server> m_server;
+    std::unique_ptr<HealthProbe> m_probe;
     QString m_address;
     std::atomic<bool> m_stopping{false};
     int m_guard = 0;

@@ -1,5 +1,8 @@
 #include "sqlexecutor.h"
 
+#include <atomic>
+#include <chrono>
+
 namespace vorna::service {
 
 namespace {
@@ -17,6 +20,21 @@ struct Attempt
     bool lostBeforeAnyStatement = false;
 };
 thread_local Attempt *t_attempt = nullptr;
+
+std::atomic<void (*)(double)> g_statementObserver{nullptr};
+std::atomic<void (*)()> g_failureObserver{nullptr};
+
+// Times one statement for the observer, if there is one.
+bool observedExec(const std::function<bool()> &exec)
+{
+    const auto observer = g_statementObserver.load();
+    if (!observer)
+        return exec();
+    const auto started = std::chrono::steady_clock::now();
+    const bool done = exec();
+    observer(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return done;
+}
 
 // Marks the current run for the duration of a scope; runs nest (a read inside a read).
 class AttemptScope
@@ -41,6 +59,12 @@ QString reasonOf(const QSqlError &error)
 }
 
 } // namespace
+
+void setSqlObserver(const SqlObserver &observer)
+{
+    g_statementObserver = observer.statement;
+    g_failureObserver = observer.failure;
+}
 
 QVariant bindable(const QVariant &value)
 {
@@ -172,7 +196,7 @@ StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVari
     query.setForwardOnly(m_dialect.forwardOnly);
     // PostgreSQL cannot prepare DDL, and a statement without parameters gains nothing from it.
     if (values.isEmpty()) {
-        if (!query.exec(sql))
+        if (!observedExec([&] { return query.exec(sql); }))
             return failure(query.lastError(), doing);
         noteStatementDone();
         return StorageError::none();
@@ -181,7 +205,7 @@ StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVari
         return failure(query.lastError(), doing);
     for (const QVariant &value : values)
         query.addBindValue(bindable(value));
-    if (!query.exec())
+    if (!observedExec([&] { return query.exec(); }))
         return failure(query.lastError(), doing);
     noteStatementDone();
     return StorageError::none();
@@ -196,6 +220,8 @@ void SqlExecutor::noteStatementDone()
 StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
 {
     endFailedWrite();
+    if (const auto observer = g_failureObserver.load())
+        observer();
     const QString what = QStringLiteral("Could not %1 in the %2 (%3).").arg(doing, m_dialect.label, reasonOf(error));
     switch (classifyFailure(m_dialect, error)) {
     case SqlFailure::Duplicate:

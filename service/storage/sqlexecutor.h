@@ -52,6 +52,14 @@ private:
     ConnectionPool m_pool;
 };
 
+// Told of each statement's time and of each failure, for the service's metrics; none by default.
+struct SqlObserver
+{
+    void (*statement)(double seconds) = nullptr;
+    void (*failure)() = nullptr;
+};
+void setSqlObserver(const SqlObserver &observer);
+
 // Qt binds a null QString as SQL NULL; every text column here is NOT NULL and an absent
 // text means an empty one.
 QVariant bindable(const QVariant &value);

@@ -1,0 +1,29 @@
+#pragma once
+// Feeds the metrics registry from the server without touching the handlers: a gRPC server
+// interceptor counts calls, their status codes, latencies, open streams and the presence rows
+// and bytes sent; the event log's login lines count login attempts by result; the storage's
+// statement hook times queries and counts database errors. docs/service.md lists the metrics.
+
+#include <grpcpp/support/server_interceptor.h>
+
+#include <memory>
+#include <vector>
+
+namespace vorna::service {
+
+class RpcMetricsFactory final : public grpc::experimental::ServerInterceptorFactoryInterface
+{
+public:
+    grpc::experimental::Interceptor *CreateServerInterceptor(grpc::experimental::ServerRpcInfo *info) override;
+};
+
+// The interceptor creators for grpc::ServerBuilder::experimental().SetInterceptorCreators().
+std::vector<std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>> rpcMetricsInterceptors();
+
+// Hooks the event log and the SQL executor to the registry; safe to call more than once.
+void collectServiceMetrics();
+
+// The gRPC name of a status code ("OK", "UNAVAILABLE" ...), as the code label shows it.
+const char *statusCodeName(int code);
+
+} // namespace vorna::service

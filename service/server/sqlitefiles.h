@@ -1,0 +1,24 @@
+#pragma once
+// File-level work on SQLite databases for `backup` and `restore`: consistent copies through
+// SQLite's online backup API, checks, and durable replacement.
+
+#include <QString>
+
+namespace vorna::service::sqlitefiles {
+
+// Copies the database `from` into a new file `to` through the online backup API: one read
+// transaction, so the copy is the database at one moment even while a service writes.
+bool copy(const QString &from, const QString &to, QString *error);
+
+// True when `path` passes PRAGMA integrity_check and holds a vorna schema (schema_migrations
+// with a version); `schemaVersion` gets it.
+bool checkVornaDatabase(const QString &path, int *schemaVersion, QString *error);
+
+// Folds a closed database's write-ahead log into the file, so that -wal and -shm can go.
+// Best effort: a missing or unreadable old database has nothing to fold.
+void foldWriteAheadLog(const QString &path);
+
+// fsync of a file or a folder (a rename is durable only once its folder is synced).
+bool sync(const QString &path, QString *error);
+
+} // namespace vorna::service::sqlitefiles
