@@ -21,6 +21,9 @@
 
 #include <atomic>
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <thread>
 
 using namespace vorna::service;
@@ -392,17 +395,34 @@ private slots:
         checkDocsExamples(log);
     }
 
-    void logLinesCarryNoTimeUnderJournald()
+    // Under systemd: lines without a time of their own, and readiness and stopping told.
+    void underSystemdTheJournalStampsAndReadinessIsTold()
     {
+        const QString socketPath = path(QStringLiteral("notify.sock"));
+        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof(address.sun_path));
+        QVERIFY(::bind(notify, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+        const auto received = [notify] {
+            char buffer[256];
+            const ssize_t size = ::recv(notify, buffer, sizeof(buffer), MSG_DONTWAIT);
+            return size > 0 ? QByteArray(buffer, int(size)) : QByteArray();
+        };
+
         // systemd names the stream in JOURNAL_STREAM as DEVICE:INODE; the shell passes the
         // pipe that QProcess gives the service.
         Serve serve({QStringLiteral("-c"),
-                     QStringLiteral("JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" serve --listen "
-                                    "127.0.0.1:0 --database \"$1\""),
-                     Binary, m_database},
+                     QStringLiteral("JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) NOTIFY_SOCKET=\"$2\" exec \"$0\" "
+                                    "serve --listen 127.0.0.1:0 --database \"$1\""),
+                     Binary, m_database, socketPath},
                     QStringLiteral("/bin/sh"));
         QVERIFY(!serve.address().isEmpty());
+        QByteArray told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += received()).contains("READY=1"), 30000);
         const QStringList log = serve.stop().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QTRY_VERIFY_WITH_TIMEOUT((told += received()).contains("STOPPING=1"), 30000);
+        ::close(notify);
         QVERIFY(log.size() > 3);
         for (const QString &line : log)
             QVERIFY2(line.startsWith(QStringLiteral("vorna-service: level=")), qPrintable(line));
