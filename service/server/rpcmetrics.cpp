@@ -6,6 +6,7 @@
 #include "sqlexecutor.h"
 
 #include <chrono>
+#include <iterator>
 
 namespace vorna::service {
 
@@ -86,6 +87,12 @@ private:
     int m_code = grpc::StatusCode::CANCELLED;
 };
 
+Counter &loginAttempts(const QString &result)
+{
+    return MetricsRegistry::instance().counter("vorna_login_attempts_total", "Login attempts, by result.",
+                                               {QStringLiteral("result")}, {result});
+}
+
 // Login attempts are counted where their result is decided and logged, one place for both.
 void countLogin(const char *event, std::initializer_list<EventLog::Field> fields)
 {
@@ -93,10 +100,7 @@ void countLogin(const char *event, std::initializer_list<EventLog::Field> fields
         return;
     for (const EventLog::Field &field : fields) {
         if (qstrcmp(field.key, "result") == 0)
-            MetricsRegistry::instance()
-                .counter("vorna_login_attempts_total", "Login attempts, by result.", {QStringLiteral("result")},
-                         {field.value})
-                .add();
+            loginAttempts(field.value).add();
     }
 }
 
@@ -139,6 +143,8 @@ void collectServiceMetrics()
     registry.counter("vorna_db_errors_total", "Failed database statements, transactions and connections.");
     registry.counter("vorna_presence_rows_streamed_total", "Presence rows sent to panels.");
     registry.counter("vorna_presence_bytes_streamed_total", "Bytes of presence answers sent, pictures included.");
+    for (const char *result : {"ok", "denied", "throttled", "too-many-sessions", "unavailable", "busy"})
+        loginAttempts(QString::fromLatin1(result));
 }
 
 const char *statusCodeName(int code)
