@@ -13,6 +13,9 @@ constexpr int FlushAtBytes = 64 * 1024;
 
 bool needsQuotes(const QString &value)
 {
+    // A leading U+FEFF would be taken for a byte-order mark and dropped on reading.
+    if (value.startsWith(QChar(0xFEFF)))
+        return true;
     for (const QChar c : value) {
         if (c == u',' || c == u'"' || c == u'\n' || c == u'\r')
             return true;
@@ -73,6 +76,11 @@ TableWriter::~TableWriter() = default;
 
 void TableWriter::appendCsvField(const QString &value)
 {
+    // The only field of a row, empty, would leave an empty line, which readers skip.
+    if (value.isEmpty() && m_columns.size() == 1) {
+        m_buffer += "\"\"";
+        return;
+    }
     if (!needsQuotes(value)) {
         m_buffer += value.toUtf8();
         return;
