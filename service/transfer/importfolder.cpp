@@ -66,6 +66,11 @@ int characterCount(const QString &text)
     return count;
 }
 
+int utf8Bytes(const QString &text)
+{
+    return text.toUtf8().size();
+}
+
 // One import file read record by record: the header maps the known columns to fields, and each
 // field is checked as the caller asks. A row with a fault is reported and marked bad.
 class TableReader
@@ -91,6 +96,9 @@ public:
     QDateTime moment(int column);
 
 private:
+    // The column's text, with an error when it is empty, too large by `measure`, or holds a control character.
+    QString checkedText(int column, const QString &what, int (*measure)(const QString &), int most,
+                        const QString &unit);
     QString columnName(int column) const { return QString::fromLatin1(columnsOf(m_file).at(column).name); }
     void report(int line, const QString &column, const QString &message);
     void reportSyntax();
@@ -159,10 +167,11 @@ bool TableReader::readHeader()
     for (int field = 0; field < header.fields.size(); ++field) {
         const QString title = header.fields.at(field).trimmed();
         m_header.append(title);
-        const auto known = std::find_if(columns.begin(), columns.end(),
-                                        [&](const ColumnSpec &c) { return title == QLatin1String(c.name); });
+        const auto known = std::find_if(columns.begin(), columns.end(), [&](const ColumnSpec &c) {
+            return title.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0;
+        });
         if (known == columns.end()) {
-            report(header.line, title, QStringLiteral("This is not a column of %1; its columns are %2.")
+            report(header.line, title.isEmpty() ? QStringLiteral("header") : title, QStringLiteral("This is not a column of %1; its columns are %2.")
                                            .arg(m_name, columnList(m_file)));
             ok = false;
         } else if (m_fieldOf[int(known - columns.begin())] >= 0) {
@@ -216,33 +225,30 @@ QString TableReader::text(int column) const
     return field < 0 ? QString() : m_record.fields.at(field).trimmed();
 }
 
-QString TableReader::name(int column)
+QString TableReader::checkedText(int column, const QString &what, int (*measure)(const QString &), int most,
+                                 const QString &unit)
 {
     const QString value = text(column);
+    const int size = measure(value);
     if (value.isEmpty())
-        error(column, QStringLiteral("The value is empty. Fill it in."));
-    else if (characterCount(value) > MaxNameCharacters)
-        error(column, QStringLiteral("The value has %1 characters; at most %2 are accepted.")
-                          .arg(characterCount(value)).arg(MaxNameCharacters));
+        error(column, QStringLiteral("The %1 is empty. Fill it in.").arg(what));
+    else if (size > most)
+        error(column, QStringLiteral("The %1 has %2 %3; at most %4 are accepted.")
+                          .arg(what, QString::number(size), unit, QString::number(most)));
     else if (holdsControlCharacter(value))
-        error(column, QStringLiteral("The value holds a control character (a line break or a tab, for "
-                                     "instance). Remove it."));
+        error(column, QStringLiteral("The %1 holds a control character (a line break or a tab, for "
+                                     "instance). Remove it.").arg(what));
     return value;
+}
+
+QString TableReader::name(int column)
+{
+    return checkedText(column, QStringLiteral("value"), characterCount, MaxNameCharacters, QStringLiteral("characters"));
 }
 
 QString TableReader::id(int column)
 {
-    const QString value = text(column);
-    const int bytes = value.toUtf8().size();
-    if (value.isEmpty())
-        error(column, QStringLiteral("The id is empty. Fill it in."));
-    else if (bytes > MaxIdBytes)
-        error(column, QStringLiteral("The id \"%1\" has %2 bytes; at most %3 are accepted.")
-                          .arg(value, QString::number(bytes), QString::number(MaxIdBytes)));
-    else if (holdsControlCharacter(value))
-        error(column, QStringLiteral("The id holds a control character (a line break or a tab, for "
-                                     "instance). Remove it."));
-    return value;
+    return checkedText(column, QStringLiteral("id"), utf8Bytes, MaxIdBytes, QStringLiteral("bytes"));
 }
 
 int TableReader::color(int column)

@@ -4,9 +4,9 @@
 // references against what the database already holds (checkReferences), and when no error is
 // left, writes them in one transaction and prints one reportLine per file read.
 //
-// Every file: a header row naming its columns in any order, then one row per record. Spaces
-// around a value are ignored. Names have 1 to 200 characters, ids 1 to 64 bytes, neither holds
-// a control character. A natural key (name; id for employees; employee, moment and activity
+// Every file: a header row naming its columns in any order (either case), then one row per
+// record. Spaces around a value are ignored. Names have 1 to 200 characters, ids 1 to 64 bytes,
+// neither holds a control character. A natural key (name; id for employees; employee, moment and activity
 // for registrations) appears once per file.
 
 #include "civiltext.h"
