@@ -9,10 +9,21 @@ namespace vorna::transfer {
 
 namespace {
 
-// Milliseconds since the epoch of a civil moment read on the zone's clock.
+constexpr qint64 MsecsPerDay = 86400 * 1000;
+
+// Milliseconds since the epoch of a civil moment read on the zone's clock. A reading in the hour
+// skipped when summer time begins is read with the offset in force before the skip, as a clock
+// not yet put forward shows it; one in the hour repeated when summer time ends is read as Qt
+// reads it.
 qint64 realMsecs(const QDate &day, const QTime &time, const QTimeZone &zone)
 {
-    return QDateTime(day, time, zone).toMSecsSinceEpoch();
+    const QDateTime moment(day, time, zone);
+    if (moment.isValid())
+        return moment.toMSecsSinceEpoch();
+    const qint64 asUtc = QDateTime(day, time, Qt::UTC).toMSecsSinceEpoch();
+    // A day earlier lies before any skip, even one of a whole day.
+    const int offsetBefore = zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(asUtc - MsecsPerDay, Qt::UTC));
+    return asUtc - qint64(offsetBefore) * 1000;
 }
 
 qint64 realMsecs(const QDateTime &civil, const QTimeZone &zone)

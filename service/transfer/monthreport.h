@@ -6,7 +6,8 @@
 //   time spent in statuses that count as present is added up, cut at the month's first and
 //   last midnight (and at "now" for a month still running). It is real elapsed time: civil
 //   moments go through the organisation's time zone, so the night summer time ends holds one
-//   hour more and the night it begins one hour less;
+//   hour more and the night it begins one hour less (a reading in the skipped hour counts as
+//   winter time);
 // - calendars: those in force during the month, "NAME from YYYY-MM-DD", joined by "; ", the
 //   one in force on the month's first day with the day it was assigned from;
 // - exceptions: the month's one-day exceptions, "YYYY-MM-DD NAME", joined by "; ".

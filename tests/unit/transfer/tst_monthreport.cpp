@@ -91,6 +91,11 @@ void TestMonthReport::marchAcrossTheStartOfSummerTime()
     QCOMPARE(figures.presentHours(), QString("7.17")); // 7.1666... rounded half up
     QCOMPARE(figures.calendars, QString());
     QCOMPARE(figures.exceptions, QString());
+
+    // 02:30 on the 29th never shows on a clock that is put forward; it is read as winter time,
+    // so 23:00 to 02:30 lasts 3.5 h.
+    input.registrations = {at("2026-03-28 23:00", In), at("2026-03-29 02:30", Out)};
+    QCOMPARE(computeMonth(input, QTimeZone("Europe/Belgrade")).presentHours(), QString("3.50"));
 }
 
 QTEST_GUILESS_MAIN(TestMonthReport)
