@@ -30,12 +30,11 @@ QByteArray jsonString(const QString &value)
     return array.mid(1, array.size() - 2);
 }
 
+// Whether `value` may stand in JSON as written: Qt's parser decides, so "01" or "1." do not pass.
 bool isJsonNumber(const QString &value)
 {
-    bool ok = false;
-    value.toDouble(&ok);
-    // toDouble also takes "inf", "nan" and spaces, which JSON does not.
-    return ok && !value.isEmpty() && (value.at(0).isDigit() || value.at(0) == u'-') && value.back().isDigit();
+    const QJsonDocument parsed = QJsonDocument::fromJson('[' + value.toUtf8() + ']');
+    return parsed.isArray() && parsed.array().size() == 1 && parsed.array().at(0).isDouble();
 }
 
 QString writeFailure(const QString &reason)
