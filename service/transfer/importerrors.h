@@ -29,7 +29,8 @@ public:
     void add(const ImportError &error);
     bool isEmpty() const { return m_count == 0; }
     qint64 count() const { return m_count; }
-    // The earliest `limit` errors, files in the order they first reported, lines ascending.
+    // The earliest `limit` errors, files in the order they first reported, lines ascending;
+    // exact as long as `limit` is at most `keep`.
     QVector<ImportError> first(int limit = 20) const;
     // Their texts, and a last line naming how many more there are.
     QStringList lines(int limit = 20) const;
