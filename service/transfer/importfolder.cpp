@@ -1,0 +1,571 @@
+#include "importfolder.h"
+
+#include "csvreader.h"
+#include "picturecheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+
+namespace vorna::transfer {
+
+namespace {
+
+// Past this a file is surely not an organisation's export, and would not fit in a QString.
+constexpr qint64 MaxFileBytes = qint64(1) << 30;
+constexpr int ProgressEvery = 4096;
+
+struct ColumnSpec
+{
+    const char *name;
+    bool required;
+};
+
+const QVector<ColumnSpec> &columnsOf(ImportFile file)
+{
+    static const QVector<ColumnSpec> columns[ImportFileCount] = {
+        {{"name", true}},
+        {{"name", true}, {"color", true}, {"present", true}},
+        {{"name", true}, {"status", true}},
+        {{"name", true}, {"color", true}},
+        {{"name", true}, {"color", true}},
+        {{"id", true}, {"last_name", true}, {"first_name", true}, {"department", true}, {"picture", false}},
+        {{"employee", true}, {"at", true}, {"activity", true}},
+    };
+    return columns[int(file)];
+}
+
+QString columnList(ImportFile file)
+{
+    QStringList names;
+    for (const ColumnSpec &column : columnsOf(file))
+        names.append(QString::fromLatin1(column.name));
+    return names.join(QStringLiteral(", "));
+}
+
+bool holdsControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            return true;
+    }
+    return false;
+}
+
+int characterCount(const QString &text)
+{
+    int count = 0;
+    for (const QChar c : text)
+        count += c.isLowSurrogate() ? 0 : 1;
+    return count;
+}
+
+int utf8Bytes(const QString &text)
+{
+    return text.toUtf8().size();
+}
+
+// One import file read record by record: the header maps the known columns to fields, and each
+// field is checked as the caller asks. A row with a fault is reported and marked bad.
+class TableReader
+{
+public:
+    TableReader(ImportFile file, const QString &folder, ImportErrors *errors, const ImportProgress &progress)
+        : m_file(file), m_name(importFileName(file)), m_folder(folder), m_errors(errors), m_progress(progress)
+    {
+    }
+
+    bool start();
+    bool next();
+    int line() const { return m_record.line; }
+    bool rowOk() const { return m_rowOk; }
+    void error(int column, const QString &message) { errorAt(m_record.line, column, message); }
+    void errorAt(int line, int column, const QString &message) { report(line, columnName(column), message); }
+
+    QString text(int column) const;
+    QString name(int column);
+    QString id(int column);
+    int color(int column);
+    bool yesNo(int column);
+    QDateTime moment(int column);
+
+private:
+    // The column's text, with an error when it is empty, too large by `measure`, or holds a control character.
+    QString checkedText(int column, const QString &what, int (*measure)(const QString &), int most,
+                        const QString &unit);
+    QString columnName(int column) const { return QString::fromLatin1(columnsOf(m_file).at(column).name); }
+    void report(int line, const QString &column, const QString &message);
+    void reportSyntax();
+    bool readHeader();
+    void showProgress(bool last);
+
+    ImportFile m_file;
+    QString m_name;
+    QString m_folder;
+    ImportErrors *m_errors;
+    const ImportProgress &m_progress;
+    std::unique_ptr<CsvReader> m_reader;
+    QVector<int> m_fieldOf;          // column -> field index in a record, -1 when absent
+    QStringList m_header;
+    CsvRecord m_record;
+    bool m_rowOk = true;
+    qint64 m_records = 0;
+};
+
+void TableReader::report(int line, const QString &column, const QString &message)
+{
+    m_errors->add({m_name, line, column, message});
+    m_rowOk = false;
+}
+
+bool TableReader::start()
+{
+    QFile file(QDir(m_folder).filePath(m_name));
+    if (file.size() > MaxFileBytes) {
+        report(0, QString(), QStringLiteral("The file is larger than 1 GB. Split it, or import in parts."));
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(0, QString(), QStringLiteral("The file cannot be read (%1).").arg(file.errorString()));
+        return false;
+    }
+    m_reader = std::make_unique<CsvReader>(file.readAll());
+    return readHeader();
+}
+
+void TableReader::reportSyntax()
+{
+    const CsvError &fault = m_reader->error();
+    QString column = QStringLiteral("row");
+    if (fault.line == 1 && m_header.isEmpty())
+        column = QStringLiteral("header");
+    else if (fault.field >= 0 && fault.field < m_header.size())
+        column = m_header.at(fault.field);
+    report(fault.line, column, fault.message);
+}
+
+bool TableReader::readHeader()
+{
+    CsvRecord header;
+    if (!m_reader->next(&header)) {
+        if (m_reader->failed())
+            reportSyntax();
+        else
+            report(1, QStringLiteral("header"),
+                   QStringLiteral("The file is empty. Its first line names the columns: %1.").arg(columnList(m_file)));
+        return false;
+    }
+    const QVector<ColumnSpec> &columns = columnsOf(m_file);
+    m_fieldOf.fill(-1, columns.size());
+    bool ok = true;
+    for (int field = 0; field < header.fields.size(); ++field) {
+        const QString title = header.fields.at(field).trimmed();
+        m_header.append(title);
+        const auto known = std::find_if(columns.begin(), columns.end(), [&](const ColumnSpec &c) {
+            return title.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0;
+        });
+        if (known == columns.end()) {
+            report(header.line, title.isEmpty() ? QStringLiteral("header") : title, QStringLiteral("This is not a column of %1; its columns are %2.")
+                                           .arg(m_name, columnList(m_file)));
+            ok = false;
+        } else if (m_fieldOf[int(known - columns.begin())] >= 0) {
+            report(header.line, title, QStringLiteral("The column is named twice. Keep one of them."));
+            ok = false;
+        } else {
+            m_fieldOf[int(known - columns.begin())] = field;
+        }
+    }
+    for (int column = 0; column < columns.size(); ++column) {
+        if (columns.at(column).required && m_fieldOf.at(column) < 0) {
+            report(header.line, columnName(column),
+                   QStringLiteral("The required column is missing. Add it to the first line."));
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+void TableReader::showProgress(bool last)
+{
+    if (m_progress && (last || m_records % ProgressEvery == 0))
+        m_progress(QStringLiteral("Checking %1 (lines)").arg(m_name),
+                   last ? m_reader->lineCount() : m_reader->currentLine(), m_reader->lineCount());
+}
+
+bool TableReader::next()
+{
+    for (;;) {
+        m_rowOk = true;
+        if (!m_reader->next(&m_record)) {
+            if (m_reader->failed())
+                reportSyntax();
+            showProgress(true);
+            return false;
+        }
+        ++m_records;
+        showProgress(false);
+        if (m_record.fields.size() == m_header.size())
+            return true;
+        report(m_record.line, QStringLiteral("row"),
+               QStringLiteral("The row has %1 fields, but the header names %2 columns. "
+                              "Put fields that hold a comma in double quotes.")
+                   .arg(m_record.fields.size()).arg(m_header.size()));
+    }
+}
+
+QString TableReader::text(int column) const
+{
+    const int field = m_fieldOf.at(column);
+    return field < 0 ? QString() : m_record.fields.at(field).trimmed();
+}
+
+QString TableReader::checkedText(int column, const QString &what, int (*measure)(const QString &), int most,
+                                 const QString &unit)
+{
+    const QString value = text(column);
+    const int size = measure(value);
+    if (value.isEmpty())
+        error(column, QStringLiteral("The %1 is empty. Fill it in.").arg(what));
+    else if (size > most)
+        error(column, QStringLiteral("The %1 has %2 %3; at most %4 are accepted.")
+                          .arg(what, QString::number(size), unit, QString::number(most)));
+    else if (holdsControlCharacter(value))
+        error(column, QStringLiteral("The %1 holds a control character (a line break or a tab, for "
+                                     "instance). Remove it.").arg(what));
+    return value;
+}
+
+QString TableReader::name(int column)
+{
+    return checkedText(column, QStringLiteral("value"), characterCount, MaxNameCharacters, QStringLiteral("characters"));
+}
+
+QString TableReader::id(int column)
+{
+    return checkedText(column, QStringLiteral("id"), utf8Bytes, MaxIdBytes, QStringLiteral("bytes"));
+}
+
+int TableReader::color(int column)
+{
+    const QString value = text(column);
+    const std::optional<int> rgb = parseColor(value);
+    if (!rgb)
+        error(column, QStringLiteral("\"%1\" is not a colour. Write it as #RRGGBB, for example #2E7D32.").arg(value));
+    return rgb.value_or(0);
+}
+
+bool TableReader::yesNo(int column)
+{
+    const QString value = text(column);
+    const std::optional<bool> answer = parseYesNo(value);
+    if (!answer)
+        error(column, QStringLiteral("\"%1\" is neither yes nor no. Write yes or no.").arg(value));
+    return answer.value_or(false);
+}
+
+QDateTime TableReader::moment(int column)
+{
+    const QString value = text(column);
+    const std::optional<QDateTime> at = parseCivilMoment(value);
+    if (!at)
+        error(column, QStringLiteral("\"%1\" is not a moment. Write YYYY-MM-DD HH:MM or YYYY-MM-DD HH:MM:SS, "
+                                     "a real date in the years %2 to %3.")
+                          .arg(value, QString::number(FirstYear), QString::number(LastYear)));
+    return at.value_or(QDateTime());
+}
+
+// Remembers the line of each natural key, to report the second appearance of one.
+template<typename Key>
+class FirstLines
+{
+public:
+    // True when `key` is new; otherwise reports it on `column` of the reader's row.
+    bool admit(TableReader &reader, int column, const Key &key, const QString &what)
+    {
+        const auto known = m_lines.constFind(key);
+        if (known == m_lines.constEnd()) {
+            m_lines.insert(key, reader.line());
+            return true;
+        }
+        reader.error(column, QStringLiteral("%1 is already on line %2. Give each once per file.")
+                                 .arg(what, QString::number(known.value())));
+        return false;
+    }
+
+private:
+    QHash<Key, int> m_lines;
+};
+
+// Many registrations repeat the same employee id and activity name: share one copy of each.
+class Interner
+{
+public:
+    QString shared(const QString &text)
+    {
+        const auto known = m_texts.constFind(text);
+        if (known != m_texts.constEnd())
+            return *known;
+        m_texts.insert(text);
+        return text;
+    }
+
+private:
+    QSet<QString> m_texts;
+};
+
+struct RegistrationKey
+{
+    QString employee;
+    qint64 at;
+    QString activity;
+    bool operator==(const RegistrationKey &other) const
+    {
+        return at == other.at && employee == other.employee && activity == other.activity;
+    }
+};
+
+uint qHash(const RegistrationKey &key, uint seed = 0)
+{
+    return ::qHash(key.employee, seed) ^ ::qHash(key.at, seed) ^ (::qHash(key.activity, seed) * 31u);
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A file of rows that have a name and nothing to check across rows but the name's uniqueness.
+template<typename Row, typename MakeRow>
+void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, MakeRow makeRow)
+{
+    FirstLines<QString> names;
+    while (table.next()) {
+        Row row = makeRow(table);
+        row.line = table.line();
+        if (table.rowOk() && names.admit(table, 0, row.name, QStringLiteral("The %1 %2").arg(kind, quoted(row.name))))
+            rows->append(row);
+    }
+}
+
+// Decoding pictures is most of an import's checking time, so they are read on every core.
+void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
+{
+    QVector<QString> problems(rows->size());
+    QVector<int> indexes(rows->size());
+    std::iota(indexes.begin(), indexes.end(), 0);
+    QtConcurrent::blockingMap(indexes, [&](int index) {
+        EmployeeRow &row = (*rows)[index];
+        if (!row.picturePath.isEmpty())
+            problems[index] = readPicture(folder, row.picturePath, &row.picture);
+    });
+    QVector<EmployeeRow> accepted;
+    accepted.reserve(rows->size());
+    for (int index = 0; index < rows->size(); ++index) {
+        if (problems.at(index).isEmpty())
+            accepted.append(rows->at(index));
+        else
+            table.errorAt(rows->at(index).line, 4, problems.at(index));
+    }
+    rows->swap(accepted);
+}
+
+void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
+{
+    FirstLines<QString> ids;
+    while (table.next()) {
+        EmployeeRow row;
+        row.line = table.line();
+        row.id = table.id(0);
+        row.lastName = table.name(1);
+        row.firstName = table.name(2);
+        row.department = table.name(3);
+        row.picturePath = table.text(4);
+        if (table.rowOk() && ids.admit(table, 0, row.id, QStringLiteral("The employee id %1").arg(quoted(row.id))))
+            rows->append(row);
+    }
+    attachPictures(table, folder, rows);
+}
+
+void readRegistrations(TableReader &table, QVector<RegistrationRow> *rows)
+{
+    FirstLines<RegistrationKey> keys;
+    Interner texts;
+    while (table.next()) {
+        RegistrationRow row;
+        row.line = table.line();
+        row.employee = texts.shared(table.id(0));
+        row.at = table.moment(1);
+        row.activity = texts.shared(table.name(2));
+        if (table.rowOk()
+            && keys.admit(table, 1, {row.employee, row.at.toSecsSinceEpoch(), row.activity},
+                          QStringLiteral("The same registration (%1 at %2, %3)")
+                              .arg(row.employee, formatCivilMoment(row.at), row.activity)))
+            rows->append(row);
+    }
+}
+
+void readFile(ImportFile file, ImportBatch *batch, ImportErrors *errors, const ImportProgress &progress)
+{
+    TableReader table(file, batch->folder, errors, progress);
+    if (!table.start())
+        return;
+    switch (file) {
+    case ImportFile::Departments:
+        return readNamed(table, QStringLiteral("department"), &batch->departments,
+                         [](TableReader &t) { return DepartmentRow{0, t.name(0)}; });
+    case ImportFile::Statuses:
+        return readNamed(table, QStringLiteral("status"), &batch->statuses,
+                         [](TableReader &t) { return StatusRow{0, t.name(0), t.color(1), t.yesNo(2)}; });
+    case ImportFile::Activities:
+        return readNamed(table, QStringLiteral("activity"), &batch->activities,
+                         [](TableReader &t) { return ActivityRow{0, t.name(0), t.name(1)}; });
+    case ImportFile::Calendars:
+        return readNamed(table, QStringLiteral("calendar"), &batch->calendars,
+                         [](TableReader &t) { return CalendarRow{0, t.name(0), t.color(1)}; });
+    case ImportFile::WorkDays:
+        return readNamed(table, QStringLiteral("working-day kind"), &batch->workDays,
+                         [](TableReader &t) { return WorkDayRow{0, t.name(0), t.color(1)}; });
+    case ImportFile::Employees:
+        return readEmployees(table, batch->folder, &batch->employees);
+    case ImportFile::Registrations:
+        return readRegistrations(table, &batch->registrations);
+    }
+}
+
+// .csv files in the folder that this import does not read.
+QStringList unknownFiles(const QDir &folder)
+{
+    QStringList known;
+    for (int file = 0; file < ImportFileCount; ++file)
+        known.append(importFileName(ImportFile(file)));
+    QStringList unknown;
+    for (const QString &name : folder.entryList({QStringLiteral("*.csv"), QStringLiteral("*.CSV")}, QDir::Files)) {
+        if (!known.contains(name))
+            unknown.append(name);
+    }
+    return unknown;
+}
+
+QString knownFileList()
+{
+    QStringList names;
+    for (int file = 0; file < ImportFileCount; ++file)
+        names.append(importFileName(ImportFile(file)));
+    return names.join(QStringLiteral(", "));
+}
+
+// The folder's own faults; false when there is nothing to read.
+bool checkFolder(const QString &folder, ImportBatch *batch, ImportErrors *errors)
+{
+    const QDir dir(folder);
+    if (!QFileInfo(folder).isDir()) {
+        errors->add({folder, 0, QString(), QStringLiteral("The import folder does not exist. Name a folder "
+                                                          "that holds the CSV files.")});
+        return false;
+    }
+    for (const QString &name : unknownFiles(dir))
+        errors->add({name, 0, QString(), QStringLiteral("This file is not one the import reads (%1). Rename it, "
+                                                        "or move it out of the folder.").arg(knownFileList())});
+    for (int file = 0; file < ImportFileCount; ++file)
+        batch->read[file] = QFileInfo(dir.filePath(importFileName(ImportFile(file)))).isFile();
+    if (batch->filesRead().isEmpty()) {
+        errors->add({folder, 0, QString(), QStringLiteral("The folder holds none of the files the import reads "
+                                                          "(%1).").arg(knownFileList())});
+        return false;
+    }
+    return true;
+}
+
+void reportMissing(const QString &file, int line, const QString &column, const QString &kind, const QString &name,
+                   const QString &home, ImportErrors *errors)
+{
+    errors->add({file, line, column,
+                 QStringLiteral("There is no %1 %2 in the database or in %3. Add it to %3, or correct the name.")
+                     .arg(kind, quoted(name), home)});
+}
+
+template<typename Row>
+QSet<QString> namesOf(const QVector<Row> &rows, QSet<QString> names)
+{
+    for (const Row &row : rows)
+        names.insert(row.name);
+    return names;
+}
+
+} // namespace
+
+QString importFileName(ImportFile file)
+{
+    static const char *const names[ImportFileCount] = {"departments.csv", "statuses.csv", "activities.csv",
+                                                       "calendars.csv",   "workdays.csv", "employees.csv",
+                                                       "registrations.csv"};
+    return QString::fromLatin1(names[int(file)]);
+}
+
+QVector<ImportFile> ImportBatch::filesRead() const
+{
+    QVector<ImportFile> files;
+    for (int file = 0; file < ImportFileCount; ++file) {
+        if (read[file])
+            files.append(ImportFile(file));
+    }
+    return files;
+}
+
+ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress)
+{
+    ImportBatch batch;
+    batch.folder = folder;
+    if (!checkFolder(folder, &batch, errors))
+        return batch;
+    for (ImportFile file : batch.filesRead())
+        readFile(file, &batch, errors, progress);
+    return batch;
+}
+
+void checkReferences(const ImportBatch &batch, const ExistingNames &existing, ImportErrors *errors)
+{
+    const QString activitiesFile = importFileName(ImportFile::Activities);
+    const QSet<QString> statuses = namesOf(batch.statuses, existing.statuses);
+    for (const ActivityRow &row : batch.activities) {
+        if (!statuses.contains(row.status))
+            reportMissing(activitiesFile, row.line, QStringLiteral("status"), QStringLiteral("status"), row.status,
+                          importFileName(ImportFile::Statuses), errors);
+    }
+    const QString employeesFile = importFileName(ImportFile::Employees);
+    const QSet<QString> departments = namesOf(batch.departments, existing.departments);
+    QSet<QString> employees = existing.employees;
+    for (const EmployeeRow &row : batch.employees) {
+        employees.insert(row.id);
+        if (!departments.contains(row.department))
+            reportMissing(employeesFile, row.line, QStringLiteral("department"), QStringLiteral("department"),
+                          row.department, importFileName(ImportFile::Departments), errors);
+    }
+    const QString registrationsFile = importFileName(ImportFile::Registrations);
+    const QSet<QString> activities = namesOf(batch.activities, existing.activities);
+    for (const RegistrationRow &row : batch.registrations) {
+        if (!employees.contains(row.employee))
+            reportMissing(registrationsFile, row.line, QStringLiteral("employee"), QStringLiteral("employee"),
+                          row.employee, employeesFile, errors);
+        if (!activities.contains(row.activity))
+            reportMissing(registrationsFile, row.line, QStringLiteral("activity"), QStringLiteral("activity"),
+                          row.activity, activitiesFile, errors);
+    }
+}
+
+QString reportLine(ImportFile file, const ImportCounts &counts)
+{
+    return QStringLiteral("%1: %2 added, %3 changed, %4 unchanged")
+        .arg(importFileName(file))
+        .arg(counts.added)
+        .arg(counts.changed)
+        .arg(counts.unchanged);
+}
+
+} // namespace vorna::transfer
