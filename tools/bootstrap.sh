@@ -28,6 +28,10 @@ packages=(
   libpq-dev
   # ICU collation keys give employees one name order on SQLite and PostgreSQL
   libicu-dev
+  # the icon generator writes the program's icon as SVG too
+  libqt5svg5-dev
+  # Debian packages: dpkg-shlibdeps, lintian, systemd-analyze for the unit, and sd_notify
+  dpkg-dev lintian systemd libsystemd-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds both Debian packages with tools/package.sh (a Release folder of its own) and checks
+# what an operator installs: each package's files, its dependencies as dpkg-shlibdeps found
+# them, its maintainer scripts and conffile, and lintian's verdict (errors fail; warnings are
+# printed).
+#   packages.sh SOURCE_DIR VERSION
+set -euo pipefail
+source_dir=$1
+version=$2
+arch=$(dpkg --print-architecture)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+out=$("$source_dir/tools/package.sh" | tail -n 2)
+panel=$(sed -n 1p <<<"$out")
+service=$(sed -n 2p <<<"$out")
+[ "$(basename "$panel")" = "vornapanel_${version}_${arch}.deb" ] || fail "panel package path: $panel"
+[ "$(basename "$service")" = "vorna-service_${version}_${arch}.deb" ] || fail "service package path: $service"
+
+# has_files DEB PATH... : every PATH is in the package.
+has_files() {
+  local deb=$1; shift
+  local list; list=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
+  for path in "$@"; do
+    grep -qx "$path" <<<"$list" || fail "$(basename "$deb") lacks $path"
+  done
+  echo "$list"
+}
+# depends_on DEB PACKAGE... : the Depends field names every PACKAGE.
+depends_on() {
+  local deb=$1; shift
+  local depends; depends=$(dpkg-deb -f "$deb" Depends)
+  for package in "$@"; do
+    grep -Eq "(^|[ ,|])$package( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $package: $depends"
+  done
+}
+
+lib=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/vornapanel
+panel_files=$(has_files "$panel" /usr/bin/vornapanel "$lib/libHarrow.so" "$lib/libOstrel.so" "$lib/libPindle.so" \
+  /usr/share/applications/vornapanel.desktop /usr/share/metainfo/rs.quorvane.vornapanel.metainfo.xml \
+  /usr/share/icons/hicolor/48x48/apps/vornapanel.png /usr/share/icons/hicolor/128x128/apps/vornapanel.png \
+  /usr/share/icons/hicolor/256x256/apps/vornapanel.png /usr/share/icons/hicolor/scalable/apps/vornapanel.svg \
+  /usr/share/doc/vornapanel/copyright /usr/share/doc/vornapanel/changelog.Debian.gz)
+service_files=$(has_files "$service" /usr/bin/vorna-service /lib/systemd/system/vorna-service.service \
+  /usr/lib/sysusers.d/vorna-service.conf /etc/vorna-service/service.conf \
+  /usr/share/doc/vorna-service/copyright /usr/share/doc/vorna-service/changelog.Debian.gz)
+# Each package carries its own files only.
+if grep -q "vorna-service" <<<"$panel_files"; then fail "the panel package carries service files"; fi
+if grep -q "vornapanel" <<<"$service_files"; then fail "the service package carries panel files"; fi
+
+# Found by dpkg-shlibdeps in the binaries; the run-time plugins are named by hand.
+depends_on "$panel" libqt5core5a libqt5quick5 libqt5keychain1 libgrpc++1.51 libspdlog1.10 qml-module-qtquick-controls2
+depends_on "$service" libqt5core5a libqt5sql5 libgrpc++1.51 libsodium23 libpq5 libqt5sql5-sqlite libqt5sql5-psql
+if dpkg-deb -f "$panel" Depends | grep -q "libgrpc++-dev\|vornapanel"; then fail "the panel depends on a build or a private package"; fi
+
+# The service's conffile and maintainer scripts.
+control=$(mktemp -d)
+trap 'rm -rf "$control"' EXIT
+dpkg-deb -e "$service" "$control"
+[ "$(cat "$control/conffiles")" = "/etc/vorna-service/service.conf" ] || fail "conffiles: $(cat "$control/conffiles")"
+for script in postinst prerm postrm; do
+  [ -x "$control/$script" ] || fail "the service package has no executable $script"
+  sh -n "$control/$script" || fail "$script does not parse"
+done
+grep -q "vorna-service init --config /etc/vorna-service/service.conf" "$control/postinst" \
+  || fail "postinst does not initialise the database from the shipped configuration"
+
+if command -v lintian >/dev/null; then
+  for deb in "$panel" "$service"; do
+    verdict=$(lintian --no-tag-display-limit "$deb" || true)
+    [ -z "$verdict" ] || echo "$verdict"
+    if grep -q "^E:" <<<"$verdict"; then fail "lintian reports errors on $(basename "$deb")"; fi
+  done
+fi
+echo "packages checked: $panel $service"
