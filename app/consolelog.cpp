@@ -1,7 +1,7 @@
 #include "consolelog.h"
 
-#include "harrow.h"
-#include "pindle.h"
+#include <harrow/harrow.h>
+#include <pindle/pindle.h>
 
 #include <QThread>
 

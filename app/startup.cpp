@@ -1,12 +1,12 @@
 #include "startup.h"
 
-#include "clientobjectqml.h"
+#include <ostrel/clientobjectqml.h>
 #include "consolelog.h"
-#include "harrow.h"
+#include <harrow/harrow.h>
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
 #include "passwordvault.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 
 #include <QGuiApplication>
 #include <QIcon>

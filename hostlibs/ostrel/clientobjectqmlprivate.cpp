@@ -4,7 +4,7 @@
 #include "civiltime.h"
 #include "connectionoptions.h"
 #include "ostrellog.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 #include "presencevalues.h"
 #include "serviceaddress.h"
 

@@ -3,8 +3,8 @@
 
 #include "consolelog.h"
 
-#include <harrow.h>
-#include <pindle.h>
+#include <harrow/harrow.h>
+#include <pindle/pindle.h>
 
 #include <QFile>
 #include <QQmlEngine>

@@ -1,6 +1,6 @@
 // Start-up with a main QML file that checks what start-up published and quits with 42.
 
-#include "pindle.h"
+#include <pindle/pindle.h>
 #include "startup.h"
 #include "startuptestenv.h"
 

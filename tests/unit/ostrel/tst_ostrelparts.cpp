@@ -1,13 +1,13 @@
 // The client library's pure parts: address parsing, civil time, the picture cache, the
 // bookkeeping of owed answers, the sentences for failed calls, and the checks on answers.
 
-#include "answercheck.h"
-#include "callerror.h"
-#include "civiltime.h"
-#include "connectionoptions.h"
-#include "pendinganswers.h"
-#include "picturecache.h"
-#include "serviceaddress.h"
+#include <ostrel/answercheck.h>
+#include <ostrel/callerror.h>
+#include <ostrel/civiltime.h>
+#include <ostrel/connectionoptions.h>
+#include <ostrel/pendinganswers.h>
+#include <ostrel/picturecache.h>
+#include <ostrel/serviceaddress.h>
 
 #include "commservice.pb.h"
 
