@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing, benchmarking and the demo need.
 # Safe to run again: apt-get skips what is already there.
+#   bootstrap.sh            what building and running need (tools/run-demo.sh)
+#   bootstrap.sh packaging  that, and the tools that make and check the Debian packages
+#                           (tools/package.sh, tools/test.sh)
 set -euo pipefail
 
 packages=(
@@ -30,9 +33,14 @@ packages=(
   libicu-dev
   # the icon generator writes the program's icon as SVG too
   libqt5svg5-dev
-  # Debian packages: dpkg-shlibdeps, lintian, systemd-analyze for the unit, and sd_notify
-  dpkg-dev lintian systemd libsystemd-dev desktop-file-utils appstream
+  # the service tells systemd when it is ready (sd_notify)
+  libsystemd-dev
 )
+if [ "${1:-}" = packaging ]; then
+  # dpkg-shlibdeps for CPack, lintian, systemd-analyze for the unit, the desktop entry's and
+  # the metainfo's validators
+  packages+=(dpkg-dev lintian systemd desktop-file-utils appstream)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

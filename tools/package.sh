@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORNA_PACKAGE_BUILD_DIR:-$root/build-package}
 dist=${VORNA_DIST_DIR:-$root/dist}
 
-"$root/tools/bootstrap.sh" >&2
+"$root/tools/bootstrap.sh" packaging >&2
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 launcher=()

@@ -34,11 +34,11 @@ service_pid=$!
 trap 'kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null' EXIT
 
 for _ in $(seq 1 300); do
-  grep -q "^listening on" "$log" && break
+  grep -q "listening on" "$log" && break
   kill -0 "$service_pid" 2>/dev/null || { cat "$log" >&2; echo "run-demo: the service did not start (see above)." >&2; exit 1; }
   sleep 0.1
 done
-grep -q "^listening on" "$log" || { cat "$log" >&2; echo "run-demo: the service did not start listening within 30 s." >&2; exit 1; }
+grep -q "listening on" "$log" || { cat "$log" >&2; echo "run-demo: the service did not start listening within 30 s." >&2; exit 1; }
 echo "run-demo: the service listens on 127.0.0.1:$port (log: $log)"
 echo "run-demo: log in as user 'manager' with password 'vorna-demo'"
 

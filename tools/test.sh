@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export LANG=${LANG:-C.UTF-8}
 build=${VORNA_BUILD_DIR:-$root/build}
 
-"$root/tools/bootstrap.sh"
+"$root/tools/bootstrap.sh" packaging
 "$root/tools/build.sh"
 
 # shellcheck source=tools/pg-throwaway.sh

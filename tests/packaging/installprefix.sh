@@ -24,8 +24,9 @@ for binary in "$prefix"/bin/vornapanel "$prefix"/bin/vorna-service "$prefix"/lib
   if grep -q "not found" <<<"$deps"; then fail "$binary misses libraries: $(grep 'not found' <<<"$deps")"; fi
   if grep -qF "$build" <<<"$deps"; then fail "$binary loads libraries from the build folder"; fi
 done
-ldd "$prefix/bin/vornapanel" | grep -q "libHarrow.so => $prefix/" \
-  || fail "the panel does not take libHarrow.so from the prefix"
+# (Captured first: grep -q may stop reading early, and pipefail would count ldd's broken pipe.)
+panel_deps=$(ldd "$prefix/bin/vornapanel")
+grep -q "libHarrow.so => $prefix/" <<<"$panel_deps" || fail "the panel does not take libHarrow.so from the prefix"
 
 [ "$("$prefix/bin/vornapanel" --version)" = "vornapanel $version" ] || fail "vornapanel --version"
 [ "$("$prefix/bin/vorna-service" --version)" = "vorna-service $version" ] || fail "vorna-service --version"
@@ -38,6 +39,10 @@ for f in share/applications/vornapanel.desktop share/metainfo/rs.quorvane.vornap
 done
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/vornapanel.desktop"
+fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net "$prefix/share/metainfo/rs.quorvane.vornapanel.metainfo.xml" >/dev/null \
+    || fail "the metainfo does not validate: $(appstreamcli validate --no-net "$prefix/share/metainfo/rs.quorvane.vornapanel.metainfo.xml")"
 fi
 
 # systemd-analyze needs the unit's program to exist: point ExecStart at the installed one.

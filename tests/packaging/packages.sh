@@ -39,10 +39,10 @@ panel_files=$(has_files "$panel" /usr/bin/vornapanel "$lib/libHarrow.so" "$lib/l
   /usr/share/applications/vornapanel.desktop /usr/share/metainfo/rs.quorvane.vornapanel.metainfo.xml \
   /usr/share/icons/hicolor/48x48/apps/vornapanel.png /usr/share/icons/hicolor/128x128/apps/vornapanel.png \
   /usr/share/icons/hicolor/256x256/apps/vornapanel.png /usr/share/icons/hicolor/scalable/apps/vornapanel.svg \
-  /usr/share/doc/vornapanel/copyright /usr/share/doc/vornapanel/changelog.Debian.gz)
+  /usr/share/doc/vornapanel/copyright /usr/share/doc/vornapanel/changelog.gz)
 service_files=$(has_files "$service" /usr/bin/vorna-service /lib/systemd/system/vorna-service.service \
   /usr/lib/sysusers.d/vorna-service.conf /etc/vorna-service/service.conf \
-  /usr/share/doc/vorna-service/copyright /usr/share/doc/vorna-service/changelog.Debian.gz)
+  /usr/share/doc/vorna-service/copyright /usr/share/doc/vorna-service/changelog.gz)
 # Each package carries its own files only.
 if grep -q "vorna-service" <<<"$panel_files"; then fail "the panel package carries service files"; fi
 if grep -q "vornapanel" <<<"$service_files"; then fail "the service package carries panel files"; fi
@@ -50,7 +50,7 @@ if grep -q "vornapanel" <<<"$service_files"; then fail "the service package carr
 # Found by dpkg-shlibdeps in the binaries; the run-time plugins are named by hand.
 depends_on "$panel" libqt5core5a libqt5quick5 libqt5keychain1 libgrpc++1.51 libspdlog1.10 qml-module-qtquick-controls2
 depends_on "$service" libqt5core5a libqt5sql5 libgrpc++1.51 libsodium23 libpq5 libqt5sql5-sqlite libqt5sql5-psql
-if dpkg-deb -f "$panel" Depends | grep -q "libgrpc++-dev\|vornapanel"; then fail "the panel depends on a build or a private package"; fi
+if grep -q "libgrpc++-dev\|vornapanel" <<<"$(dpkg-deb -f "$panel" Depends)"; then fail "the panel depends on a build or a private package"; fi
 
 # The service's conffile and maintainer scripts.
 control=$(mktemp -d)
