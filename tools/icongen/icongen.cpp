@@ -93,20 +93,31 @@ void drawCross(QPainter &p, const QColor &color)
     p.drawLine(QLineF(34, 14, 14, 34));
 }
 
-bool writeIcon(const QString &path, const Drawing &draw, const QColor &color)
+void reportUnwritable(const QString &path)
 {
-    QImage image(iconSize, iconSize, QImage::Format_ARGB32_Premultiplied);
+    std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
+                 qPrintable(QDir::toNativeSeparators(path)));
+}
+
+// Paints `draw` on a transparent square of `size` pixels and saves it as PNG.
+bool writePng(const QString &path, int size, const std::function<void(QPainter &)> &draw)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    draw(painter, color);
+    draw(painter);
     painter.end();
     if (!image.save(path, "PNG")) {
-        std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
-                     qPrintable(QDir::toNativeSeparators(path)));
+        reportUnwritable(path);
         return false;
     }
     return true;
+}
+
+bool writeIcon(const QString &path, const Drawing &draw, const QColor &color)
+{
+    return writePng(path, iconSize, [&](QPainter &p) { draw(p, color); });
 }
 
 // The program's icon on a 256-unit canvas: a rounded tile with a clock face, and a check mark
@@ -136,19 +147,10 @@ void drawAppIcon(QPainter &p)
 
 bool writeAppPng(const QString &path, int size)
 {
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 256.0, size / 256.0);
-    drawAppIcon(painter);
-    painter.end();
-    if (!image.save(path, "PNG")) {
-        std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
-                     qPrintable(QDir::toNativeSeparators(path)));
-        return false;
-    }
-    return true;
+    return writePng(path, size, [size](QPainter &p) {
+        p.scale(size / 256.0, size / 256.0);
+        drawAppIcon(p);
+    });
 }
 
 bool writeAppSvg(const QString &path)
@@ -160,8 +162,7 @@ bool writeAppSvg(const QString &path)
     svg.setTitle(QStringLiteral("VornaPanel"));
     QPainter painter;
     if (!painter.begin(&svg)) {
-        std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
-                     qPrintable(QDir::toNativeSeparators(path)));
+        reportUnwritable(path);
         return false;
     }
     painter.setRenderHint(QPainter::Antialiasing);
