@@ -29,8 +29,10 @@ has_files() {
 depends_on() {
   local deb=$1; shift
   local depends; depends=$(dpkg-deb -f "$deb" Depends)
+  # One package name a line, versions and alternatives' bars dropped.
+  local names; names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
   for package in "$@"; do
-    grep -Eq "(^|[ ,|])$package( |,|$)" <<<"$depends" || fail "$(basename "$deb") does not depend on $package: $depends"
+    grep -qxF "$package" <<<"$names" || fail "$(basename "$deb") does not depend on $package: $depends"
   done
 }
 
@@ -48,7 +50,7 @@ if grep -q "vorna-service" <<<"$panel_files"; then fail "the panel package carri
 if grep -q "vornapanel" <<<"$service_files"; then fail "the service package carries panel files"; fi
 
 # Found by dpkg-shlibdeps in the binaries; the run-time plugins are named by hand.
-depends_on "$panel" libqt5core5a libqt5quick5 libqt5keychain1 libgrpc++1.51 libspdlog1.10 qml-module-qtquick-controls2
+depends_on "$panel" libqt5core5a libqt5quick5 libqt5keychain1 libgrpc++1.51 qml-module-qtquick-controls2
 depends_on "$service" libqt5core5a libqt5sql5 libgrpc++1.51 libsodium23 libpq5 libqt5sql5-sqlite libqt5sql5-psql
 if grep -q "libgrpc++-dev\|vornapanel" <<<"$(dpkg-deb -f "$panel" Depends)"; then fail "the panel depends on a build or a private package"; fi
 
@@ -61,12 +63,13 @@ for script in postinst prerm postrm; do
   [ -x "$control/$script" ] || fail "the service package has no executable $script"
   sh -n "$control/$script" || fail "$script does not parse"
 done
-grep -q "vorna-service init --config /etc/vorna-service/service.conf" "$control/postinst" \
+grep -qx "config=/etc/vorna-service/service.conf" "$control/postinst" \
+  && grep -qF 'vorna-service init --config "$config"' "$control/postinst" \
   || fail "postinst does not initialise the database from the shipped configuration"
 
 if command -v lintian >/dev/null; then
   for deb in "$panel" "$service"; do
-    verdict=$(lintian --no-tag-display-limit "$deb" || true)
+    verdict=$(lintian --tag-display-limit 0 "$deb" 2>/dev/null || true)
     [ -z "$verdict" ] || echo "$verdict"
     if grep -q "^E:" <<<"$verdict"; then fail "lintian reports errors on $(basename "$deb")"; fi
   done
