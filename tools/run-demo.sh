@@ -16,7 +16,7 @@ generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-        -DVORNA_BUILD_TESTS=OFF -DVORNA_BUILD_BENCH=OFF
+        -DVORNA_BUILD_TESTS=OFF -DVORNA_BUILD_BENCH=OFF -DVORNA_BUILD_TOOLS=OFF
 fi
 cmake --build "$build" -j "$(nproc)" --target vornapanel vorna-service
 
