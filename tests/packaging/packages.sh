@@ -67,6 +67,27 @@ grep -qx "config=/etc/vorna-service/service.conf" "$control/postinst" \
   && grep -qF 'vorna-service init --config "$config"' "$control/postinst" \
   || fail "postinst does not initialise the database from the shipped configuration"
 
+# The postinst's steps and their order, with stand-ins for the commands that would change
+# this machine: each records its call. A failed init must fail the configuration.
+stubs=$control/stubs
+mkdir "$stubs"
+for command in systemd-sysusers install runuser deb-systemd-helper deb-systemd-invoke systemctl; do
+  printf '#!/bin/sh\necho "%s $*" >>"%s/calls"\n' "$command" "$control" >"$stubs/$command"
+  chmod +x "$stubs/$command"
+done
+PATH=$stubs:$PATH sh "$control/postinst" configure "" || fail "postinst configure failed"
+steps=$(cut -d' ' -f1 "$control/calls" | uniq | tr '\n' ' ')
+# (systemctl and deb-systemd-invoke follow only where systemd runs.)
+case "$steps" in
+  "systemd-sysusers install runuser deb-systemd-helper "*) ;;
+  *) fail "postinst steps: $steps" ;;
+esac
+grep -qx "runuser -u vorna -- /usr/bin/vorna-service init --config /etc/vorna-service/service.conf" "$control/calls" \
+  || fail "postinst runs init otherwise: $(grep runuser "$control/calls")"
+printf '#!/bin/sh\nexit 1\n' >"$stubs/runuser"
+if PATH=$stubs:$PATH sh "$control/postinst" configure "" 2>"$control/err"; then fail "postinst ignores a failed init"; fi
+grep -q "could not create or upgrade the database" "$control/err" || fail "postinst's failure text: $(cat "$control/err")"
+
 if command -v lintian >/dev/null; then
   for deb in "$panel" "$service"; do
     verdict=$(lintian --tag-display-limit 0 "$deb" 2>/dev/null || true)
