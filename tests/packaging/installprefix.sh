@@ -30,6 +30,8 @@ grep -q "libHarrow.so => $prefix/" <<<"$panel_deps" || fail "the panel does not 
 
 [ "$("$prefix/bin/vornapanel" --version)" = "vornapanel $version" ] || fail "vornapanel --version"
 [ "$("$prefix/bin/vorna-service" --version)" = "vorna-service $version" ] || fail "vorna-service --version"
+# The installed service finds its SQL driver and creates a database.
+"$prefix/bin/vorna-service" init --database "$work/check.db" >/dev/null || fail "the installed service cannot create a database"
 
 # The desktop integration the panel package carries.
 for f in share/applications/vornapanel.desktop share/metainfo/rs.quorvane.vornapanel.metainfo.xml \
