@@ -1,13 +1,15 @@
 #include "startup.h"
 
-#include "clientobjectqml.h"
-#include "harrow.h"
+#include <ostrel/clientobjectqml.h>
+#include "consolelog.h"
+#include <harrow/harrow.h>
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
 #include "passwordvault.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMetaType>
 #include <QNetworkProxyFactory>
 #include <QQmlApplicationEngine>
@@ -15,13 +17,16 @@
 #include <QUrl>
 #include <QtQml>
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 void setIdentity()
 {
     // Qt's platform settings store, used by the QML Settings elements, files values under
     // the organisation and application names.
-    QCoreApplication::setApplicationVersion(QStringLiteral("3.0.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VORNA_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorvane.rs"));
     QCoreApplication::setApplicationName(QStringLiteral("VornaPanel3"));
@@ -30,8 +35,9 @@ void setIdentity()
 void openSettings()
 {
     SettingsIniOpen();
+    // The console stays quiet unless the user asks for the log there.
     if (Settings *settings = SettingsIniInstance())
-        settings->setValueLogConsole(true);
+        settings->setValueLogConsole(consoleLoggingWanted(QCoreApplication::arguments()));
 }
 
 // Whatever looks the type up by name (queued connections, QML) finds Qt's built-in QUuid.
@@ -44,6 +50,28 @@ void openLog()
 {
     HarrowInitializer::init();
     LogOpen(0);
+    routeQmlConsoleToLog();
+}
+
+// The desktop entry and the icon theme name the program "vornapanel"; the window shows the
+// same drawing. Only the program carries the icon in its resources.
+void setDesktopIdentity(QGuiApplication &app)
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("vornapanel"));
+    QIcon icon;
+    for (int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/appicon/vornapanel-%1.png").arg(size), QSize(size, size));
+    app.setWindowIcon(icon);
+}
+
+// --version needs no display, so it is answered before the application object exists.
+bool askedForVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0)
+            return true;
+    }
+    return false;
 }
 
 // Teardown at the end of this scope is the reverse of creation: the engine first (taking
@@ -88,8 +116,13 @@ void configurePanelProcess()
 
 int runPanel(int &argc, char **argv)
 {
+    if (askedForVersion(argc, argv)) {
+        std::printf("vornapanel %s\n", VORNA_VERSION);
+        return 0;
+    }
     prepareBeforeApplication();
     QGuiApplication app(argc, argv);
     configurePanelProcess();
+    setDesktopIdentity(app);
     return loadAndRun(app);
 }

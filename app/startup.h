@@ -1,7 +1,7 @@
 #pragma once
 // The panel's entry point and its composition root.
 
-// Runs the panel: configures Qt, opens the settings and logging libraries, creates the
+// Runs the panel (or, given --version, prints "vornapanel VERSION" and returns 0): configures Qt, opens the settings and logging libraries, creates the
 // long-lived objects, loads qrc:/main.qml and runs the event loop. Returns the exit code:
 // -1 when the main QML file yields no root object, otherwise the event loop's result.
 int runPanel(int &argc, char **argv);

@@ -1,6 +1,6 @@
 #include "logrecord.h"
 
-#include "harrow.h"
+#include <harrow/harrow.h>
 
 #include <QFile>
 #include <QObject>

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing, benchmarking and the demo need.
 # Safe to run again: apt-get skips what is already there.
+#   bootstrap.sh            what building and running need (tools/run-demo.sh)
+#   bootstrap.sh packaging  that, and the tools that make and check the Debian packages
+#                           (tools/package.sh, tools/test.sh)
 set -euo pipefail
 
 packages=(
@@ -30,11 +33,23 @@ packages=(
   libpq-dev
   # ICU collation keys give employees one name order on SQLite and PostgreSQL
   libicu-dev
+  # the icon generator writes the program's icon as SVG too
+  libqt5svg5-dev
+  # the service tells systemd when it is ready (sd_notify)
+  libsystemd-dev
 )
+if [ "${1:-}" = packaging ]; then
+  # dpkg-shlibdeps for CPack, lintian, systemd-analyze for the unit, the desktop entry's and
+  # the metainfo's validators
+  packages+=(dpkg-dev lintian systemd desktop-file-utils appstream)
+fi
 
+# One query for all of them: a later demo run must start within a second or two.
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null \
+            | awk '/ install ok installed$/ {print $1}' || true)
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

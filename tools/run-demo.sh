@@ -16,7 +16,7 @@ generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-        -DVORNA_BUILD_TESTS=OFF -DVORNA_BUILD_BENCH=OFF
+        -DVORNA_BUILD_TESTS=OFF -DVORNA_BUILD_BENCH=OFF -DVORNA_BUILD_TOOLS=OFF
 fi
 cmake --build "$build" -j "$(nproc)" --target vornapanel vorna-service
 
@@ -34,11 +34,11 @@ service_pid=$!
 trap 'kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null' EXIT
 
 for _ in $(seq 1 300); do
-  grep -q "^listening on" "$log" && break
+  grep -q "listening on" "$log" && break
   kill -0 "$service_pid" 2>/dev/null || { cat "$log" >&2; echo "run-demo: the service did not start (see above)." >&2; exit 1; }
   sleep 0.1
 done
-grep -q "^listening on" "$log" || { cat "$log" >&2; echo "run-demo: the service did not start listening within 30 s." >&2; exit 1; }
+grep -q "listening on" "$log" || { cat "$log" >&2; echo "run-demo: the service did not start listening within 30 s." >&2; exit 1; }
 echo "run-demo: the service listens on 127.0.0.1:$port (log: $log)"
 echo "run-demo: log in as user 'manager' with password 'vorna-demo'"
 

@@ -9,7 +9,7 @@
 // once per run (seeding 100,000 employees takes minutes); --cache-dir keeps the databases for
 // later runs.
 
-#include "clientobjectqml.h"
+#include <ostrel/clientobjectqml.h>
 #include "commservice.grpc.pb.h"
 #include "loopbacksocket.h"
 #include "serviceprocess.h"

@@ -22,7 +22,7 @@
 // at 400x600 and 1280x900, light and dark, into DIR, instead of timing.
 
 #include "cannedanswers.h"
-#include "harrow.h"
+#include <harrow/harrow.h>
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
 #include "scriptedservice.h"

@@ -1,6 +1,6 @@
 #include "harrow.h"
 
-#include <pindle.h>
+#include <pindle/pindle.h>
 
 #include <QCoreApplication>
 #include <QDir>

@@ -39,6 +39,20 @@ const QString &tlsSettingHint()
     return hint;
 }
 
+const QString &tlsOffHint()
+{
+    static const QString hint = QStringLiteral(
+        "Set service/tls to false in the panel's settings file, or turn TLS on in the service.");
+    return hint;
+}
+
+const QString &tlsOnHint()
+{
+    static const QString hint = QStringLiteral(
+        "Set service/tls to true in the panel's settings file, and service/caFile to the service's CA certificate unless a public authority signed it.");
+    return hint;
+}
+
 const QString &certificateHint()
 {
     static const QString hint = QStringLiteral(
@@ -68,7 +82,8 @@ TransportFault classify(const grpc::Status &status)
         {"Failed parsing HTTP/2", "the server there does not speak gRPC", &notOurServiceHint(), false},
         {"PROTOCOL_ERROR", "the server there broke the gRPC protocol", &notOurServiceHint(), false},
         {"protocol error", "the server there broke the gRPC protocol", &notOurServiceHint(), false},
-        {"wrong version number", "the client uses TLS but the server there does not", &tlsSettingHint(), false},
+        // What OpenSSL makes of a plaintext gRPC server's first bytes.
+        {"wrong version number", "the service does not use TLS", &tlsOffHint(), false},
         {"certificate verify failed", "the service's TLS certificate is not trusted", &certificateHint(), false},
         {"Handshake failed", "the TLS handshake failed", nullptr, false},
         {"SSL", "the TLS handshake failed", nullptr, false},
@@ -167,7 +182,7 @@ QString callFailureText(const grpc::Status &status, const QString &address, int 
              fault.hint.isEmpty() ? QStringLiteral("Check the connection and try again.") : fault.hint);
 }
 
-QString connectFailureText(const grpc::Status &status, const QString &address, int timeoutMs)
+QString connectFailureText(const grpc::Status &status, const QString &address, int timeoutMs, bool clientUsesTls)
 {
     if (status.error_code() == grpc::StatusCode::UNIMPLEMENTED) {
         return QStringLiteral("The server at %1 answered, but it does not offer the attendance service. Check the server and port.")
@@ -178,8 +193,13 @@ QString connectFailureText(const grpc::Status &status, const QString &address, i
             .arg(address, seconds(timeoutMs));
     }
     TransportFault fault = classify(status);
-    if (fault.closedByPeer)
+    // A TLS service closes a connection whose first bytes are not a TLS handshake.
+    if (fault.closedByPeer && !clientUsesTls) {
+        fault.reason = QStringLiteral("the service expects TLS");
+        fault.hint = tlsOnHint();
+    } else if (fault.closedByPeer) {
         fault.hint = tlsSettingHint();
+    }
     return QStringLiteral("Cannot reach the attendance service at %1 (%2). %3")
         .arg(address, fault.reason, fault.hint.isEmpty() ? QStringLiteral("Is the service running?") : fault.hint);
 }

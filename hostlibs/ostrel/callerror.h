@@ -22,8 +22,10 @@ QString transportReason(const grpc::Status &status);
 // The text for a request that failed with `status`.
 QString callFailureText(const grpc::Status &status, const QString &address, int timeoutMs);
 
-// The text for a connect attempt that did not reach the service.
-QString connectFailureText(const grpc::Status &status, const QString &address, int timeoutMs);
+// The text for a connect attempt that did not reach the service. `clientUsesTls` is the
+// client's own setting: a TLS mismatch is named for the side that differs.
+QString connectFailureText(const grpc::Status &status, const QString &address, int timeoutMs,
+                           bool clientUsesTls);
 
 // A message the service sent, made safe to show: control characters become spaces and an
 // overlong text is cut.

@@ -4,7 +4,7 @@
 #include "civiltime.h"
 #include "connectionoptions.h"
 #include "ostrellog.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 #include "presencevalues.h"
 #include "serviceaddress.h"
 
@@ -141,7 +141,8 @@ void ClientObjectQmlPrivate::connectToService(const QString &url)
         const bool reached = sentByService(status)
             && status.error_code() != grpc::StatusCode::UNIMPLEMENTED;
         const QString error = reached ? QString()
-                                      : connectFailureText(status, connection->address().display(), timeoutMs);
+                                      : connectFailureText(status, connection->address().display(), timeoutMs,
+                                                           connection->options().tls);
         post([this, attempt, reached, error] { probeFinished(attempt, reached, error); });
     });
 }

@@ -1,7 +1,7 @@
 #include "connectionoptions.h"
 
 #include "answercheck.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 
 #include <QFile>
 

@@ -3,10 +3,10 @@
 // keyword string such as "host=127.0.0.1 port=5432 user=postgres" whose user may create
 // databases).
 
-#include "clientobjectqml.h"
+#include <ostrel/clientobjectqml.h>
 #include "commservice.grpc.pb.h"
 #include "loopbacksocket.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 #include "servicerunner.h"
 #include "signalrecorder.h"
 #include "storage.h"

@@ -5,7 +5,7 @@
 //
 // Input: the same as fuzz_civiltime_service's: int64 seconds, then int32 year, month, day.
 
-#include "civiltime.h"
+#include <ostrel/civiltime.h>
 #include "fuzzsupport.h"
 
 #include <cstdlib>

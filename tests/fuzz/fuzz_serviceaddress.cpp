@@ -3,7 +3,7 @@
 // form that parses back to the same address, and gives gRPC a target of a known scheme.
 
 #include "fuzzsupport.h"
-#include "serviceaddress.h"
+#include <ostrel/serviceaddress.h>
 
 using ostrel::ServiceAddress;
 

@@ -4,6 +4,11 @@
 //   icongen <qml folder>
 //
 // writes prev.png, prev_dark.png and res/{refresh,menu,search,clear}_{white,black}.png there.
+//
+//   icongen --app <folder>
+//
+// draws the program's own icon, for the desktop menu and the window: vornapanel-48.png,
+// vornapanel-128.png, vornapanel-256.png and vornapanel.svg, from one drawing.
 
 #include <QDir>
 #include <QImage>
@@ -11,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QSvgGenerator>
 #include <QtMath>
 
 #include <cstdio>
@@ -87,20 +93,95 @@ void drawCross(QPainter &p, const QColor &color)
     p.drawLine(QLineF(34, 14, 14, 34));
 }
 
-bool writeIcon(const QString &path, const Drawing &draw, const QColor &color)
+void reportUnwritable(const QString &path)
 {
-    QImage image(iconSize, iconSize, QImage::Format_ARGB32_Premultiplied);
+    std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
+                 qPrintable(QDir::toNativeSeparators(path)));
+}
+
+// Paints `draw` on a transparent square of `size` pixels and saves it as PNG.
+bool writePng(const QString &path, int size, const std::function<void(QPainter &)> &draw)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    draw(painter, color);
+    draw(painter);
     painter.end();
     if (!image.save(path, "PNG")) {
-        std::fprintf(stderr, "icongen: cannot write %s. Check that the folder exists and is writable.\n",
-                     qPrintable(QDir::toNativeSeparators(path)));
+        reportUnwritable(path);
         return false;
     }
     return true;
+}
+
+bool writeIcon(const QString &path, const Drawing &draw, const QColor &color)
+{
+    return writePng(path, iconSize, [&](QPainter &p) { draw(p, color); });
+}
+
+// The program's icon on a 256-unit canvas: a rounded tile with a clock face, and a check mark
+// over its lower right for "present".
+void drawAppIcon(QPainter &p)
+{
+    const QColor tile(0x1f, 0x5f, 0x8b);
+    const QColor face(0xf4, 0xf7, 0xfa);
+    const QColor check(0x3c, 0xb3, 0x71);
+    p.setPen(Qt::NoPen);
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(16, 16, 224, 224), 44, 44);
+
+    p.setBrush(face);
+    p.drawEllipse(QPointF(116, 116), 74, 74);
+    p.setPen(strokePen(tile, 14));
+    p.drawLine(QLineF(116, 116, 116, 72));
+    p.drawLine(QLineF(116, 116, 148, 132));
+
+    p.setPen(Qt::NoPen);
+    p.setBrush(check);
+    p.drawEllipse(QPointF(184, 184), 46, 46);
+    p.setPen(strokePen(face, 14));
+    p.setBrush(Qt::NoBrush);
+    p.drawPolyline(QPolygonF({QPointF(162, 186), QPointF(178, 202), QPointF(206, 168)}));
+}
+
+bool writeAppPng(const QString &path, int size)
+{
+    return writePng(path, size, [size](QPainter &p) {
+        p.scale(size / 256.0, size / 256.0);
+        drawAppIcon(p);
+    });
+}
+
+bool writeAppSvg(const QString &path)
+{
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setTitle(QStringLiteral("VornaPanel"));
+    QPainter painter;
+    if (!painter.begin(&svg)) {
+        reportUnwritable(path);
+        return false;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawAppIcon(painter);
+    return painter.end();
+}
+
+int writeAppIcons(const QString &folder)
+{
+    const QDir dir(folder);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "icongen: cannot create %s. Check the path and its permissions.\n",
+                     qPrintable(QDir::toNativeSeparators(folder)));
+        return 1;
+    }
+    bool ok = writeAppSvg(dir.filePath(QStringLiteral("vornapanel.svg")));
+    for (int size : {48, 128, 256})
+        ok = writeAppPng(dir.filePath(QStringLiteral("vornapanel-%1.png").arg(size)), size) && ok;
+    return ok ? 0 : 1;
 }
 
 struct Icon
@@ -114,9 +195,13 @@ struct Icon
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--app") == 0)
+        return writeAppIcons(QString::fromLocal8Bit(argv[2]));
     if (argc != 2) {
         std::fprintf(stderr, "usage: icongen <qml folder>\n"
-                             "Draws the panel's icons into that folder and its res/ subfolder.\n");
+                             "       icongen --app <folder>\n"
+                             "Draws the panel's icons into the qml folder and its res/ subfolder, or the\n"
+                             "program's own icon (PNG at 48, 128 and 256 pixels, and SVG) into <folder>.\n");
         return 2;
     }
     const QDir qml(QString::fromLocal8Bit(argv[1]));

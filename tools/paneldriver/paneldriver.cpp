@@ -1,6 +1,6 @@
 #include "paneldriver.h"
 
-#include "clientobjectqml.h"
+#include <ostrel/clientobjectqml.h>
 #include "panelobjects.h"
 #include "startup.h"
 

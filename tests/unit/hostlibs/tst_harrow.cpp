@@ -1,5 +1,5 @@
-#include <harrow.h>
-#include <pindle.h>
+#include <harrow/harrow.h>
+#include <pindle/pindle.h>
 
 #include <QCoreApplication>
 #include <QDir>

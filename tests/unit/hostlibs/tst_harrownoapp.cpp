@@ -1,4 +1,4 @@
-#include <harrow.h>
+#include <harrow/harrow.h>
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include <pindle.h>
+#include <pindle/pindle.h>
 
 #include <QCoreApplication>
 #include <QFile>

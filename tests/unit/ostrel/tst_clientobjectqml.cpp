@@ -1,11 +1,11 @@
 // ClientObjectQml against an in-process fake service: the order of its signals, the thread
 // they arrive on, what it sends, and what it does when calls fail or the connection ends.
 
-#include "clientobjectqml.h"
+#include <ostrel/clientobjectqml.h>
 #include "fakecommservice.h"
 #include "http1responder.h"
 #include "loopbacksocket.h"
-#include "pindle.h"
+#include <pindle/pindle.h>
 #include "signalrecorder.h"
 
 #include <QCryptographicHash>

@@ -1,13 +1,13 @@
 // The client library's pure parts: address parsing, civil time, the picture cache, the
 // bookkeeping of owed answers, the sentences for failed calls, and the checks on answers.
 
-#include "answercheck.h"
-#include "callerror.h"
-#include "civiltime.h"
-#include "connectionoptions.h"
-#include "pendinganswers.h"
-#include "picturecache.h"
-#include "serviceaddress.h"
+#include <ostrel/answercheck.h>
+#include <ostrel/callerror.h>
+#include <ostrel/civiltime.h>
+#include <ostrel/connectionoptions.h>
+#include <ostrel/pendinganswers.h>
+#include <ostrel/picturecache.h>
+#include <ostrel/serviceaddress.h>
 
 #include "commservice.pb.h"
 
@@ -285,7 +285,7 @@ void TestOstrelParts::transportReasons_data()
                                << "the server there does not speak gRPC";
     QTest::newRow("tls to plaintext") << unavailable
                                       << QString(lastError) + "UNKNOWN: ipv4:127.0.0.1:5: Ssl handshake failed: SSL_ERROR_SSL: error:0A00010B:SSL routines::wrong version number"
-                                      << "the client uses TLS but the server there does not";
+                                      << "the service does not use TLS";
     QTest::newRow("untrusted") << unavailable
                                << QString(lastError) + "UNKNOWN: ipv4:127.0.0.1:5: Ssl handshake failed: SSL_ERROR_SSL: error:0A000086:SSL routines::certificate verify failed"
                                << "the service's TLS certificate is not trusted";
@@ -306,12 +306,21 @@ void TestOstrelParts::transportReasons()
 
 void TestOstrelParts::failureTexts()
 {
-    // A connection closed while it was set up is most often plaintext meeting TLS.
-    QCOMPARE(connectFailureText(grpc::Status(grpc::StatusCode::UNAVAILABLE,
-                                             "failed to connect to all addresses; last error: UNAVAILABLE: ipv4:127.0.0.1:5: Socket closed"),
-                                "h:1", 5000),
-             QStringLiteral("Cannot reach the attendance service at h:1 (the connection was closed). Check that the server and port point at a "
-                            "VornaPanel attendance service, and that the service/tls setting matches whether the service uses TLS."));
+    // The two TLS mismatches, in gRPC 1.51's words: a TLS service closes on a plaintext client;
+    // a plaintext service's answer is no TLS record to a TLS client.
+    const grpc::Status closed(grpc::StatusCode::UNAVAILABLE,
+                              "failed to connect to all addresses; last error: UNAVAILABLE: ipv4:127.0.0.1:5: Socket closed");
+    QCOMPARE(connectFailureText(closed, "h:1", 5000, false),
+             QStringLiteral("Cannot reach the attendance service at h:1 (the service expects TLS). Set service/tls to true in the panel's "
+                            "settings file, and service/caFile to the service's CA certificate unless a public authority signed it."));
+    const grpc::Status notTls(grpc::StatusCode::UNAVAILABLE,
+                              "failed to connect to all addresses; last error: UNKNOWN: ipv4:127.0.0.1:5: Ssl handshake failed: "
+                              "SSL_ERROR_SSL: error:0A00010B:SSL routines::wrong version number");
+    QCOMPARE(connectFailureText(notTls, "h:1", 5000, true),
+             QStringLiteral("Cannot reach the attendance service at h:1 (the service does not use TLS). Set service/tls to false in the "
+                            "panel's settings file, or turn TLS on in the service."));
+    // Closed under TLS is not named a mismatch: it may be anything on the way.
+    QVERIFY(connectFailureText(closed, "h:1", 5000, true).contains(QStringLiteral("(the connection was closed)")));
     const grpc::Status denied(grpc::StatusCode::PERMISSION_DENIED, "Only a manager may change calendars.");
     QCOMPARE(callFailureText(denied, "h:1", 30000), QStringLiteral("Only a manager may change calendars."));
     // A sentence under a code gRPC also uses is the service's; gRPC's own terse text is not.
@@ -324,9 +333,9 @@ void TestOstrelParts::failureTexts()
                 .contains(QStringLiteral("at h:1 failed (the connection was closed)")));
     QCOMPARE(callFailureText(grpc::Status(grpc::StatusCode::DEADLINE_EXCEEDED, "Deadline Exceeded"), "h:1", 30000),
              QStringLiteral("The attendance service at h:1 did not answer within 30 seconds. Try again later."));
-    QCOMPARE(connectFailureText(grpc::Status(grpc::StatusCode::DEADLINE_EXCEEDED, ""), "10.0.0.5:50051", 5000),
+    QCOMPARE(connectFailureText(grpc::Status(grpc::StatusCode::DEADLINE_EXCEEDED, ""), "10.0.0.5:50051", 5000, false),
              QStringLiteral("Cannot reach the attendance service at 10.0.0.5:50051 (no answer within 5 seconds). Is the service running?"));
-    QVERIFY(connectFailureText(grpc::Status(grpc::StatusCode::UNIMPLEMENTED, ""), "h:1", 5000)
+    QVERIFY(connectFailureText(grpc::Status(grpc::StatusCode::UNIMPLEMENTED, ""), "h:1", 5000, false)
                 .contains(QStringLiteral("does not offer the attendance service")));
 }
 
