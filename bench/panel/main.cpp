@@ -43,6 +43,7 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -127,10 +128,13 @@ public:
     // Waits for the armed answer's first frame; false when none came within the time-out.
     bool wait(Reload *result)
     {
-        QElapsedTimer waited;
-        waited.start();
-        while (m_state != State::Ended && waited.elapsed() < LoadTimeoutMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        // Sleeps between events: a polling loop would take the cores the service and the
+        // client library's worker need, and count in the GUI thread's time.
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        timeout.start(LoadTimeoutMs);
+        while (m_state != State::Ended && timeout.isActive())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (m_state != State::Ended)
             return false;
         const qint64 swapped = m_frames.waitArmed();
