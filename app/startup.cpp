@@ -8,6 +8,7 @@
 #include "passwordvault.h"
 #include <pindle/pindle.h>
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMetaType>
@@ -101,6 +102,13 @@ void prepareBeforeApplication()
     // Both must be in place before the application object exists.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+#if defined(Q_OS_LINUX) && !defined(Q_OS_ANDROID)
+    // Without TZ, glibc looks /etc/localtime up again at every local-time conversion, a few per
+    // presence row. Naming the same zone file keeps the zone and spares the look-ups; Qt reads
+    // this value as the system zone.
+    if (qEnvironmentVariableIsEmpty("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+#endif
 }
 
 void configurePanelProcess()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark program (build/bench/*/bench_*) and prints their figures as one table.
 # Needs a build (tools/build.sh). Rendering benchmarks run under xvfb-run; PostgreSQL figures
-# use a throwaway cluster. Pass program names to run only those.
+# use a throwaway cluster. Pass program names to run only those. bench_panel_reload seeds its
+# 10,000- and 100,000-employee databases once (minutes) and keeps them in its build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORNA_BUILD_DIR:-$root/build}

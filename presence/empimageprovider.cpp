@@ -61,7 +61,10 @@ void EmpImageProvider::insertPicture(QString empId, QByteArray data)
 
 void EmpImageProvider::removeAllPictures()
 {
-    m_pictures = QMap<QString, QByteArray>();
+    // The next answer usually brings as many pictures again.
+    const int previous = m_pictures.size();
+    m_pictures = QHash<QString, QByteArray>();
+    m_pictures.reserve(previous);
 }
 
 int EmpImageProvider::pictureCount() const

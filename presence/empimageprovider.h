@@ -12,7 +12,7 @@
 // a picture to that would give an empty image, so it gets a 64 by 64 placeholder instead.)
 
 #include <QByteArray>
-#include <QMap>
+#include <QHash>
 #include <QQuickImageProvider>
 #include <QString>
 
@@ -35,5 +35,7 @@ private:
     // 0 by 0 when it does not decode.
     static QImage decodeToFit(const QByteArray &data, const QSize &box, QSize *stored);
 
-    QMap<QString, QByteArray> m_pictures;
+    // Hashed: an answer inserts one picture per row, and a tree's string comparisons and
+    // node allocations cost more than the rest of a row's native handling.
+    QHash<QString, QByteArray> m_pictures;
 };

@@ -10,8 +10,10 @@ PageListForm {
     property bool busyRunning: false
     property string userName: ""
 
-    // The answer being counted: status text to its entry, and each entry's count so far.
+    // The answer being counted: status text to its entry, each entry's status and count so far.
+    // Plain script values while rows stream; the status box's model takes them once, at End.
     property var statusEntry: Object.create(null)
+    property var entryStatuses: []
     property var entryCounts: []
 
     // Live: after login and after Now, the list follows the service's presence changes. Any
@@ -102,24 +104,33 @@ PageListForm {
     }
 
     // Statuses keep the order in which they first occur in the answer; entry 0 is "All".
-    // The counts are kept here as well, so that a row costs no look-up in the model.
+    // A row touches script values only: a change of the status box's model per row would cost
+    // more than the rest of the row's way to the screen.
     function countPresence(presence) {
+        var counts = entryCounts
         var i = statusEntry[presence]
         if (i === undefined) {
-            statusEntry[presence] = entryCounts.length
-            entryCounts.push(1)
-            comboFilterModel.append({ "id": presence, "count": 1 })
+            statusEntry[presence] = counts.length
+            entryStatuses.push(presence)
+            counts.push(1)
         } else {
-            comboFilterModel.setProperty(i, "count", ++entryCounts[i])
+            ++counts[i]
         }
-        comboFilterModel.setProperty(0, "count", ++entryCounts[0])
+        ++counts[0]
     }
 
     function startCounting() {
         statusEntry = Object.create(null)  // no inherited keys: any status text may occur
+        entryStatuses = [qsTr("All") + translation.emptyString]
         entryCounts = [0]
         comboFilterModel.clear()
-        comboFilterModel.append({ "id": qsTr("All") + translation.emptyString, "count": 0 })
+        comboFilterModel.append({ "id": entryStatuses[0], "count": 0 })
+    }
+
+    function publishCounts() {
+        comboFilterModel.setProperty(0, "count", entryCounts[0])
+        for (var i = 1; i < entryCounts.length; ++i)
+            comboFilterModel.append({ "id": entryStatuses[i], "count": entryCounts[i] })
     }
 
     // At most one live reload every 2 s, never while a load runs or another page is on top.
@@ -154,6 +165,9 @@ PageListForm {
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
 
+    // Runs once the answer's End is over: the list's filter lets the rows in from a handler of
+    // End that runs after this page's (QML handlers run first), and the view takes them at its
+    // next layout. Until then the picture of the old rows stays over the list.
     function finishLiveReload() {
         var kept = -1
         for (var i = 1; i < comboFilterModel.count; ++i) {
@@ -169,6 +183,7 @@ PageListForm {
         listView.contentY = Math.max(0, Math.min(keptContentY, listView.contentHeight - listView.height))
         imageListSnapshot.visible = false
         imageListSnapshot.source = ""
+        reloadIfWaiting()
     }
 
     ModelPresence {
@@ -343,10 +358,11 @@ PageListForm {
 
         function onDbPresenceResponseEnd() {
             console.log("onDbPresenceResponseEnd")
+            publishCounts()
             if (live)
                 liveUpdated = new Date()
             if (liveLoading) {
-                finishLiveReload()
+                Qt.callLater(finishLiveReload)
             } else {
                 tfFilter.text = ""
                 tmr.stop()

@@ -22,6 +22,7 @@
 // at 400x600 and 1280x900, light and dark, into DIR, instead of timing.
 
 #include "cannedanswers.h"
+#include "frameprobe.h"
 #include <harrow/harrow.h>
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
@@ -33,7 +34,6 @@
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlContext>
@@ -50,15 +50,13 @@
 #include <QtQml>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 
 namespace {
 
-constexpr int FrameTimeoutMs = 10000;
+constexpr int FrameTimeoutMs = FrameProbe::FrameTimeoutMs;
 
 struct Row
 {
@@ -133,93 +131,6 @@ void emitBurst(ScriptedService *service, const QVector<Row> &rows)
     emit service->dbPresenceResponseEnd();
 }
 
-// Tells when the window has swapped a frame that was synchronised after the wait began. With
-// the threaded render loop a frame synchronised earlier may still be swapped after a long
-// burst; only a frame whose sync comes after the request counts. Both signals come from the
-// render thread, so the time is taken there and the waiting loop is woken by a queued call.
-class FrameProbe : public QObject
-{
-    Q_OBJECT
-
-public:
-    FrameProbe(QQuickWindow *window, const QElapsedTimer &clock)
-        : m_window(window), m_clock(clock)
-    {
-        connect(window, &QQuickWindow::beforeSynchronizing, this, &FrameProbe::onSync, Qt::DirectConnection);
-        connect(window, &QQuickWindow::frameSwapped, this, &FrameProbe::onSwapped, Qt::DirectConnection);
-    }
-
-    // Asks for a frame and waits for it; returns the clock reading at its swap, -1 on time-out.
-    qint64 nextFrame()
-    {
-        m_swappedAt = -1;
-        m_synced = false;
-        m_armed = true;
-        m_window->update();
-        QEventLoop loop;
-        m_loop = &loop;
-        QTimer::singleShot(FrameTimeoutMs, &loop, &QEventLoop::quit);
-        if (m_swappedAt < 0)
-            loop.exec();
-        m_loop = nullptr;
-        m_armed = false;
-        return m_swappedAt;
-    }
-
-    // Lets pending work (transitions, image loads) finish, frame by frame.
-    void settle(int frames)
-    {
-        for (int i = 0; i < frames; ++i)
-            nextFrame();
-        QCoreApplication::processEvents();
-    }
-
-private slots:
-    void wake()
-    {
-        // A wake-up left over from an earlier wait finds no frame recorded and is ignored.
-        if (m_loop && m_swappedAt >= 0)
-            m_loop->quit();
-    }
-
-private:
-    void onSync()
-    {
-        if (m_armed)
-            m_synced = true;
-    }
-
-    void onSwapped()
-    {
-        if (!m_synced || !m_armed.exchange(false))
-            return;
-        m_swappedAt = m_clock.nsecsElapsed();
-        QMetaObject::invokeMethod(this, "wake", Qt::QueuedConnection);
-    }
-
-    QQuickWindow *m_window;
-    const QElapsedTimer &m_clock;
-    std::atomic<bool> m_armed { false };
-    std::atomic<bool> m_synced { false };
-    std::atomic<qint64> m_swappedAt { -1 };
-    QEventLoop *m_loop = nullptr;
-};
-
-struct Figure
-{
-    QVector<double> values;
-
-    double median() const
-    {
-        QVector<double> v = values;
-        std::sort(v.begin(), v.end());
-        const int n = v.size();
-        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    }
-    double min() const { return *std::min_element(values.begin(), values.end()); }
-    double max() const { return *std::max_element(values.begin(), values.end()); }
-};
-
 struct Figures
 {
     Figure total;      // wall clock, Begin to the first frame after End
@@ -228,27 +139,6 @@ struct Figures
     Figure nativeCpu;  // GUI thread CPU of the service handler, model and filter alone
     Figure qmlCpu;     // guiCpu minus nativeCpu, round by round
 };
-
-void printFigure(const QString &name, const Figure &f, const QString &extra)
-{
-    std::printf("BENCH %s median=%.1fms min=%.1f max=%.1f%s\n", qPrintable(name), f.median(), f.min(),
-                f.max(), qPrintable(extra));
-    std::fflush(stdout);
-}
-
-double msSince(qint64 startNs, qint64 endNs)
-{
-    return double(endNs - startNs) / 1e6;
-}
-
-// CPU time of the calling thread. Other programs on a busy machine stretch the wall clock but
-// not this, so the native and QML shares are taken from it.
-qint64 threadCpuNs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
 
 struct PageRun
 {
@@ -542,4 +432,4 @@ int main(int argc, char *argv[])
     return timeBursts(bench, runs, rowCount);
 }
 
-#include "main.moc"
+

@@ -46,11 +46,16 @@ bool ServiceProcess::runToEnd(const QStringList &arguments, QString *error, cons
     return false;
 }
 
+bool ServiceProcess::seed(const QString &database, int employees, QString *error) const
+{
+    return runToEnd({QStringLiteral("init"), QStringLiteral("--database"), database}, error)
+        && runToEnd({QStringLiteral("demo"), QStringLiteral("--database"), database, QStringLiteral("--employees"),
+                     QString::number(employees)}, error);
+}
+
 bool ServiceProcess::seedDemo(const QString &database, int employees, QString *error) const
 {
-    if (!runToEnd({QStringLiteral("init"), QStringLiteral("--database"), database}, error)
-        || !runToEnd({QStringLiteral("demo"), QStringLiteral("--database"), database, QStringLiteral("--employees"),
-                      QString::number(employees)}, error))
+    if (!seed(database, employees, error))
         return false;
     for (int i = 0; i < BenchUsers; ++i) {
         if (!runToEnd({QStringLiteral("user"), QStringLiteral("add"), benchUser(i), QStringLiteral("--role"),

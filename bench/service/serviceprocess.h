@@ -24,7 +24,8 @@ public:
     ~ServiceProcess();
 
     // `init` and `demo --employees N` into `database`; false with a sentence in `error`.
-    // The demo organisation plus BenchUsers managers "panel-00", "panel-01" ... with the demo
+    bool seed(const QString &database, int employees, QString *error) const;
+    // seed(), plus BenchUsers managers "panel-00", "panel-01" ... with the demo
     // password, so that many panels spread over users as an office's do (one user may hold
     // only so many sessions, and the login throttle counts per user).
     bool seedDemo(const QString &database, int employees, QString *error) const;

@@ -420,10 +420,26 @@ TestCase {
         var changed = staff()
         changed.push(row("306", "Ivić", "Iva", "Absent"))
         answer(changed)
-        verify(!page.imageListSnapshot.visible)
+        tryVerify(function () { return !page.imageListSnapshot.visible }, 1000, "the new rows take the old ones' place")
         compare(page.tfFilter.text, "i")
         compare(page.comboBoxFilter.displayText, "Absent (3)")
         compare(shownIds(), ["102", "205", "306"])
+    }
+
+    function test_live_reload_keeps_the_reader_where_he_was() {
+        var many = []
+        for (var i = 0; i < 60; ++i)
+            many.push(row(String(400 + i), "Marković", "Ana", "Present"))
+        answer(many)
+        page.listView.positionViewAtIndex(30, ListView.Beginning)
+        var y = page.listView.contentY
+        verify(y > 0)
+        service.clearCalls()
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+        verify(service.emitPresenceAnswer(many))
+        tryVerify(function () { return !page.imageListSnapshot.visible }, 1000)
+        compare(page.listView.contentY, y)
     }
 
     function test_live_reloads_are_coalesced_and_none_is_lost() {

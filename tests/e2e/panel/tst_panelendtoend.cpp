@@ -5,17 +5,21 @@
 //
 // The test functions are one story and run in order; each starts where the previous one left
 // the panel. A failing step saves the window as failure-<function>.png in the working folder.
+// The live list is also seen across two service instances on one PostgreSQL database when
+// VORNA_TEST_PG names a server where the user may create databases (tools/pg-throwaway.sh).
 
 #include "commservice.grpc.pb.h"
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "serviceprocess.h"
+#include "sqldialect.h"
 #include "storage.h"
 
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QCryptographicHash>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -47,6 +51,20 @@ QColor serviceColor(int value)
 QDateTime civil(const QDateTime &local)
 {
     return QDateTime(local.date(), local.time(), Qt::UTC);
+}
+
+// Runs one statement on the PostgreSQL server `server` names; false with `problem`.
+bool runOnPostgres(const QString &server, const QString &sql, QString *problem)
+{
+    QProcess psql;
+    psql.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                        QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), server,
+                                        QStringLiteral("-c"), sql});
+    if (psql.waitForFinished(ServiceTimeoutMs) && psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0)
+        return true;
+    *problem = QStringLiteral("psql could not run \"%1\": %2 %3")
+                   .arg(sql, psql.errorString(), QString::fromUtf8(psql.readAllStandardError()).trimmed());
+    return false;
 }
 
 bool matchesSearch(const PresenceRow &row, const QString &text)
@@ -81,6 +99,7 @@ private slots:
     void opensEmployee();
     void assignsCalendarFromHeldDay();
     void assignsExceptionToHeldDay();
+    void showsATerminalsRegistrationWithoutAKey_data();
     void showsATerminalsRegistrationWithoutAKey();
     void backButtonReturnsToLoginAndDisconnects();
 
@@ -109,6 +128,9 @@ private:
     int firstEntryOtherThan(const QString &model, const QString &role, const QString &current);
     QList<AuditEntry> newAuditEntries();
     QVariantList monthEntries(const QString &model, const QString &role);
+    // A demo database on the PostgreSQL server of VORNA_TEST_PG, served by two instances.
+    bool startInstancesOnPostgres(QString *problem);
+    void stopInstancesOnPostgres();
 
     QTemporaryDir m_dir;
     QString m_database;
@@ -123,6 +145,11 @@ private:
     PresenceRow m_employee;
     QDate m_day;
     int m_auditBefore = 0;
+
+    QString m_pgDatabase;
+    std::unique_ptr<ServiceProcess> m_instanceA;
+    std::unique_ptr<ServiceProcess> m_instanceB;
+    std::unique_ptr<Storage> m_pgStorage;
 };
 
 PanelEndToEndTest::PanelEndToEndTest()
@@ -165,6 +192,8 @@ void PanelEndToEndTest::cleanup()
     if (m_driver->grabTo(picture))
         qInfo("The window at the failure: %s", qPrintable(QFileInfo(picture).absoluteFilePath()));
     qInfo("The service's log so far:\n%s", qPrintable(m_service.log()));
+    if (m_instanceA && m_instanceB)
+        qInfo("Instance A's log:\n%s\nInstance B's log:\n%s", qPrintable(m_instanceA->log()), qPrintable(m_instanceB->log()));
 }
 
 void PanelEndToEndTest::cleanupTestCase()
@@ -173,6 +202,46 @@ void PanelEndToEndTest::cleanupTestCase()
     m_driver.reset();
     m_storage.reset();
     m_service.stop();
+    stopInstancesOnPostgres();
+}
+
+bool PanelEndToEndTest::startInstancesOnPostgres(QString *problem)
+{
+    const QString server = qEnvironmentVariable("VORNA_TEST_PG");
+    m_pgDatabase = QStringLiteral("vorna_e2e_panel_%1").arg(QCoreApplication::applicationPid());
+    if (!runOnPostgres(server, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_pgDatabase), problem)
+        || !runOnPostgres(server, QStringLiteral("CREATE DATABASE %1").arg(m_pgDatabase), problem))
+        return false;
+    const QString location = postgresLocationWithDatabase(server, m_pgDatabase, problem);
+    if (location.isEmpty())
+        return false;
+    m_instanceA = std::make_unique<ServiceProcess>(QStringLiteral(VORNA_SERVICE_BINARY));
+    m_instanceB = std::make_unique<ServiceProcess>(QStringLiteral(VORNA_SERVICE_BINARY));
+    const bool serving =
+        m_instanceA->run({QStringLiteral("init"), QStringLiteral("--database"), location}, ServiceTimeoutMs)
+        && m_instanceA->run({QStringLiteral("demo"), QStringLiteral("--database"), location, QStringLiteral("--employees"),
+                             QString::number(DemoEmployees)}, ServiceTimeoutMs)
+        && m_instanceA->serve(location, ServiceTimeoutMs) && m_instanceB->serve(location, ServiceTimeoutMs);
+    if (!serving) {
+        *problem = m_instanceA->error() + m_instanceB->error();
+        return false;
+    }
+    StorageError error;
+    m_pgStorage = openStorage(location, &error);
+    *problem = error.message;
+    return m_pgStorage != nullptr;
+}
+
+void PanelEndToEndTest::stopInstancesOnPostgres()
+{
+    m_pgStorage.reset();
+    m_instanceA.reset();
+    m_instanceB.reset();
+    QString problem;
+    if (!m_pgDatabase.isEmpty()
+        && !runOnPostgres(qEnvironmentVariable("VORNA_TEST_PG"),
+                          QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_pgDatabase), &problem))
+        qWarning("%s", qPrintable(problem));
 }
 
 // ---- Helpers --------------------------------------------------------------------------------
@@ -473,14 +542,40 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
     checkNewestAudit(2, QStringLiteral("workday"), workDay);
 }
 
+void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey_data()
+{
+    QTest::addColumn<bool>("acrossInstances");
+    QTest::newRow("the terminal at the panel's service") << false;
+    QTest::newRow("the terminal at another instance on one PostgreSQL") << true;
+}
+
 void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
 {
-    QSignalSpy disconnected(m_driver->serviceClient(), SIGNAL(disconnected()));
-    QVERIFY(disconnected.isValid());
-    QVERIFY2(m_steps->goBack(), qPrintable(m_driver->lastError()));
-    QVERIFY2(m_steps->waitForPage(QStringLiteral("PageList")), qPrintable(m_driver->lastError()));
-    QCOMPARE(m_driver->stackDepth(), 2);
-    QCOMPARE(disconnected.count(), 0);
+    QFETCH(bool, acrossInstances);
+    Storage *storage = m_storage.get();
+    quint16 terminalPort = m_service.port();
+    if (!acrossInstances) {
+        // From the detail page back to the list, still logged in.
+        QSignalSpy disconnected(m_driver->serviceClient(), SIGNAL(disconnected()));
+        QVERIFY(disconnected.isValid());
+        QVERIFY2(m_steps->goBack(), qPrintable(m_driver->lastError()));
+        QVERIFY2(m_steps->waitForPage(QStringLiteral("PageList")), qPrintable(m_driver->lastError()));
+        QCOMPARE(m_driver->stackDepth(), 2);
+        QCOMPARE(disconnected.count(), 0);
+    } else {
+        if (qEnvironmentVariableIsEmpty("VORNA_TEST_PG"))
+            QSKIP("VORNA_TEST_PG is not set; the two instances run where it names a PostgreSQL server.");
+        QString problem;
+        QVERIFY2(startInstancesOnPostgres(&problem), qPrintable(problem));
+        // The panel leaves the SQLite service for instance A; the terminal calls instance B.
+        QVERIFY2(m_steps->goBack(), qPrintable(m_driver->lastError()));
+        QVERIFY2(m_steps->waitForPage(QStringLiteral("PageLogin")), qPrintable(m_driver->lastError()));
+        LoginValues values = Manager;
+        values.port = QString::number(m_instanceA->port());
+        QVERIFY2(m_steps->logIn(values), qPrintable(m_driver->lastError()));
+        storage = m_pgStorage.get();
+        terminalPort = m_instanceB->port();
+    }
     QVERIFY(page(QStringLiteral("live")).toBool());
 
     // A clocking terminal registers an activity for the first listed employee, one that differs
@@ -499,15 +594,15 @@ void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
         return QString();
     };
     const QString before = shownActivity();
-    const QVector<ActivityKind> kinds = m_storage->activityKinds();
+    const QVector<ActivityKind> kinds = storage->activityKinds();
     const auto other = std::find_if(kinds.begin(), kinds.end(), [&](const ActivityKind &k) { return k.name != before; });
     QVERIFY(other != kinds.end());
     const QByteArray token = "e2e-panel-gate-token";
-    QVERIFY(m_storage->addTerminal({0, QStringLiteral("e2e-panel-gate"),
-                                    QCryptographicHash::hash(token, QCryptographicHash::Sha256),
-                                    QDateTime::currentDateTimeUtc()}).ok());
+    QVERIFY(storage->addTerminal({0, QStringLiteral("e2e-panel-gate"),
+                                  QCryptographicHash::hash(token, QCryptographicHash::Sha256),
+                                  QDateTime::currentDateTimeUtc()}).ok());
     auto terminal = vorna::v1::CommService::NewStub(grpc::CreateChannel(
-        QStringLiteral("127.0.0.1:%1").arg(m_service.port()).toStdString(), grpc::InsecureChannelCredentials()));
+        QStringLiteral("127.0.0.1:%1").arg(terminalPort).toStdString(), grpc::InsecureChannelCredentials()));
     vorna::v1::RegisterActivityRequest request;
     request.set_employee_id(employee.toStdString());
     request.set_activity_kind_id(other->id);
