@@ -1,7 +1,6 @@
 #include "consolelog.h"
 
 #include <harrow/harrow.h>
-#include <pindle/pindle.h>
 
 #include <QThread>
 
@@ -29,14 +28,6 @@ void routeMessage(QtMsgType type, const QMessageLogContext &context, const QStri
 }
 
 } // namespace
-
-bool consoleLoggingWanted(const QStringList &arguments)
-{
-    if (arguments.contains(QStringLiteral("--log-console")))
-        return true;
-    const Settings *settings = SettingsIniInstance();
-    return settings && settings->valueLogConsole();
-}
 
 void routeQmlConsoleToLog()
 {

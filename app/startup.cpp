@@ -36,9 +36,8 @@ void setIdentity()
 void openSettings()
 {
     SettingsIniOpen();
-    // The console stays quiet unless the user asks for the log there.
     if (Settings *settings = SettingsIniInstance())
-        settings->setValueLogConsole(consoleLoggingWanted(QCoreApplication::arguments()));
+        settings->setValueLogConsole(true);
 }
 
 // Whatever looks the type up by name (queued connections, QML) finds Qt's built-in QUuid.

@@ -30,7 +30,6 @@ class TestConsoleLog : public QObject
 private slots:
     void initTestCase();
     void qmlLinesGoToTheFileOnly();
-    void consoleLoggingIsAskedFor();
 
 private:
     QString readLog();
@@ -67,17 +66,6 @@ void TestConsoleLog::qmlLinesGoToTheFileOnly()
     QVERIFY(g_passedOn.contains(QStringLiteral("Binding loop")));
     QVERIFY(g_passedOn.contains(QStringLiteral("native debug line")));
     QVERIFY(!log.contains(QLatin1String("native debug line")));
-}
-
-void TestConsoleLog::consoleLoggingIsAskedFor()
-{
-    Settings *settings = SettingsIniInstance();
-    settings->setValueLogConsole(false);
-    QVERIFY(!consoleLoggingWanted({QStringLiteral("vornapanel")}));
-    QVERIFY(consoleLoggingWanted({QStringLiteral("vornapanel"), QStringLiteral("--log-console")}));
-    settings->setValueLogConsole(true);
-    QVERIFY(consoleLoggingWanted({QStringLiteral("vornapanel")}));
-    settings->setValueLogConsole(false);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleLog)

@@ -41,8 +41,7 @@ void TestStartupWiring::mainFilePublishesAndQuits()
     QCOMPARE(QQuickStyle::name(), QStringLiteral("Material"));
     QCOMPARE(QMetaType::type("QUuid"), int(QMetaType::QUuid));
     QVERIFY(SettingsIniInstance());
-    // The console stays quiet unless asked: no --log-console, nothing in the file.
-    QVERIFY(!SettingsIniInstance()->valueLogConsole());
+    QVERIFY(SettingsIniInstance()->valueLogConsole());
     // What the QML Settings element wrote lands under the panel's names.
     const QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quorvane"),
                            QStringLiteral("VornaPanel3"));
