@@ -4,7 +4,7 @@
 // QCommandLineParser, answers --help and bad usage, and runs the command.
 
 #include "exitcode.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -36,7 +36,7 @@ public:
     enum class Need { Create, Initialised };
     // Opens the database and applies pending migrations (with progress). `Initialised` refuses
     // an empty database with a hint to run `init`. Null on failure, with the exit code set.
-    std::unique_ptr<Storage> openDatabase(Need need, int *exitCode);
+    std::unique_ptr<Database> openDatabase(Need need, int *exitCode);
 
     // $XDG_DATA_HOME (or ~/.local/share) + /vorna-service/vorna.db
     static QString defaultDatabase();
@@ -69,7 +69,7 @@ public:
     virtual QString checkUsage(const QCommandLineParser &, const QStringList &) const { return {}; }
     virtual CommandContext::Need databaseNeed() const { return CommandContext::Need::Initialised; }
     // `arguments` are the positional values, already counted; `storage` is open and migrated.
-    virtual int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+    virtual int run(const QCommandLineParser &parser, const QStringList &arguments, Database &database,
                     CommandContext &context) = 0;
 
     QString name() const { return words().join(QLatin1Char(' ')); }

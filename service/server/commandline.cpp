@@ -98,7 +98,7 @@ int CommandLine::runCommand(Command &command, const QStringList &arguments)
         m_context.setDatabase(parser.value(database));
 
     int exitCode = ExitOk;
-    const std::unique_ptr<Storage> storage = m_context.openDatabase(command.databaseNeed(), &exitCode);
+    const std::unique_ptr<Database> storage = m_context.openDatabase(command.databaseNeed(), &exitCode);
     if (!storage)
         return exitCode;
     return command.run(parser, values, *storage, m_context);

@@ -19,10 +19,10 @@ public:
     }
     CommandContext::Need databaseNeed() const override { return CommandContext::Need::Create; }
 
-    int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &, const QStringList &, Database &database, CommandContext &context) override
     {
         context.out() << QStringLiteral("%1 is ready (schema version %2).\n")
-                             .arg(storage.describe()).arg(storage.schemaVersion());
+                             .arg(database.describe()).arg(database.schemaVersion().value());
         return ExitOk;
     }
 };
@@ -50,12 +50,12 @@ public:
         return readOptions(parser, &options);
     }
 
-    int run(const QCommandLineParser &parser, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &parser, const QStringList &, Database &storage, CommandContext &context) override
     {
-        StorageError error;
-        const int departments = storage.departments(&error).size();
-        if (!error.ok())
-            return context.fail(error);
+        const Result<QVector<Department>> existing = storage.organisation().departments();
+        if (!existing)
+            return context.fail(existing.error());
+        const int departments = existing->size();
         if (departments > 0) {
             context.out() << QStringLiteral("%1 already holds an organisation (%2 departments); "
                                             "nothing to seed.\n").arg(storage.describe()).arg(departments);
@@ -72,9 +72,11 @@ public:
         context.out().flush();
         ProgressPrinter progress;
         DemoSummary summary;
-        error = storage.inOneTransaction(QStringLiteral("seed the demo organisation"), [&] {
-            const StorageError users = addUsers(storage, hash, context);
-            return users.ok() ? DemoSeeder(storage).seed(options, progress.callback(), &summary) : users;
+        const StorageError error = storage.write(QStringLiteral("seed the demo organisation"), [&](Transaction &tx) {
+            const StorageError users = addUsers(tx, storage.accounts(), hash, context);
+            return users.ok() ? DemoSeeder(storage.organisation(), storage.calendars())
+                                    .seed(tx, options, progress.callback(), &summary)
+                              : users;
         });
         progress.finish();
         if (!error.ok())
@@ -101,7 +103,7 @@ private:
 
     // A user of that name that exists already keeps its password. Looked up first, as a failed
     // insert would end the transaction on PostgreSQL.
-    static StorageError addUsers(Storage &storage, const QString &hash, CommandContext &context)
+    static StorageError addUsers(Transaction &tx, AccountStore &accounts, const QString &hash, CommandContext &context)
     {
         for (const Role role : {Role::Manager, Role::Viewer}) {
             User user;
@@ -109,13 +111,14 @@ private:
             user.passwordHash = hash;
             user.role = role;
             user.allDepartments = true;
-            StorageError error;
-            if (storage.findUser(user.name, &error)) {
+            const Result<User> found = accounts.findUser(user.name);
+            if (found) {
                 context.out() << QStringLiteral("The user \"%1\" already exists; it keeps its password.\n").arg(user.name);
                 continue;
             }
+            StorageError error = found.error();
             if (error.code == StorageError::NotFound)
-                error = storage.addUser(user);
+                error = accounts.addUser(tx, user);
             if (!error.ok())
                 return error;
         }

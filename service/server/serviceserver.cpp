@@ -63,13 +63,14 @@ int hasherSlots()
 
 } // namespace
 
-ServiceServer::ServiceServer(Storage &storage, const ServerConfig &config)
+ServiceServer::ServiceServer(Database &database, const ServerConfig &config)
     : m_config(config)
     , m_hasher(hasherSlots())
-    , m_sessions(storage, SessionPolicy{config.sessionIdle, config.maxSessionsPerUser})
-    , m_authenticator(storage, m_sessions, m_throttle, m_hasher)
+    , m_sessions(database.accounts(), SessionPolicy{config.sessionIdle, config.maxSessionsPerUser})
+    , m_authenticator(database.accounts(), m_sessions, m_throttle, m_hasher)
     , m_streams(config.maxStreamsPerSession)
-    , m_service(ServiceParts{storage, m_sessions, m_authenticator, m_hub, m_streams, m_config})
+    , m_service(ServiceParts{database.accounts(), database.organisation(), database.calendars(), database.presence(),
+                             m_sessions, m_authenticator, m_hub, m_streams, m_config})
 {
     gpr_set_log_function(logFromGrpc);
 }

@@ -9,7 +9,7 @@
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
-#include "storage.h"
+#include "database.h"
 #include "streamlimiter.h"
 
 #include <grpcpp/server.h>
@@ -22,7 +22,7 @@ namespace vorna::service {
 class ServiceServer
 {
 public:
-    ServiceServer(Storage &storage, const ServerConfig &config);
+    ServiceServer(Database &database, const ServerConfig &config);
     ~ServiceServer();
 
     // Binds the listen address and starts serving; false with a sentence in `error` when the

@@ -88,20 +88,20 @@ public:
         return checkUserName(arguments.at(0));
     }
 
-    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Database &database,
             CommandContext &context) override
     {
         User user;
         user.name = arguments.at(0);
         user.role = parser.value(m_role) == QLatin1String("manager") ? Role::Manager : Role::Viewer;
-        int exitCode = resolveDepartments(parser.value(m_departments), storage, &user, context);
+        int exitCode = resolveDepartments(parser.value(m_departments), database.organisation(), &user, context);
         if (exitCode != ExitOk)
             return exitCode;
         user.passwordHash = hashedPassword(parser, context, &exitCode);
         if (user.passwordHash.isEmpty())
             return exitCode;
 
-        const StorageError error = storage.addUser(user);
+        const StorageError error = database.accounts().addUser(user);
         if (error.code == StorageError::AlreadyExists)
             return context.fail(QStringLiteral("There is already a user named \"%1\". Change the password with "
                                                "'vorna-service user passwd %1' or choose another name.").arg(user.name));
@@ -113,18 +113,18 @@ public:
     }
 
 private:
-    static int resolveDepartments(const QString &list, Storage &storage, User *user, CommandContext &context)
+    static int resolveDepartments(const QString &list, OrganisationStore &organisation, User *user,
+                                  CommandContext &context)
     {
         if (list == QLatin1String("all")) {
             user->allDepartments = true;
             return ExitOk;
         }
-        StorageError error;
-        const QVector<Department> departments = storage.departments(&error);
-        if (!error.ok())
-            return context.fail(error);
+        const Result<QVector<Department>> departments = organisation.departments();
+        if (!departments)
+            return context.fail(departments.error());
         QHash<QString, qint64> ids;
-        for (const Department &department : departments)
+        for (const Department &department : *departments)
             ids.insert(department.name, department.id);
         for (const QString &raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString name = raw.trimmed();
@@ -159,28 +159,29 @@ public:
     QList<Argument> arguments() const override { return {UserName}; }
     QList<QCommandLineOption> options() const override { return {PasswordStdin}; }
 
-    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Database &database,
             CommandContext &context) override
     {
+        AccountStore &accounts = database.accounts();
         const QString name = arguments.at(0);
-        StorageError error;
-        if (!storage.findUser(name, &error))
-            return error.code == StorageError::NotFound ? context.fail(noSuchUser(name)) : context.fail(error);
+        const Result<User> found = accounts.findUser(name);
+        if (!found)
+            return found.error().code == StorageError::NotFound ? context.fail(noSuchUser(name))
+                                                                : context.fail(found.error());
         int exitCode = ExitOk;
         const QString hash = hashedPassword(parser, context, &exitCode);
         if (hash.isEmpty())
             return exitCode;
-        error = storage.setPasswordHash(name, hash);
+        const StorageError error = accounts.setPasswordHash(name, hash);
         if (!error.ok())
             return context.fail(error);
         // Whoever logged in with the old password must not stay logged in.
-        int ended = 0;
-        error = storage.removeSessionsOf(name, &ended);
-        if (!error.ok())
+        const Result<int> ended = accounts.removeSessionsOf(name);
+        if (!ended)
             return context.fail(QStringLiteral("Changed the password of \"%1\", but could not end the sessions "
                                                "opened with the old one: %2 Run the command again to end them.")
-                                    .arg(name, error.message));
-        context.out() << QStringLiteral("Changed the password of \"%1\"%2.\n").arg(name, endedSessions(ended));
+                                    .arg(name, ended.error().message));
+        context.out() << QStringLiteral("Changed the password of \"%1\"%2.\n").arg(name, endedSessions(*ended));
         return ExitOk;
     }
 };
@@ -191,19 +192,21 @@ public:
     QStringList words() const override { return {QStringLiteral("user"), QStringLiteral("list")}; }
     QString summary() const override { return QStringLiteral("Lists the users with their roles and departments."); }
 
-    int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &, const QStringList &, Database &database, CommandContext &context) override
     {
-        StorageError error;
-        const QVector<User> users = storage.users(&error);
-        const QVector<Department> departments = error.ok() ? storage.departments(&error) : QVector<Department>();
-        if (!error.ok())
-            return context.fail(error);
+        const Result<QVector<User>> found = database.accounts().users();
+        if (!found)
+            return context.fail(found.error());
+        const Result<QVector<Department>> departments = database.organisation().departments();
+        if (!departments)
+            return context.fail(departments.error());
+        const QVector<User> &users = *found;
         if (users.isEmpty()) {
             context.out() << "No users yet. Add one with 'vorna-service user add NAME --role manager'.\n";
             return ExitOk;
         }
         QHash<qint64, QString> names;
-        for (const Department &department : departments)
+        for (const Department &department : *departments)
             names.insert(department.id, department.name);
         context.out() << QStringLiteral("%1 %2 %3\n").arg(QStringLiteral("NAME"), -24).arg(QStringLiteral("ROLE"), -8)
                              .arg(QStringLiteral("DEPARTMENTS"));
@@ -222,19 +225,19 @@ public:
     QString summary() const override { return QStringLiteral("Removes a user and ends their sessions."); }
     QList<Argument> arguments() const override { return {UserName}; }
 
-    int run(const QCommandLineParser &, const QStringList &arguments, Storage &storage,
+    int run(const QCommandLineParser &, const QStringList &arguments, Database &database,
             CommandContext &context) override
     {
         const QString name = arguments.at(0);
-        int ended = 0;
-        StorageError error = storage.removeSessionsOf(name, &ended);
+        const Result<int> ended = database.accounts().removeSessionsOf(name);
+        StorageError error = ended.error();
         if (error.ok())
-            error = storage.removeUser(name);
+            error = database.accounts().removeUser(name);
         if (error.code == StorageError::NotFound)
             return context.fail(noSuchUser(name));
         if (!error.ok())
             return context.fail(error);
-        context.out() << QStringLiteral("Removed the user \"%1\"%2.\n").arg(name, endedSessions(ended));
+        context.out() << QStringLiteral("Removed the user \"%1\"%2.\n").arg(name, endedSessions(*ended));
         return ExitOk;
     }
 };

@@ -10,7 +10,7 @@
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "serviceprocess.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QAbstractItemModel>
 #include <QColor>
@@ -113,7 +113,7 @@ private:
     QTemporaryDir m_dir;
     QString m_database;
     ServiceProcess m_service;
-    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<Database> m_storage;
     User m_manager;
     std::unique_ptr<PanelDriver> m_driver;
     std::unique_ptr<PanelSteps> m_steps;
@@ -143,9 +143,11 @@ void PanelEndToEndTest::initTestCase()
     QVERIFY2(m_service.serve(m_database, ServiceTimeoutMs), qPrintable(m_service.error()));
 
     StorageError error;
-    m_storage = openStorage(m_database, &error);
+    Result<std::unique_ptr<Database>> opened = Database::open(m_database);
+    error = opened.error();
+    m_storage = opened.take();
     QVERIFY2(m_storage, qPrintable(error.message));
-    const std::optional<User> manager = m_storage->findUser(Manager.user);
+    const Result<User> manager = m_storage->accounts().findUser(Manager.user);
     QVERIFY2(manager, "The demo has no user \"manager\".");
     m_manager = *manager;
 
@@ -227,7 +229,7 @@ QVariantList PanelEndToEndTest::monthEntries(const QString &model, const QString
 
 QList<AuditEntry> PanelEndToEndTest::newAuditEntries()
 {
-    const QVector<AuditEntry> all = m_storage->auditLog(m_employee.employeeId);
+    const QVector<AuditEntry> all = m_storage->calendars().auditLog(m_employee.employeeId).value();
     QList<AuditEntry> entries(all.cbegin(), all.cend());
     std::sort(entries.begin(), entries.end(), [](const AuditEntry &a, const AuditEntry &b) { return a.id < b.id; });
     return entries.mid(m_auditBefore);
@@ -273,7 +275,7 @@ void PanelEndToEndTest::listsEveryEmployeeOfTheMoment()
     QVERIFY(moment.isValid());
     PresenceQuery query;
     query.at = civil(moment);
-    const StorageError error = m_storage->presence(m_manager, query, [this](const PresenceRow &row) { m_rows << row; });
+    const StorageError error = m_storage->presence().presence(m_manager, query, [this](const PresenceRow &row) { m_rows << row; });
     QVERIFY2(error.ok(), qPrintable(error.message));
     QCOMPARE(m_rows.size(), DemoEmployees);
 
@@ -373,7 +375,7 @@ void PanelEndToEndTest::opensEmployee()
     QCOMPARE(page(QStringLiteral("monthGrid.month")).toInt() + 1, m_day.month());
     QCOMPARE(page(QStringLiteral("monthGrid.year")).toInt(), m_day.year());
     QCOMPARE(page(QStringLiteral("labelDay.text")).toString(), m_day.toString(QStringLiteral("MM/dd/yyyy")));
-    m_auditBefore = m_storage->auditLog(m_employee.employeeId).size();
+    m_auditBefore = m_storage->calendars().auditLog(m_employee.employeeId).value().size();
 }
 
 void PanelEndToEndTest::assignOtherEntry(const Assignment &assignment, QString *assigned, QVariant *shownDay)
@@ -426,7 +428,7 @@ void PanelEndToEndTest::assignsCalendarFromHeldDay()
         return;
     QCOMPARE(shownBegin.toDateTime(), QDateTime(m_day, QTime(0, 0)));
 
-    const QVector<Calendar> calendars = m_storage->calendars();
+    const QVector<Calendar> calendars = m_storage->organisation().calendars().value();
     const auto kind = std::find_if(calendars.cbegin(), calendars.cend(), [&](const Calendar &c) { return c.name == calendar; });
     QVERIFY(kind != calendars.cend());
     checkHeldDayColor(kind->color);
@@ -434,7 +436,9 @@ void PanelEndToEndTest::assignsCalendarFromHeldDay()
         return;
 
     QVector<CalendarRange> ranges;
-    const StorageError error = m_storage->calendarHistory(m_employee.employeeId, m_day.year(), m_day.month(), &ranges);
+    const Result<QVector<CalendarRange>> history = m_storage->calendars().calendarHistory(m_employee.employeeId, m_day.year(), m_day.month());
+    const StorageError error = history.error();
+    ranges = history.value();
     QVERIFY2(error.ok(), qPrintable(error.message));
     const bool stored = std::any_of(ranges.cbegin(), ranges.cend(), [&](const CalendarRange &range) {
         return range.calendarName == calendar && range.validBegin == QDateTime(m_day, QTime(0, 0), Qt::UTC);
@@ -456,7 +460,7 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
     QCOMPARE(shownDay.toString(), m_day.toString(Qt::ISODate));
 
     // The exception's colour wins over the calendar's.
-    const QVector<WorkDayKind> kinds = m_storage->workDayKinds();
+    const QVector<WorkDayKind> kinds = m_storage->organisation().workDayKinds().value();
     const auto kind = std::find_if(kinds.cbegin(), kinds.cend(), [&](const WorkDayKind &k) { return k.name == workDay; });
     QVERIFY(kind != kinds.cend());
     checkHeldDayColor(kind->color);
@@ -464,7 +468,9 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
         return;
 
     QVector<ExceptionDay> exceptions;
-    const StorageError error = m_storage->exceptionHistory(m_employee.employeeId, m_day.year(), m_day.month(), &exceptions);
+    const Result<QVector<ExceptionDay>> history = m_storage->calendars().exceptionHistory(m_employee.employeeId, m_day.year(), m_day.month());
+    const StorageError error = history.error();
+    exceptions = history.value();
     QVERIFY2(error.ok(), qPrintable(error.message));
     const bool stored = std::any_of(exceptions.cbegin(), exceptions.cend(), [&](const ExceptionDay &day) {
         return day.dayName == workDay && day.day == m_day;
@@ -499,11 +505,11 @@ void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
         return QString();
     };
     const QString before = shownActivity();
-    const QVector<ActivityKind> kinds = m_storage->activityKinds();
+    const QVector<ActivityKind> kinds = m_storage->organisation().activityKinds().value();
     const auto other = std::find_if(kinds.begin(), kinds.end(), [&](const ActivityKind &k) { return k.name != before; });
     QVERIFY(other != kinds.end());
     const QByteArray token = "e2e-panel-gate-token";
-    QVERIFY(m_storage->addTerminal({0, QStringLiteral("e2e-panel-gate"),
+    QVERIFY(m_storage->accounts().addTerminal({0, QStringLiteral("e2e-panel-gate"),
                                     QCryptographicHash::hash(token, QCryptographicHash::Sha256),
                                     QDateTime::currentDateTimeUtc()}).ok());
     auto terminal = vorna::v1::CommService::NewStub(grpc::CreateChannel(

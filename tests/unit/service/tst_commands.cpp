@@ -2,7 +2,7 @@
 // temporary SQLite database (and on PostgreSQL when VORNA_TEST_PG names a server).
 
 #include "passwordhasher.h"
-#include "storage.h"
+#include "database.h"
 #include "tokens.h"
 
 #include <QProcess>
@@ -17,7 +17,7 @@ using namespace vorna::service;
 
 namespace {
 
-struct Result
+struct CommandRun
 {
     int exitCode = -1;
     QString out;
@@ -35,7 +35,7 @@ private:
     QString m_database;
 
     // Runs the executable to its end (at most 120 s) with `input` on its stdin.
-    Result run(const QStringList &arguments, const QByteArray &input = QByteArray())
+    CommandRun run(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
         QProcess process;
         process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
@@ -53,24 +53,23 @@ private:
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
-    Result runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())
+    CommandRun runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())
     {
         arguments << QStringLiteral("--database") << database;
         return run(arguments, input);
     }
 
-    Result runHere(const QStringList &arguments, const QByteArray &input = QByteArray())
+    CommandRun runHere(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
         return runOn(m_database, arguments, input);
     }
 
-    std::unique_ptr<Storage> open(const QString &database)
+    std::unique_ptr<Database> open(const QString &database)
     {
-        StorageError error;
-        auto storage = openStorage(database, &error);
-        if (!storage)
-            qWarning("%s", qPrintable(error.message));
-        return storage;
+        Result<std::unique_ptr<Database>> opened = Database::open(database);
+        if (!opened)
+            qWarning("%s", qPrintable(opened.error().message));
+        return opened.take();
     }
 
     static int modeOf(const QString &path)
@@ -110,14 +109,14 @@ private:
         Session session;
         session.tokenHash = tokens::digest(token);
         session.userName = QString::fromLatin1(user);
-        const StorageError error = storage->createSession(session);
+        const StorageError error = storage->accounts().createSession(session);
         QVERIFY2(error.ok(), qPrintable(error.message));
     }
 
     // The admin round that both engines must pass: init, users, terminals.
     void adminRound(const QString &database)
     {
-        Result r = runOn(database, {QStringLiteral("init")});
+        CommandRun r = runOn(database, {QStringLiteral("init")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains(QStringLiteral("is ready (schema version")), qPrintable(r.out));
         QVERIFY2(r.err.contains(QStringLiteral("migrations: ")), qPrintable(r.err));
@@ -133,7 +132,7 @@ private:
         {
             const auto storage = open(database);
             QVERIFY(storage);
-            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            const Result<User> alice = storage->accounts().findUser(QStringLiteral("alice"));
             QVERIFY(alice);
             QCOMPARE(alice->role, Role::Manager);
             QVERIFY(alice->allDepartments);
@@ -152,13 +151,12 @@ private:
         QCOMPARE(r.out, QStringLiteral("Changed the password of \"alice\" and ended their open session.\n"));
         {
             const auto storage = open(database);
-            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            const Result<User> alice = storage->accounts().findUser(QStringLiteral("alice"));
             QVERIFY(alice);
             QVERIFY(PasswordHasher().verify(alice->passwordHash, "second-password"));
             QVERIFY(!PasswordHasher().verify(alice->passwordHash, "first-password"));
-            StorageError error;
-            QVERIFY(!storage->findSession(tokens::digest("alice-session"), &error));
-            QCOMPARE(error.code, StorageError::NotFound);
+            QCOMPARE(storage->accounts().findSession(tokens::digest("alice-session")).error().code,
+                     StorageError::NotFound);
         }
 
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("bob"),
@@ -174,7 +172,7 @@ private:
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("Removed the user \"bob\" and ended their 2 open sessions.\n"));
-        QVERIFY(!open(database)->findSession(tokens::digest("bob-session-1")));
+        QVERIFY(!open(database)->accounts().findSession(tokens::digest("bob-session-1")));
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("There is no user named \"bob\"")), qPrintable(r.err));
@@ -187,7 +185,7 @@ private:
         QVERIFY2(token.hasMatch(), qPrintable(r.out));
         {
             const auto storage = open(database);
-            const std::optional<Terminal> terminal = storage->findTerminal(tokens::digest(token.captured(1).toLatin1()));
+            const Result<Terminal> terminal = storage->accounts().findTerminal(tokens::digest(token.captured(1).toLatin1()));
             QVERIFY(terminal);
             QCOMPARE(terminal->name, QStringLiteral("gate-1"));
         }
@@ -212,7 +210,7 @@ private slots:
 
     void helpIsShownAndSucceeds()
     {
-        Result r = run({QStringLiteral("--help")});
+        CommandRun r = run({QStringLiteral("--help")});
         QCOMPARE(r.exitCode, 0);
         for (const char *command : {"init", "serve", "user add NAME", "user passwd NAME", "user list",
                                     "user remove NAME", "terminal add NAME", "terminal list",
@@ -268,7 +266,7 @@ private slots:
         arguments << QStringLiteral("--database") << m_dir.filePath(QStringLiteral("never-created.db"));
         if (arguments.first() == QLatin1String("--database"))
             arguments.clear();
-        const Result r = run(arguments);
+        const CommandRun r = run(arguments);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
@@ -280,7 +278,7 @@ private slots:
         QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
         for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
                                              QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
-            const Result r = runOn(empty, arguments);
+            const CommandRun r = runOn(empty, arguments);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(QStringLiteral("is not initialised. Run 'vorna-service init --database %1' first.").arg(empty)),
                      qPrintable(r.err));
@@ -296,7 +294,7 @@ private slots:
         for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
                                              QStringList{QStringLiteral("demo")},
                                              QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
-            const Result r = runOn(missing, arguments);
+            const CommandRun r = runOn(missing, arguments);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(QStringLiteral("The database file %1 does not exist. Run 'vorna-service init --database %1' first.").arg(missing)),
                      qPrintable(r.err));
@@ -321,7 +319,7 @@ private slots:
     void unusableDatabaseExitsWithThree()
     {
         // A directory where the file should be.
-        const Result r = runOn(m_dir.path(), {QStringLiteral("init")});
+        const CommandRun r = runOn(m_dir.path(), {QStringLiteral("init")});
         QCOMPARE(r.exitCode, 3);
         QVERIFY(!r.err.isEmpty());
     }
@@ -334,7 +332,7 @@ private slots:
     void passwordRulesAreEnforced()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol"), QStringLiteral("--password-stdin")},
+        CommandRun r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol"), QStringLiteral("--password-stdin")},
                            "short\n");
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains(QStringLiteral("at least 8 characters")));
@@ -348,7 +346,7 @@ private slots:
     void unknownDepartmentIsNamed()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        const Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dave"),
+        const CommandRun r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dave"),
                                   QStringLiteral("--departments"), QStringLiteral("Nowhere"), QStringLiteral("--password-stdin")},
                                  "long-enough\n");
         QCOMPARE(r.exitCode, 1);
@@ -359,7 +357,7 @@ private slots:
     {
         const QString database = m_dir.filePath(QStringLiteral("demo.db"));
         QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
-        Result r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
+        CommandRun r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         // Not a terminal: progress comes as plain lines.
         QVERIFY2(!r.err.contains(QLatin1Char('\r')), qPrintable(r.err));
@@ -368,24 +366,24 @@ private slots:
         const auto storage = open(database);
         QVERIFY(storage);
         for (const char *name : {"manager", "viewer"}) {
-            const std::optional<User> user = storage->findUser(QString::fromLatin1(name));
+            const Result<User> user = storage->accounts().findUser(QString::fromLatin1(name));
             QVERIFY2(user, name);
             QVERIFY(PasswordHasher().verify(user->passwordHash, "vorna-demo"));
         }
-        QCOMPARE(storage->findUser(QStringLiteral("manager"))->role, Role::Manager);
-        QCOMPARE(storage->findUser(QStringLiteral("viewer"))->role, Role::Viewer);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("manager"))->role, Role::Manager);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("viewer"))->role, Role::Viewer);
         int rows = 0;
-        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        const Result<User> manager = storage->accounts().findUser(QStringLiteral("manager"));
         PresenceQuery query;
         query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 12);
 
         r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(QStringLiteral("already")), qPrintable(r.out));
         rows = 0;
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 12);
 
         // Now there are departments to keep a user to.
@@ -393,7 +391,7 @@ private slots:
                              QStringLiteral("--departments"), QStringLiteral("Sales, IT"), QStringLiteral("--password-stdin")},
                   "eve-password\n");
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        const std::optional<User> eve = storage->findUser(QStringLiteral("eve"));
+        const Result<User> eve = storage->accounts().findUser(QStringLiteral("eve"));
         QVERIFY(eve);
         QVERIFY(!eve->allDepartments);
         QCOMPARE(eve->departmentIds.size(), 2);
@@ -424,20 +422,20 @@ private slots:
         {
             const auto storage = open(database);
             QVERIFY(storage);
-            QVERIFY(storage->departments().isEmpty());
-            QVERIFY(!storage->findUser(QStringLiteral("manager")));
+            QVERIFY(storage->organisation().departments().value().isEmpty());
+            QVERIFY(!storage->accounts().findUser(QStringLiteral("manager")));
         }
-        const Result again = run(demo);
+        const CommandRun again = run(demo);
         QVERIFY2(again.exitCode == 0, qPrintable(again.err));
         QVERIFY2(again.out.contains(QStringLiteral("Seeded 2000 employees")), qPrintable(again.out));
         const auto storage = open(database);
         QVERIFY(storage);
-        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        const Result<User> manager = storage->accounts().findUser(QStringLiteral("manager"));
         QVERIFY(manager);
         int rows = 0;
         PresenceQuery query;
         query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 2000);
     }
 
@@ -456,7 +454,7 @@ private slots:
         QVERIFY(match.captured(1).toInt() > 0);
 
         // A second service on the same port is refused with exit code 4.
-        const Result second = run({QStringLiteral("serve"), QStringLiteral("--listen"), line.mid(13),
+        const CommandRun second = run({QStringLiteral("serve"), QStringLiteral("--listen"), line.mid(13),
                                    QStringLiteral("--database"), m_database});
         QCOMPARE(second.exitCode, 4);
         QVERIFY2(second.err.contains(QStringLiteral("Cannot listen on %1").arg(line.mid(13))), qPrintable(second.err));
@@ -474,7 +472,7 @@ private slots:
     void unreadableTlsFilesExitWithFour()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        const Result r = runHere({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+        const CommandRun r = runHere({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                                   QStringLiteral("--tls-cert"), m_dir.filePath(QStringLiteral("missing.pem")),
                                   QStringLiteral("--tls-key"), m_dir.filePath(QStringLiteral("missing.key"))});
         QCOMPARE(r.exitCode, 4);
