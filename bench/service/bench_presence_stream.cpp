@@ -81,7 +81,7 @@ bool seed(Database &storage, int employees)
             random.fillRange(reinterpret_cast<quint32 *>(picture.data()), picture.size() / 4);
             const QString id = QStringLiteral("B%1").arg(i, 6, 10, QLatin1Char('0'));
             batch.append({id, last.at(int(random.bounded(8))) + QString::number(random.bounded(50)),
-                          first.at(int(random.bounded(8))), department.id, picture, {}});
+                          first.at(int(random.bounded(8))), department.id, picture, {}, {}});
             registrations.append({id, at.addSecs(random.bounded(3600)), arrival.id, QStringLiteral("bench")});
         }
         if (!ok(storage.organisation().addEmployees(batch)) || !ok(storage.organisation().addRegistrations(registrations)))

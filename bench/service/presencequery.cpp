@@ -124,7 +124,7 @@ StorageError addEmployees(Database &storage, const Shape &shape, const QVector<q
         random.fillRange(reinterpret_cast<quint32 *>(picture.data()), pictureBytes / 4);
         employees.append({employeeId(i), QStringLiteral("Last%1").arg(random.bounded(5000)),
                           QStringLiteral("First%1").arg(random.bounded(300)), departmentIds.at(i % departments),
-                          picture, {}});
+                          picture, {}, {}});
     }
     return storage.organisation().addEmployees(employees);
 }

@@ -84,8 +84,11 @@ StorageError DemoSeeder::addReferenceData(Transaction &tx, Ids *ids)
             return error;
         ids->departments << department.id;
     }
-    for (const DemoNamed &named : DemoPlan::statuses()) {
-        PresenceStatus status{0, named.name, named.color};
+    for (int i = 0; i < DemoPlan::statuses().size(); ++i) {
+        const DemoNamed &named = DemoPlan::statuses().at(i);
+        // Time at work, on site or away on business, counts in the monthly report.
+        const bool present = DemoStatus(i) == DemoStatus::Present || DemoStatus(i) == DemoStatus::BusinessTrip;
+        PresenceStatus status{0, named.name, named.color, present};
         if (const StorageError error = m_organisation.addPresenceStatus(tx, status); !error.ok())
             return error;
         ids->statuses << status.id;
@@ -121,7 +124,7 @@ StorageError DemoSeeder::addPeople(Transaction &tx, const DemoPlan &plan, const 
         QVector<Registration> registrations;
         for (int i = start; i < std::min(start + batchSize, total); ++i) {
             const DemoEmployee e = plan.employee(i);
-            employees.append({e.id, e.lastName, e.firstName, ids.departments.at(e.department), plan.picture(e), {}});
+            employees.append({e.id, e.lastName, e.firstName, ids.departments.at(e.department), plan.picture(e), {}, {}});
             for (const DemoRegistration &r : plan.registrations(e))
                 registrations.append({e.id, r.at, ids.activities.at(int(r.activity)), QStringLiteral("demo")});
         }

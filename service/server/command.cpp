@@ -52,10 +52,20 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
                          ExitDatabase);
         return nullptr;
     }
-    // `init` is where schema work is asked for, so it shows the steps; other commands bring
-    // the schema up to date on the way.
+    // Only `init` changes the schema: a service of a newer version never alters a database
+    // that older instances may still be serving, unless the operator asks for it.
+    if (need == Need::Initialised && version < Database::knownSchemaVersion()) {
+        *exitCode = fail(QStringLiteral("The database %1 has schema version %2, older than the %3 this vorna-service "
+                                        "uses. Stop the services that use it, then run 'vorna-service init "
+                                        "--database %1' to bring it up to date.")
+                             .arg(m_database).arg(version).arg(Database::knownSchemaVersion()),
+                         ExitDatabase);
+        return nullptr;
+    }
+    if (need != Need::Create)
+        return storage;
     ProgressPrinter progress;
-    const StorageError error = storage->migrate(need == Need::Create ? progress.callback() : Progress());
+    const StorageError error = storage->migrate(progress.callback());
     progress.finish();
     if (!error.ok()) {
         *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")

@@ -34,8 +34,9 @@ public:
     int fail(const StorageError &error);
 
     enum class Need { Create, Initialised };
-    // Opens the database and applies pending migrations (with progress). `Initialised` refuses
-    // an empty database with a hint to run `init`. Null on failure, with the exit code set.
+    // Opens the database. `Create` applies pending migrations (with progress); `Initialised`
+    // refuses an empty database or one whose schema is older than this build's, with a hint
+    // to run `init`. Null on failure, with the exit code set.
     std::unique_ptr<Database> openDatabase(Need need, int *exitCode);
 
     // $XDG_DATA_HOME (or ~/.local/share) + /vorna-service/vorna.db
@@ -81,5 +82,7 @@ void addDatabaseCommands(CommandList &commands);
 void addUserCommands(CommandList &commands);
 void addTerminalCommands(CommandList &commands);
 void addServeCommand(CommandList &commands);
+void addOrganisationCommands(CommandList &commands);
+void addEmployeeCommands(CommandList &commands);
 
 } // namespace vorna::service

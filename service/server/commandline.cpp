@@ -30,6 +30,8 @@ CommandLine::CommandLine(FILE *in, FILE *out, FILE *err)
     addServeCommand(m_commands);
     addUserCommands(m_commands);
     addTerminalCommands(m_commands);
+    addOrganisationCommands(m_commands);
+    addEmployeeCommands(m_commands);
 }
 
 int CommandLine::run(const QStringList &arguments)

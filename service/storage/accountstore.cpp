@@ -169,6 +169,29 @@ Result<QVector<User>> AccountStore::users()
     return all;
 }
 
+StorageError AccountStore::changeUser(const User &user)
+{
+    const QString doing = QStringLiteral("change the user %1").arg(quoted(user.name));
+    return m_sql.write(doing, [&](Transaction &tx) {
+        const Result<qint64> id = tx.row<qint64>(QStringLiteral("SELECT id FROM users WHERE name = ?"), {user.name},
+                                                 [](const QSqlQuery &q) { return q.value(0).toLongLong(); }, doing,
+                                                 noUser(user.name));
+        if (!id)
+            return id.error();
+        Error error = tx.change(QStringLiteral("UPDATE users SET role = ?, all_departments = ? WHERE id = ?"),
+                                {int(user.role), user.allDepartments ? 1 : 0, *id}, doing)
+                          .error();
+        if (error.ok())
+            error = tx.change(QStringLiteral("DELETE FROM user_departments WHERE user_id = ?"), {*id}, doing).error();
+        const QSet<qint64> departmentIds(user.departmentIds.cbegin(), user.departmentIds.cend());
+        for (auto it = departmentIds.cbegin(); error.ok() && it != departmentIds.cend(); ++it)
+            error = tx.change(QStringLiteral("INSERT INTO user_departments (user_id, department_id) VALUES (?, ?)"),
+                              {*id, *it}, doing)
+                        .error();
+        return error;
+    });
+}
+
 // ---- Sessions ---------------------------------------------------------------------------------
 
 StorageError AccountStore::createSession(const Session &session, const SessionCap &cap)

@@ -19,6 +19,8 @@ public:
     StorageError removeUser(const QString &userName);
     Result<User> findUser(const QString &userName);
     Result<QVector<User>> users();
+    // Gives the user another role and department scope; the password stays.
+    StorageError changeUser(const User &user);
 
     // Refused with PermissionDenied (and nothing written) when the user already holds as many
     // sessions as `cap` allows; counted in the same transaction, so concurrent logins of one

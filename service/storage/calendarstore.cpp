@@ -3,6 +3,8 @@
 #include "civiltime.h"
 #include "employeekey.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 namespace vorna::service {
@@ -47,70 +49,108 @@ Error checkMayChange(const User &user, const EmployeeKey &employee, const QStrin
 
 } // namespace
 
-StorageError CalendarStore::readMonth(const QString &employeeId, int year, int month, const MonthQuestion &question)
+namespace {
+
+// The month's first and last day numbers; InvalidArgument for a month that does not exist.
+Result<QPair<qint64, qint64>> monthDays(int year, int month)
 {
     const QDate first(year, month, 1);
     if (!first.isValid())
         return invalid(QStringLiteral("There is no month %1 of the year %2; months run from 1 to 12.").arg(month).arg(year));
     const qint64 firstDay = civil::dayNumber(first);
-    const qint64 lastDay = firstDay + first.daysInMonth() - 1;
-    return m_sql.read([&](Transaction &tx) {
+    return qMakePair(firstDay, firstDay + first.daysInMonth() - 1);
+}
+
+} // namespace
+
+// For every employee that `filter` (a condition on `e`, binding `values`) keeps: the
+// assignment in force on the 1st (the latest one that starts by then) and every one that
+// starts later in the month, each range ending where the next begins; and the month's
+// working-day exceptions. Ordered by employee id.
+Result<QVector<EmployeeMonth>> CalendarStore::monthOf(Transaction &tx, int year, int month, const QString &filter,
+                                                      const QVariantList &values)
+{
+    const Result<QPair<qint64, qint64>> days = monthDays(year, month);
+    if (!days)
+        return days.error();
+    const auto [firstDay, lastDay] = *days;
+    QVector<EmployeeMonth> months;
+    QHash<QString, int> index;
+    const auto monthFor = [&](const QString &employeeId) -> EmployeeMonth & {
+        if (!index.contains(employeeId)) {
+            index.insert(employeeId, months.size());
+            months.append({employeeId, {}, {}});
+        }
+        return months[index.value(employeeId)];
+    };
+    QSqlQuery query(tx.db());
+    Error error = tx.exec(
+        query,
+        QStringLiteral("SELECT e.code, a.valid_from, c.name, c.color FROM calendar_assignments a"
+                       " JOIN employees e ON e.id = a.employee_id JOIN calendars c ON c.id = a.calendar_id"
+                       " WHERE a.valid_from <= ? AND a.valid_from >= COALESCE((SELECT MAX(b.valid_from)"
+                       "   FROM calendar_assignments b WHERE b.employee_id = a.employee_id AND b.valid_from <= ?), ?)%1"
+                       " ORDER BY e.code, a.valid_from")
+            .arg(filter),
+        QVariantList{lastDay, firstDay, firstDay} + values, QStringLiteral("read the month's calendars"));
+    while (error.ok() && query.next()) {
+        QVector<CalendarRange> &ranges = monthFor(query.value(0).toString()).calendars;
+        const QDateTime begin = civil::startOfDay(civil::dayFromNumber(std::max(query.value(1).toLongLong(), firstDay)));
+        if (!ranges.isEmpty())
+            ranges.last().validEnd = begin;
+        ranges.append({query.value(2).toString(), query.value(3).toInt(), begin,
+                       civil::startOfDay(civil::dayFromNumber(lastDay))});
+    }
+    if (error.ok())
+        error = tx.exec(query,
+                        QStringLiteral("SELECT e.code, x.day, k.name, k.color FROM work_day_exceptions x"
+                                       " JOIN employees e ON e.id = x.employee_id"
+                                       " JOIN work_day_kinds k ON k.id = x.work_day_kind_id"
+                                       " WHERE x.day BETWEEN ? AND ?%1 ORDER BY e.code, x.day")
+                            .arg(filter),
+                        QVariantList{firstDay, lastDay} + values, QStringLiteral("read the month's working-day exceptions"));
+    while (error.ok() && query.next())
+        monthFor(query.value(0).toString())
+            .exceptions.append({query.value(2).toString(), query.value(3).toInt(),
+                                civil::dayFromNumber(query.value(1).toLongLong())});
+    if (!error.ok())
+        return error;
+    std::sort(months.begin(), months.end(),
+              [](const EmployeeMonth &a, const EmployeeMonth &b) { return a.employeeId < b.employeeId; });
+    return months;
+}
+
+Result<EmployeeMonth> CalendarStore::monthOfEmployee(const QString &employeeId, int year, int month)
+{
+    return m_sql.fetch<EmployeeMonth>([&](Transaction &tx) -> Result<EmployeeMonth> {
         const Result<EmployeeKey> employee = lookUpEmployee(tx, employeeId);
         if (!employee)
             return employee.error();
-        QSqlQuery query(tx.db());
-        const Error error = tx.exec(query, question.sql, question.values(employee->id, firstDay, lastDay), question.doing);
-        while (error.ok() && query.next())
-            question.row(query, firstDay, lastDay);
-        return error;
+        const Result<QVector<EmployeeMonth>> months = monthOf(tx, year, month, QStringLiteral(" AND e.id = ?"), {employee->id});
+        if (!months)
+            return months.error();
+        return months->isEmpty() ? EmployeeMonth{employeeId, {}, {}} : months->first();
     });
 }
 
 Result<QVector<CalendarRange>> CalendarStore::calendarHistory(const QString &employeeId, int year, int month)
 {
-    QVector<CalendarRange> ranges;
-    // The assignment in force on the 1st (the latest one that starts by then), and every one
-    // that starts later in the month; each range ends where the next begins.
-    const MonthQuestion question{
-        QStringLiteral("read the calendars of the employee %1").arg(quoted(employeeId)),
-        QStringLiteral("SELECT a.valid_from, c.name, c.color FROM calendar_assignments a"
-                       " JOIN calendars c ON c.id = a.calendar_id"
-                       " WHERE a.employee_id = ? AND a.valid_from <= ? AND a.valid_from >= COALESCE("
-                       "   (SELECT MAX(b.valid_from) FROM calendar_assignments b"
-                       "    WHERE b.employee_id = ? AND b.valid_from <= ?), ?)"
-                       " ORDER BY a.valid_from"),
-        [](qint64 employee, qint64 firstDay, qint64 lastDay) {
-            return QVariantList{employee, lastDay, employee, firstDay, firstDay};
-        },
-        [&](const QSqlQuery &q, qint64 firstDay, qint64 lastDay) {
-            const QDateTime begin = civil::startOfDay(civil::dayFromNumber(std::max(q.value(0).toLongLong(), firstDay)));
-            if (!ranges.isEmpty())
-                ranges.last().validEnd = begin;
-            ranges.append({q.value(1).toString(), q.value(2).toInt(), begin,
-                           civil::startOfDay(civil::dayFromNumber(lastDay))});
-        }};
-    const Error error = readMonth(employeeId, year, month, question);
-    if (!error.ok())
-        return error;
-    return ranges;
+    const Result<EmployeeMonth> found = monthOfEmployee(employeeId, year, month);
+    return found ? Result<QVector<CalendarRange>>(found->calendars) : found.error();
 }
 
 Result<QVector<ExceptionDay>> CalendarStore::exceptionHistory(const QString &employeeId, int year, int month)
 {
-    QVector<ExceptionDay> days;
-    const MonthQuestion question{
-        QStringLiteral("read the working-day exceptions of the employee %1").arg(quoted(employeeId)),
-        QStringLiteral("SELECT x.day, k.name, k.color FROM work_day_exceptions x"
-                       " JOIN work_day_kinds k ON k.id = x.work_day_kind_id"
-                       " WHERE x.employee_id = ? AND x.day BETWEEN ? AND ? ORDER BY x.day"),
-        [](qint64 employee, qint64 firstDay, qint64 lastDay) { return QVariantList{employee, firstDay, lastDay}; },
-        [&](const QSqlQuery &q, qint64, qint64) {
-            days.append({q.value(1).toString(), q.value(2).toInt(), civil::dayFromNumber(q.value(0).toLongLong())});
-        }};
-    const Error error = readMonth(employeeId, year, month, question);
-    if (!error.ok())
-        return error;
-    return days;
+    const Result<EmployeeMonth> found = monthOfEmployee(employeeId, year, month);
+    return found ? Result<QVector<ExceptionDay>>(found->exceptions) : found.error();
+}
+
+Result<QVector<EmployeeMonth>> CalendarStore::month(int year, int month, qint64 departmentId)
+{
+    const QString filter = departmentId ? QStringLiteral(" AND e.department_id = ?") : QString();
+    const QVariantList values = departmentId ? QVariantList{departmentId} : QVariantList();
+    return m_sql.fetch<QVector<EmployeeMonth>>(
+        [&](Transaction &tx) { return monthOf(tx, year, month, filter, values); });
 }
 
 Result<qint64> CalendarStore::assignCalendar(const User &user, int calendarId, const QString &employeeId,

@@ -19,6 +19,11 @@ public:
     Result<QVector<CalendarRange>> calendarHistory(const QString &employeeId, int year, int month);
     Result<QVector<ExceptionDay>> exceptionHistory(const QString &employeeId, int year, int month);
 
+    // The calendars and exceptions of the month for every employee who has any (of one
+    // department when it is not 0), ordered by employee id; each as calendarHistory() and
+    // exceptionHistory() give them.
+    Result<QVector<EmployeeMonth>> month(int year, int month, qint64 departmentId = 0);
+
     // Both write the assignment and its audit entry in one transaction, and give the audit
     // entry's number. They check that the user is a manager and may see the employee, and
     // refuse with PermissionDenied otherwise.
@@ -44,17 +49,9 @@ private:
         QDate day;
         qint64 valueId = 0; // the calendar or working-day kind
     };
-    // A question about one employee's month: its statement, the values it binds for the
-    // employee and the month's first and last day numbers, and what to do with each row.
-    struct MonthQuestion
-    {
-        QString doing;
-        QString sql;
-        std::function<QVariantList(qint64 employee, qint64 firstDay, qint64 lastDay)> values;
-        std::function<void(const QSqlQuery &row, qint64 firstDay, qint64 lastDay)> row;
-    };
-
-    StorageError readMonth(const QString &employeeId, int year, int month, const MonthQuestion &question);
+    Result<QVector<EmployeeMonth>> monthOf(Transaction &tx, int year, int month, const QString &filter,
+                                           const QVariantList &values);
+    Result<EmployeeMonth> monthOfEmployee(const QString &employeeId, int year, int month);
     Result<qint64> assign(Transaction &tx, const User &user, const AssignmentKind &kind, const Assignment &assignment,
                           const QDateTime &nowCivil);
     Result<qint64> assignAlone(const User &user, const AssignmentKind &kind, const Assignment &assignment,

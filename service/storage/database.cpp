@@ -105,7 +105,7 @@ Result<std::unique_ptr<Database>> Database::open(const QString &location, OpenMo
     const StorageError error = database->check();
     if (!error.ok())
         return error;
-    return std::move(database);
+    return Result<std::unique_ptr<Database>>(std::move(database));
 }
 
 Database::Database(const SqlDialect &dialect)
@@ -219,6 +219,75 @@ Result<int> Database::schemaVersion(Transaction &tx)
     return tx.row<int>(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_migrations"), {},
                        [](const QSqlQuery &q) { return q.value(0).toInt(); }, QStringLiteral("read the schema version"),
                        StorageError::none());
+}
+
+namespace {
+
+// Every kind of record an organisation or an administrator adds, with the condition that
+// leaves out what the migrations put there.
+const QVector<QPair<QString, QString>> &countedTables()
+{
+    static const QVector<QPair<QString, QString>> tables{
+        {QStringLiteral("departments"), QStringLiteral("departments")},
+        {QStringLiteral("employees"), QStringLiteral("employees")},
+        {QStringLiteral("presence statuses"), QStringLiteral("presence_statuses WHERE system_key IS NULL")},
+        {QStringLiteral("activity kinds"), QStringLiteral("activity_kinds")},
+        {QStringLiteral("calendars"), QStringLiteral("calendars")},
+        {QStringLiteral("working-day kinds"), QStringLiteral("work_day_kinds")},
+        {QStringLiteral("registrations"), QStringLiteral("registrations")},
+        {QStringLiteral("users"), QStringLiteral("users")},
+        {QStringLiteral("open sessions"), QStringLiteral("sessions")},
+        {QStringLiteral("terminals"), QStringLiteral("terminals")},
+    };
+    return tables;
+}
+
+Result<qint64> countOf(Transaction &tx, const QString &from)
+{
+    return tx.row<qint64>(QStringLiteral("SELECT COUNT(*) FROM %1").arg(from), {},
+                          [](const QSqlQuery &q) { return q.value(0).toLongLong(); },
+                          QStringLiteral("count the records"), StorageError::none());
+}
+
+} // namespace
+
+Result<QVector<QPair<QString, qint64>>> Database::counts()
+{
+    return m_sql.fetch<QVector<QPair<QString, qint64>>>([](Transaction &tx) -> Result<QVector<QPair<QString, qint64>>> {
+        QVector<QPair<QString, qint64>> all;
+        for (const auto &[kind, from] : countedTables()) {
+            const Result<qint64> n = countOf(tx, from);
+            if (!n)
+                return n.error();
+            all.append({kind, *n});
+        }
+        return all;
+    });
+}
+
+Result<bool> Database::holdsData(Transaction &tx)
+{
+    for (const auto &[kind, from] : countedTables()) {
+        const Result<qint64> n = countOf(tx, from);
+        if (!n || *n > 0)
+            return n ? Result<bool>(true) : Result<bool>(n.error());
+    }
+    return false;
+}
+
+Result<QString> Database::fact(Transaction &tx, const QString &name)
+{
+    return tx.row<QString>(QStringLiteral("SELECT value FROM service_facts WHERE name = ?"), {name},
+                           [](const QSqlQuery &q) { return q.value(0).toString(); },
+                           QStringLiteral("read what the service knows of its database"), StorageError::none());
+}
+
+StorageError Database::setFact(Transaction &tx, const QString &name, const QString &value)
+{
+    return tx.change(QStringLiteral("INSERT INTO service_facts (name, value) VALUES (?, ?)"
+                                    " ON CONFLICT (name) DO UPDATE SET value = excluded.value"),
+                     {name, value}, QStringLiteral("note what the service knows of its database"))
+        .error();
 }
 
 } // namespace vorna::service

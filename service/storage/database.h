@@ -48,6 +48,17 @@ public:
     // Threads that hold an open connection now.
     int openConnections() const { return m_sql.openConnections(); }
 
+    // How many records of each kind the database holds, in a fixed order: departments,
+    // employees, presence statuses, activity kinds, calendars, working-day kinds,
+    // registrations, users, open sessions, terminals.
+    Result<QVector<QPair<QString, qint64>>> counts();
+    // Whether the database holds anything an organisation or an administrator put there
+    // (beyond what migrations create).
+    static Result<bool> holdsData(Transaction &tx);
+    // Facts the service keeps about its own database, e.g. who seeded it; empty when unknown.
+    static Result<QString> fact(Transaction &tx, const QString &name);
+    static StorageError setFact(Transaction &tx, const QString &name, const QString &value);
+
     // Runs `work` in one write transaction, kept only when `work` succeeds; the stores'
     // writers that take the Transaction join it. A process killed part-way leaves nothing of
     // it behind. `doing` completes "Could not ...".

@@ -130,8 +130,10 @@ StorageError OrganisationStore::addPresenceStatus(PresenceStatus &status)
 
 StorageError OrganisationStore::addPresenceStatus(Transaction &tx, PresenceStatus &status)
 {
-    return insertNamed(tx, QStringLiteral("presence_statuses"), {QStringLiteral("name"), QStringLiteral("color")},
-                       QStringLiteral("presence status"), {status.name, status.color}, &status.id);
+    return insertNamed(tx, QStringLiteral("presence_statuses"),
+                       {QStringLiteral("name"), QStringLiteral("color"), QStringLiteral("counts_present")},
+                       QStringLiteral("presence status"), {status.name, status.color, status.countsPresent ? 1 : 0},
+                       &status.id);
 }
 
 StorageError OrganisationStore::addActivityKind(ActivityKind &kind)
@@ -273,12 +275,16 @@ Result<Employee> OrganisationStore::findEmployee(const QString &employeeId)
 {
     return m_sql.fetch<Employee>([&](Transaction &tx) {
         return tx.row<Employee>(
-            QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.bytes, e.picture_digest"
-                           " FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id WHERE e.code = ?"),
+            QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.bytes, e.picture_digest,"
+                           " e.left_on FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id"
+                           " WHERE e.code = ?"),
             {employeeId},
             [](const QSqlQuery &q) {
-                return Employee{q.value(0).toString(),   q.value(1).toString(),    q.value(2).toString(),
-                                q.value(3).toLongLong(), q.value(4).toByteArray(), q.value(5).toByteArray()};
+                Employee e{q.value(0).toString(),   q.value(1).toString(),    q.value(2).toString(),
+                           q.value(3).toLongLong(), q.value(4).toByteArray(), q.value(5).toByteArray(), {}};
+                if (!q.isNull(6))
+                    e.leftOn = civil::dayFromNumber(q.value(6).toLongLong());
+                return e;
             },
             QStringLiteral("read the employee %1").arg(quoted(employeeId)), noEmployee(employeeId));
     });

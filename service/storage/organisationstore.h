@@ -45,6 +45,58 @@ public:
     // One registration, e.g. from a terminal; the result is its number.
     Result<qint64> addRegistration(const Registration &registration);
 
+    // ---- Administration and imports --------------------------------------------------------
+    // The kinds of organisation data that are known by a unique name.
+    enum class Kind { Department, Status, Activity, Calendar, WorkDay };
+    static QString nounOf(Kind kind); // "department", "presence status" ...
+
+    // The number behind a name; NotFound names the kind and the name.
+    Result<qint64> idOf(Kind kind, const QString &name);
+    Result<qint64> idOf(Transaction &tx, Kind kind, const QString &name);
+    StorageError rename(Kind kind, const QString &name, const QString &newName);
+    // Refused, with nothing removed, while anything refers to it; the sentence names what.
+    StorageError remove(Kind kind, const QString &name);
+
+    // Upserts by natural key (the name; the id for employees), inside the caller's
+    // transaction. Each sets the record's number and tells whether it added, changed or left
+    // the stored record alone. An activity's status and an employee's department are numbers
+    // the caller looked up.
+    Result<Upsert> upsertDepartment(Transaction &tx, Department &department);
+    Result<Upsert> upsertStatus(Transaction &tx, PresenceStatus &status);
+    Result<Upsert> upsertActivityKind(Transaction &tx, ActivityKind &kind);
+    Result<Upsert> upsertCalendar(Transaction &tx, Calendar &calendar);
+    Result<Upsert> upsertWorkDayKind(Transaction &tx, WorkDayKind &kind);
+    Result<Upsert> upsertEmployee(Transaction &tx, const Employee &employee);
+    // The same, each in a transaction of its own.
+    template<typename Record>
+    Result<Upsert> upsert(Result<Upsert> (OrganisationStore::*one)(Transaction &, Record &), Record &record)
+    {
+        Result<Upsert> outcome = Upsert::Unchanged;
+        const StorageError error = m_sql.write(QStringLiteral("store a change of the organisation"), [&](Transaction &tx) {
+            outcome = (this->*one)(tx, record);
+            return outcome.error();
+        });
+        if (!error.ok())
+            return error;
+        return outcome;
+    }
+
+    Result<QVector<PresenceStatus>> presenceStatuses();
+    // Every employee without pictures, ordered by id; of one department when it is not 0.
+    Result<QVector<Employee>> employees(qint64 departmentId = 0);
+    // The employee stays with their history; presence answers for moments after `lastDay`
+    // leave them out.
+    StorageError setLeaveDay(const QString &employeeId, const QDate &lastDay);
+    StorageError removeEmployee(const QString &employeeId);
+
+    // Adds the registrations that are not stored yet, in the caller's transaction; one that
+    // equals a stored one (or an earlier one of the list) in employee, moment and activity is
+    // skipped. The result is how many were added.
+    Result<qint64> addNewRegistrations(Transaction &tx, const QVector<Registration> &registrations,
+                                       const Progress &progress = {});
+    // The registrations of the range, in the order employee id, moment.
+    Result<QVector<RegistrationRow>> registrations(const RegistrationRange &range);
+
     // Seeks the newest registration of each given employee and keeps it as the latest.
     static StorageError refreshLatestRegistrations(Transaction &tx, const QSet<qint64> &employees, const QString &doing);
 

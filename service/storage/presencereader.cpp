@@ -137,7 +137,8 @@ QString PresenceReader::statement(const User &user, qint64 moment, const QByteAr
                                  "   (SELECT length(p.bytes) FROM employee_pictures p WHERE p.employee_id = e.id) AS picture_bytes"
                                  "   FROM employees e"
                                  "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1"
-                                 "   WHERE e.sort_key IS NOT NULL%2%3"
+                                 // Who left before T's day is no longer listed.
+                                 "   WHERE e.sort_key IS NOT NULL AND (e.left_on IS NULL OR e.left_on >= %5)%2%3"
                                  "   ORDER BY e.sort_key LIMIT %4) e"
                                  " JOIN departments d ON d.id = e.department_id"
                                  " LEFT JOIN activity_kinds k ON k.id = e.last_kind"
@@ -146,7 +147,8 @@ QString PresenceReader::statement(const User &user, qint64 moment, const QByteAr
                                  " ORDER BY e.sort_key")
                       .arg(m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?")), keyset,
                            scopeCondition(user))
-                      .arg(limit);
+                      .arg(limit)
+                      .arg(civil::dayNumber(civil::momentFromSeconds(moment).date()));
     return sql.replace(QLatin1Char('?'), QString::number(moment));
 }
 

@@ -64,6 +64,8 @@ public:
 
     const T &value() const & { return m_value; }
     T &value() & { return m_value; }
+    // By value from a temporary, so that `for (x : lookup().value())` holds no dangling reference.
+    T value() && { return std::move(m_value); }
     T &&take() { return std::move(m_value); }
     const T &operator*() const { return m_value; }
     T &operator*() { return m_value; }
@@ -101,6 +103,7 @@ struct Employee
     qint64 departmentId = 0;
     QByteArray picture;      // encoded image, may be empty
     QByteArray pictureDigest; // SHA-256 of picture, empty when there is none
+    QDate leftOn;            // the last day of employment; invalid while employed
 };
 
 struct PresenceStatus
@@ -108,6 +111,7 @@ struct PresenceStatus
     qint64 id = 0;
     QString name;            // display text, e.g. "Present"
     int color = 0;           // 0x00BBGGRR
+    bool countsPresent = false; // time in it counts as time present in monthly reports
 };
 
 struct ActivityKind
@@ -178,6 +182,31 @@ struct PresenceCursor
     bool done = false;       // no rows follow
 };
 
+// What an upsert by natural key did.
+enum class Upsert { Added, Changed, Unchanged };
+
+// One stored registration with what it means, for exports and reports.
+struct RegistrationRow
+{
+    QString employeeId;
+    QDateTime at;            // civil
+    QString activity;
+    QString status;
+    bool countsPresent = false;
+    QString source;
+};
+
+// Which registrations to read: the days from..to (both included), of one department (0: all).
+// With `withPrevious`, each employee's last registration before `from` comes too, so a
+// status that began earlier can be followed into the range.
+struct RegistrationRange
+{
+    QDate from;
+    QDate to;
+    qint64 departmentId = 0;
+    bool withPrevious = false;
+};
+
 struct CalendarRange
 {
     QString calendarName;
@@ -191,6 +220,14 @@ struct ExceptionDay
     QString dayName;
     int dayColor = 0;
     QDate day;
+};
+
+// One employee's calendars and working-day exceptions in one month.
+struct EmployeeMonth
+{
+    QString employeeId;
+    QVector<CalendarRange> calendars;
+    QVector<ExceptionDay> exceptions;
 };
 
 struct AuditEntry

@@ -5,8 +5,14 @@
 #include "database.h"
 #include "tokens.h"
 
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -114,6 +120,80 @@ private:
     }
 
     // The admin round that both engines must pass: init, users, terminals.
+    // A picture file of the given size, PNG-encoded.
+    QString pictureFile(const QString &name, int width, int height)
+    {
+        const QString path = m_dir.filePath(name);
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        return image.save(path, "PNG") ? path : QString();
+    }
+
+    // The organisation's verbs on `database`: adds, list formats, picture checks, refused
+    // removals, the leave day, and `info`.
+    void organisationRound(const QString &database)
+    {
+        const auto ok = [&](const QStringList &arguments, const QByteArray &input = QByteArray()) {
+            const CommandRun r = runOn(database, arguments, input);
+            if (r.exitCode != 0)
+                qWarning("%s: %s", qPrintable(arguments.join(QLatin1Char(' '))), qPrintable(r.err));
+            return r.exitCode == 0 ? r.out : QStringLiteral("failed");
+        };
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QVERIFY(ok({"department", "add", "Sales, North"}) != QLatin1String("failed"));
+        QVERIFY(ok({"department", "add", "Sales"}) != QLatin1String("failed"));
+        QCOMPARE(ok({"department", "list", "--format", "csv"}), QStringLiteral("name\r\nSales\r\n\"Sales, North\"\r\n"));
+        QVERIFY(ok({"status", "add", "Present", "--color", "#43A047", "--present", "yes"}) != QLatin1String("failed"));
+        CommandRun r = runOn(database, {"status", "add", "Away", "--color", "43A047", "--present", "no"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(QLatin1String("#RRGGBB")), qPrintable(r.err));
+        QVERIFY(ok({"activity", "add", "Arrival", "--status", "Present"}) != QLatin1String("failed"));
+        QVERIFY(ok({"calendar", "add", "Day", "--color", "#112233"}) != QLatin1String("failed"));
+        QVERIFY(ok({"workday", "add", "Holiday", "--color", "#FF0000"}) != QLatin1String("failed"));
+        const QJsonArray statuses = QJsonDocument::fromJson(ok({"status", "list", "--format", "json"}).toUtf8()).array();
+        QCOMPARE(statuses.size(), 1);
+        QCOMPARE(statuses.at(0).toObject().value(QLatin1String("color")).toString(), QStringLiteral("#43A047"));
+        QCOMPARE(statuses.at(0).toObject().value(QLatin1String("present")).toString(), QStringLiteral("yes"));
+        QVERIFY(ok({"activity", "list"}).contains(QRegularExpression(QStringLiteral("^NAME +STATUS\nArrival +Present\n$"))));
+        QVERIFY(ok({"workday", "edit", "Holiday", "--color", "#00FF00", "--name", "Public holiday"}) != QLatin1String("failed"));
+        QVERIFY(ok({"workday", "list", "--format", "csv"}).contains(QLatin1String("Public holiday,#00FF00")));
+
+        // Pictures are checked as they come: the file is named with what is wrong with it.
+        const QStringList add{"employee", "add", "E1", "--last-name", "Ilić", "--first-name", "Ana", "--department",
+                              "Sales, North", "--picture"};
+        const QString text = m_dir.filePath(QStringLiteral("notes.png"));
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a picture") > 0);
+        notes.close();
+        for (const auto &[file, reason] : {std::pair{text, QStringLiteral("neither a JPEG nor a PNG")},
+                                           std::pair{pictureFile(QStringLiteral("wide.png"), 2049, 4),
+                                                     QStringLiteral("2049 x 4 pixels")}}) {
+            r = runOn(database, QStringList(add) << file);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(file) && r.err.contains(reason), qPrintable(r.err));
+        }
+        QVERIFY(ok(QStringList(add) << pictureFile(QStringLiteral("ana.png"), 64, 64)) != QLatin1String("failed"));
+        QVERIFY(ok({"user", "add", "eve", "--department", "Sales, North", "--password-stdin"}, "eve-password\n")
+                    .contains(QLatin1String("Sales, North")));
+
+        // What is still referred to stays, and the refusal names what refers to it.
+        for (const auto &[arguments, referrer] :
+             {std::pair{QStringList{"department", "remove", "Sales, North"}, QStringLiteral("'eve'")},
+              std::pair{QStringList{"status", "remove", "Present"}, QStringLiteral("'Arrival'")}}) {
+            r = runOn(database, arguments);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(referrer), qPrintable(r.err));
+        }
+        QVERIFY(ok({"department", "remove", "Sales"}) != QLatin1String("failed"));
+        QVERIFY(ok({"employee", "leave", "E1", "--on", "2024-03-10"}) != QLatin1String("failed"));
+        QVERIFY(ok({"employee", "list", "--format", "csv"})
+                    .contains(QStringLiteral("E1,Ilić,Ana,\"Sales, North\",yes,2024-03-10")));
+        const QString info = ok({"info"});
+        QVERIFY2(info.contains(QLatin1String("Schema version: 8")) && info.contains(QRegularExpression("Employees: +1\n")),
+                 qPrintable(info));
+        QVERIFY(ok({"employee", "remove", "E1"}) != QLatin1String("failed"));
+    }
+
     void adminRound(const QString &database)
     {
         CommandRun r = runOn(database, {QStringLiteral("init")});
@@ -236,7 +316,7 @@ private slots:
         QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")}
                                          << QStringLiteral("'frobnicate' is not a command of vorna-service.");
         QTest::newRow("group alone") << QStringList{QStringLiteral("user")}
-                                     << QStringLiteral("'user' needs one of: add, passwd, list, remove.");
+                                     << QStringLiteral("'user' needs one of: add, edit, passwd, list, remove.");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--colour")}
                                         << QStringLiteral("Unknown option 'colour'.");
         QTest::newRow("missing name") << QStringList{QStringLiteral("user"), QStringLiteral("add")}
@@ -327,6 +407,47 @@ private slots:
     void adminCommandsOnSqlite()
     {
         adminRound(m_dir.filePath(QStringLiteral("admin.db")));
+        organisationRound(m_dir.filePath(QStringLiteral("organisation.db")));
+    }
+
+    // Only `init` changes the schema; every other command refuses an older one.
+    void olderSchemaIsRefusedUntilInit()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("older.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            db.setDatabaseName(database);
+            QVERIFY(db.open());
+            // Back to how the previous schema version left it.
+            for (const char *sql : {"ALTER TABLE employees DROP COLUMN left_on",
+                                    "ALTER TABLE presence_statuses DROP COLUMN counts_present",
+                                    "DROP TABLE service_facts", "DELETE FROM schema_migrations WHERE version = 8"})
+                QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+        for (const QStringList &command : {QStringList{"user", "list"}, QStringList{"info"}, QStringList{"demo"}}) {
+            const CommandRun r = runOn(database, command);
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(QLatin1String("run 'vorna-service init")), qPrintable(r.err));
+        }
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(runOn(database, {QStringLiteral("user"), QStringLiteral("list")}).exitCode, 0);
+    }
+
+    // The demo's public users never join an organisation the demo did not create.
+    void demoRefusesADatabaseThatHoldsData()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("real.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(runOn(database, {"user", "add", "ana", "--role", "manager", "--password-stdin"}, "ana-password\n").exitCode, 0);
+        const CommandRun r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("3")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QLatin1String("already holds data")), qPrintable(r.err));
+        const auto storage = open(database);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("manager")).error().code, StorageError::NotFound);
+        QVERIFY(storage->organisation().departments().value().isEmpty());
     }
 
     void passwordRulesAreEnforced()
@@ -487,6 +608,9 @@ private slots:
         const QString name = QStringLiteral("vorna_commands_%1").arg(QCoreApplication::applicationPid());
         QVERIFY(psql(server, QStringLiteral("CREATE DATABASE %1").arg(name)));
         adminRound(withDatabase(server, name));
+        QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
+        QVERIFY(psql(server, QStringLiteral("CREATE DATABASE %1").arg(name)));
+        organisationRound(withDatabase(server, name));
         QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
     }
 };

@@ -171,9 +171,9 @@ private:
         check(m_storage->organisation().addActivityKind(arrival));
         check(m_storage->organisation().addActivityKind(departure));
         check(m_storage->organisation().addEmployees({
-            {QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), sales.id, m_picture1, sha256(m_picture1)},
-            {QStringLiteral("E2"), QStringLiteral("Đorđević"), QStringLiteral("Marko"), warehouse.id, m_picture2, sha256(m_picture2)},
-            {QStringLiteral("E3"), QStringLiteral("Adams"), QStringLiteral("Zoe"), sales.id, QByteArray(), QByteArray()},
+            {QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), sales.id, m_picture1, sha256(m_picture1), {}},
+            {QStringLiteral("E2"), QStringLiteral("Đorđević"), QStringLiteral("Marko"), warehouse.id, m_picture2, sha256(m_picture2), {}},
+            {QStringLiteral("E3"), QStringLiteral("Adams"), QStringLiteral("Zoe"), sales.id, QByteArray(), QByteArray(), {}},
         }));
         m_now = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
         check(m_storage->organisation().addRegistrations({

@@ -301,10 +301,10 @@ void TestStorageAccounts::namedRecordsAreUnique()
 void TestStorageAccounts::employeesAreAddedAllOrNothing()
 {
     Database &s = m_fixture.storage();
-    const Employee ok{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}};
-    const Employee twin{QStringLiteral("E1"), QStringLiteral("Kostić"), QStringLiteral("Luka"), m_sales, {}, {}};
-    const Employee nameless{QStringLiteral("E2"), QString(), QStringLiteral("Luka"), m_sales, {}, {}};
-    const Employee homeless{QStringLiteral("E3"), QStringLiteral("Lazić"), QStringLiteral("Mina"), 4242, {}, {}};
+    const Employee ok{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}, {}};
+    const Employee twin{QStringLiteral("E1"), QStringLiteral("Kostić"), QStringLiteral("Luka"), m_sales, {}, {}, {}};
+    const Employee nameless{QStringLiteral("E2"), QString(), QStringLiteral("Luka"), m_sales, {}, {}, {}};
+    const Employee homeless{QStringLiteral("E3"), QStringLiteral("Lazić"), QStringLiteral("Mina"), 4242, {}, {}, {}};
 
     StorageError error = s.organisation().addEmployees({ok, twin});
     QCOMPARE(error.code, StorageError::AlreadyExists);
@@ -327,8 +327,8 @@ void TestStorageAccounts::employeeKeepsPictureAndDigest()
     for (int i = 0; i < picture.size(); ++i)
         picture[i] = char(i * 7);
     STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("P"), QStringLiteral("Perić"), QStringLiteral("Teodora"), m_production,
-                                picture, {}},
-                               {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Vuk"), m_sales, {}, {}}}));
+                                picture, {}, {}},
+                               {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Vuk"), m_sales, {}, {}, {}}}));
     const Result<Employee> p = s.organisation().findEmployee(QStringLiteral("P"));
     QVERIFY(p);
     QCOMPARE(p->picture, picture);
@@ -354,8 +354,8 @@ int TestStorageAccounts::registrationCount(const QDateTime &at)
 void TestStorageAccounts::registrationsAreAddedAllOrNothing()
 {
     Database &s = m_fixture.storage();
-    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}},
-                               {QStringLiteral("E2"), QStringLiteral("Perić"), QStringLiteral("Uroš"), m_sales, {}, {}}}));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}, {}},
+                               {QStringLiteral("E2"), QStringLiteral("Perić"), QStringLiteral("Uroš"), m_sales, {}, {}, {}}}));
     const QDateTime eight(QDate(2024, 3, 5), QTime(8, 0), Qt::UTC);
     const QDateTime noon(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC);
     const Registration good{QStringLiteral("E1"), eight, m_arrival, QStringLiteral("terminal:gate-1")};

@@ -68,8 +68,8 @@ void TestStorageCalendar::seed()
         STORAGE_OK(s.organisation().addWorkDayKind(kind));
         m_dayKinds.insert(name, kind.id);
     }
-    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), production.id, {}, {}},
-                               {QStringLiteral("E2"), QStringLiteral("Ilić"), QStringLiteral("Marko"), sales.id, {}, {}}}));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), production.id, {}, {}, {}},
+                               {QStringLiteral("E2"), QStringLiteral("Ilić"), QStringLiteral("Marko"), sales.id, {}, {}, {}}}));
 }
 
 // `plan` lists "calendar:from-day" items separated by ";", applied in that order.

@@ -92,7 +92,7 @@ void TestStorageFailure::seed()
     STORAGE_OK(s.accounts().addUser({0, QStringLiteral("ana"), QStringLiteral("hash"), Role::Manager, true, {}}));
     STORAGE_OK(s.accounts().createSession({tokenHash("session"), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
     STORAGE_OK(s.accounts().addTerminal({0, QStringLiteral("gate"), tokenHash("gate"), {}}));
-    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), department.id, {}, {}}}));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), department.id, {}, {}, {}}}));
     PresenceStatus present{0, QStringLiteral("Present"), 0x00FF00};
     STORAGE_OK(s.organisation().addPresenceStatus(present));
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};

@@ -80,7 +80,7 @@ void TestStoragePresence::seed()
 void TestStoragePresence::addEmployee(const QString &id, const QString &last, const QString &first, qint64 department,
                                       const QByteArray &picture)
 {
-    STORAGE_OK(m_fixture.storage().organisation().addEmployees({{id, last, first, department, picture, {}}}));
+    STORAGE_OK(m_fixture.storage().organisation().addEmployees({{id, last, first, department, picture, {}, {}}}));
 }
 
 void TestStoragePresence::addRegistration(const QString &employee, const QString &at, qint64 kind)
@@ -363,7 +363,7 @@ void TestStoragePresence::picturesOfManyEmployeesGoToTheirOwnRows()
     for (int i = 0; i < count; ++i) {
         const QString id = QStringLiteral("E%1").arg(i, 3, 10, QLatin1Char('0'));
         const QByteArray picture = QByteArray("picture of ") + id.toUtf8();
-        employees.append({id, QStringLiteral("Name%1").arg(id), QStringLiteral("First"), m_ref.production, picture, {}});
+        employees.append({id, QStringLiteral("Name%1").arg(id), QStringLiteral("First"), m_ref.production, picture, {}, {}});
         if (i % 3 == 0)
             known.insert(QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
     }
@@ -395,7 +395,7 @@ void TestStoragePresence::pagesAreCutByRowsAndPictureBytesAndJoinUpToTheWholeAns
         const QString id = QStringLiteral("E%1").arg(i, 2, 10, QLatin1Char('0'));
         const QByteArray picture = i % 4 == 3 ? QByteArray() : QByteArray(100, char('a' + i));
         employees.append({id, i % 5 == 0 ? QStringLiteral("Jović") : QStringLiteral("Name%1").arg(22 - i),
-                          QStringLiteral("Ana"), m_ref.production, picture, {}});
+                          QStringLiteral("Ana"), m_ref.production, picture, {}, {}});
         if (i % 7 == 0)
             known.insert(QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
     }
