@@ -12,7 +12,7 @@
 #include "eventlog.h"
 #include "passwordhasher.h"
 #include "serviceserver.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -53,7 +53,7 @@ qint64 rssKb(const char *field = "RssAnon:", const char *file = "/proc/self/stat
     return -1;
 }
 
-bool seed(Storage &storage, int employees)
+bool seed(Database &storage, int employees)
 {
     const auto ok = [](const StorageError &error) {
         if (!error.ok())
@@ -64,10 +64,10 @@ bool seed(Storage &storage, int employees)
         return false;
     Department department{0, QStringLiteral("Everyone")};
     PresenceStatus present{0, QStringLiteral("Present"), 0x00ff00};
-    if (!ok(storage.addDepartment(department)) || !ok(storage.addPresenceStatus(present)))
+    if (!ok(storage.organisation().addDepartment(department)) || !ok(storage.organisation().addPresenceStatus(present)))
         return false;
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
-    if (!ok(storage.addActivityKind(arrival)))
+    if (!ok(storage.organisation().addActivityKind(arrival)))
         return false;
     const QStringList last = {"Petrović", "Jovanović", "Đorđević", "Čolić", "Adams", "Ilić", "Šarić", "Nikolić"};
     const QStringList first = {"Ana", "Marko", "Jelena", "Uroš", "Emma", "Filip", "Žana", "Ćira"};
@@ -81,10 +81,10 @@ bool seed(Storage &storage, int employees)
             random.fillRange(reinterpret_cast<quint32 *>(picture.data()), picture.size() / 4);
             const QString id = QStringLiteral("B%1").arg(i, 6, 10, QLatin1Char('0'));
             batch.append({id, last.at(int(random.bounded(8))) + QString::number(random.bounded(50)),
-                          first.at(int(random.bounded(8))), department.id, picture, {}});
+                          first.at(int(random.bounded(8))), department.id, picture, {}, {}});
             registrations.append({id, at.addSecs(random.bounded(3600)), arrival.id, QStringLiteral("bench")});
         }
-        if (!ok(storage.addEmployees(batch)) || !ok(storage.addRegistrations(registrations)))
+        if (!ok(storage.organisation().addEmployees(batch)) || !ok(storage.organisation().addRegistrations(registrations)))
             return false;
     }
     User user;
@@ -92,7 +92,7 @@ bool seed(Storage &storage, int employees)
     user.passwordHash = PasswordHasher().hash(Password);
     user.role = Role::Manager;
     user.allDepartments = true;
-    return ok(storage.addUser(user));
+    return ok(storage.accounts().addUser(user));
 }
 
 struct Answer
@@ -219,7 +219,9 @@ void countThreads(const QString &address, const std::string &token)
 void measure(const QString &engine, const QString &location, int employees)
 {
     StorageError error;
-    std::unique_ptr<Storage> storage = openStorage(location, &error);
+    Result<std::unique_ptr<Database>> storageOpened = Database::open(location);
+    error = storageOpened.error();
+    std::unique_ptr<Database> storage = storageOpened.take();
     if (!storage) {
         std::fprintf(stderr, "%s\n", qPrintable(error.message));
         return;
@@ -238,7 +240,7 @@ void measure(const QString &engine, const QString &location, int employees)
         QVector<PresenceRow> page;
         QElapsedTimer pageTimer;
         pageTimer.start();
-        storage->presencePage(everyone, query, &cursor, &page);
+        page = storage->presence().presencePage(everyone, query, cursor).value();
         std::printf("%-10s %7d storage first page of %d rows: %.1f ms\n", qPrintable(engine), employees, page.size(),
                     pageTimer.nsecsElapsed() / 1e6);
     }
@@ -250,7 +252,7 @@ void measure(const QString &engine, const QString &location, int employees)
         qint64 bytes = 0;
         QElapsedTimer wholeTimer;
         wholeTimer.start();
-        storage->presence(everyone, query, [&](const PresenceRow &row) { bytes += row.picture.size(); });
+        storage->presence().presence(everyone, query, [&](const PresenceRow &row) { bytes += row.picture.size(); });
         if (run > 0)
             wholeMs << wholeTimer.nsecsElapsed() / 1e6;
         if (run == 3) {

@@ -6,7 +6,7 @@
 
 #include "commservice.grpc.pb.h"
 #include "serviceprocess.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -143,21 +143,23 @@ int main(int argc, char *argv[])
     std::vector<std::pair<qint64, std::string>> kinds;
     {
         vorna::service::StorageError storageError;
-        auto storage = vorna::service::openStorage(database, &storageError);
+        vorna::service::Result<std::unique_ptr<vorna::service::Database>> opened = vorna::service::Database::open(database);
+        storageError = opened.error();
+        auto storage = opened.take();
         if (!storage
-            || !storage->addTerminal({0, QStringLiteral("bench-live"),
+            || !storage->accounts().addTerminal({0, QStringLiteral("bench-live"),
                                       QCryptographicHash::hash(TerminalToken, QCryptographicHash::Sha256),
                                       QDateTime::currentDateTimeUtc()}).ok()) {
             std::fprintf(stderr, "Cannot add the terminal: %s\n", qPrintable(storageError.message));
             return 1;
         }
-        for (const vorna::service::ActivityKind &kind : storage->activityKinds())
+        for (const vorna::service::ActivityKind &kind : storage->organisation().activityKinds().value())
             kinds.emplace_back(kind.id, kind.name.toStdString());
         vorna::service::User everyone;
         everyone.allDepartments = true;
         vorna::service::PresenceQuery query;
         query.at = QDateTime::currentDateTimeUtc();
-        storage->presence(everyone, query, [&](const vorna::service::PresenceRow &row) {
+        storage->presence().presence(everyone, query, [&](const vorna::service::PresenceRow &row) {
             employees.push_back(row.employeeId.toStdString());
         });
     }

@@ -14,8 +14,7 @@
 
 #include "migrationcatalog.h"
 #include "sqldialect.h"
-#include "sqlstorage.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -89,11 +88,11 @@ struct Kinds
     qint64 arrival = 0, breakStart = 0, breakEnd = 0, departure = 0;
 };
 
-StorageError addReferenceData(Storage &storage, QVector<qint64> *departmentIds, Kinds *kinds)
+StorageError addReferenceData(Database &storage, QVector<qint64> *departmentIds, Kinds *kinds)
 {
     for (int d = 0; d < departments; ++d) {
         Department department{0, QStringLiteral("Department %1").arg(d + 1)};
-        if (StorageError e = storage.addDepartment(department); !e.ok())
+        if (StorageError e = storage.organisation().addDepartment(department); !e.ok())
             return e;
         departmentIds->append(department.id);
     }
@@ -101,7 +100,7 @@ StorageError addReferenceData(Storage &storage, QVector<qint64> *departmentIds, 
     PresenceStatus onBreak{0, QStringLiteral("On break"), 0x0000B3FF};
     PresenceStatus absent{0, QStringLiteral("Absent"), 0x003539E5};
     for (PresenceStatus *status : {&present, &onBreak, &absent}) {
-        if (StorageError e = storage.addPresenceStatus(*status); !e.ok())
+        if (StorageError e = storage.organisation().addPresenceStatus(*status); !e.ok())
             return e;
     }
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
@@ -109,14 +108,14 @@ StorageError addReferenceData(Storage &storage, QVector<qint64> *departmentIds, 
     ActivityKind breakEnd{0, QStringLiteral("Break end"), present.id};
     ActivityKind departure{0, QStringLiteral("Departure"), absent.id};
     for (ActivityKind *kind : {&arrival, &breakStart, &breakEnd, &departure}) {
-        if (StorageError e = storage.addActivityKind(*kind); !e.ok())
+        if (StorageError e = storage.organisation().addActivityKind(*kind); !e.ok())
             return e;
     }
     *kinds = {arrival.id, breakStart.id, breakEnd.id, departure.id};
     return StorageError::none();
 }
 
-StorageError addEmployees(Storage &storage, const Shape &shape, const QVector<qint64> &departmentIds)
+StorageError addEmployees(Database &storage, const Shape &shape, const QVector<qint64> &departmentIds)
 {
     QRandomGenerator random(1);
     QVector<Employee> employees;
@@ -125,14 +124,14 @@ StorageError addEmployees(Storage &storage, const Shape &shape, const QVector<qi
         random.fillRange(reinterpret_cast<quint32 *>(picture.data()), pictureBytes / 4);
         employees.append({employeeId(i), QStringLiteral("Last%1").arg(random.bounded(5000)),
                           QStringLiteral("First%1").arg(random.bounded(300)), departmentIds.at(i % departments),
-                          picture, {}});
+                          picture, {}, {}});
     }
-    return storage.addEmployees(employees);
+    return storage.organisation().addEmployees(employees);
 }
 
 // Day by day, as a service receives them: each employee's rows are spread over the whole table,
 // which is the hard case for the query. One in thirty days an employee does not come.
-StorageError addRegistrations(Storage &storage, const Shape &shape, const Kinds &kinds)
+StorageError addRegistrations(Database &storage, const Shape &shape, const Kinds &kinds)
 {
     QRandomGenerator random(2);
     QVector<QString> ids;
@@ -158,7 +157,7 @@ StorageError addRegistrations(Storage &storage, const Shape &shape, const Kinds 
                 batch.append({ids.at(e), QDateTime(day, QTime(0, 0).addSecs(times[k]), Qt::UTC), kindOf[k], source});
         }
         if (batch.size() >= registrationsPerBatch || d == shape.days() - 1) {
-            if (StorageError e = storage.addRegistrations(batch); !e.ok())
+            if (StorageError e = storage.organisation().addRegistrations(batch); !e.ok())
                 return e;
             stored += batch.size();
             batch.clear();
@@ -174,7 +173,9 @@ StorageError addRegistrations(Storage &storage, const Shape &shape, const Kinds 
 StorageError build(const QString &location, const Shape &shape)
 {
     StorageError error;
-    std::unique_ptr<Storage> storage = openStorage(location, &error);
+    Result<std::unique_ptr<Database>> storageOpened = Database::open(location);
+    error = storageOpened.error();
+    std::unique_ptr<Database> storage = storageOpened.take();
     if (!storage)
         return error;
     QVector<qint64> departmentIds;
@@ -312,12 +313,12 @@ struct Run
     qint64 pictureBytes = 0;
 };
 
-Run measure(Storage &storage, const PresenceQuery &query, StorageError *error)
+Run measure(Database &storage, const PresenceQuery &query, StorageError *error)
 {
     Run run;
     QElapsedTimer clock;
     clock.start();
-    *error = storage.presence(everyone(), query, [&](const PresenceRow &row) {
+    *error = storage.presence().presence(everyone(), query, [&](const PresenceRow &row) {
         ++run.rows;
         run.registered += row.lastActivity.isValid() ? 1 : 0;
         run.pictureBytes += row.picture.size();
@@ -341,7 +342,7 @@ void printBench(const QString &name, QVector<double> ms, const QString &target)
     std::fflush(stdout);
 }
 
-QVector<double> measureRuns(Storage &storage, const PresenceQuery &query, int runs, StorageError *error)
+QVector<double> measureRuns(Database &storage, const PresenceQuery &query, int runs, StorageError *error)
 {
     QVector<double> ms;
     for (int i = 0; i < runs && error->ok(); ++i)
@@ -349,11 +350,11 @@ QVector<double> measureRuns(Storage &storage, const PresenceQuery &query, int ru
     return ms;
 }
 
-void printPlan(SqlStorage &storage, const QString &title, const QDateTime &at)
+void printPlan(Database &storage, const QString &title, const QDateTime &at)
 {
-    QStringList plan;
-    const StorageError error = storage.explainPresence(everyone(), at, &plan);
-    std::printf("PLAN %s\n%s\n", qPrintable(title), qPrintable(error.ok() ? plan.join(QLatin1Char('\n')) : error.message));
+    const Result<QStringList> plan = storage.presence().explainPresence(everyone(), at);
+    std::printf("PLAN %s\n%s\n", qPrintable(title),
+                qPrintable(plan.ok() ? plan->join(QLatin1Char('\n')) : plan.error().message));
     std::fflush(stdout);
 }
 
@@ -361,7 +362,9 @@ void printPlan(SqlStorage &storage, const QString &title, const QDateTime &at)
 bool benchEngine(const QString &engine, const QString &location, const Shape &shape)
 {
     StorageError error;
-    std::unique_ptr<Storage> storage = openStorage(location, &error);
+    Result<std::unique_ptr<Database>> storageOpened = Database::open(location);
+    error = storageOpened.error();
+    std::unique_ptr<Database> storage = storageOpened.take();
     if (!storage) {
         say(error.message);
         return false;
@@ -369,7 +372,7 @@ bool benchEngine(const QString &engine, const QString &location, const Shape &sh
     const PresenceQuery firstLoad{shape.now(), 1, {}};
     PresenceQuery refresh = firstLoad;
     const Run run = measure(*storage, firstLoad, &error);
-    storage->presence(everyone(), firstLoad, [&](const PresenceRow &row) { refresh.knownPictureDigests.insert(row.pictureDigest); });
+    storage->presence().presence(everyone(), firstLoad, [&](const PresenceRow &row) { refresh.knownPictureDigests.insert(row.pictureDigest); });
     PresenceQuery pastRefresh = refresh;
     pastRefresh.at = shape.past();
     measure(*storage, pastRefresh, &error);
@@ -391,7 +394,7 @@ bool benchEngine(const QString &engine, const QString &location, const Shape &sh
     printBench(prefix + QStringLiteral("_refresh"), refreshMs, budget);
     printBench(prefix + QStringLiteral("_first_load"), firstLoadMs, QString());
     printBench(prefix + QStringLiteral("_past_refresh"), pastMs, budget);
-    auto &sql = static_cast<SqlStorage &>(*storage);
+    Database &sql = *storage;
     printPlan(sql, engine + QStringLiteral(" (now)"), shape.now());
     printPlan(sql, engine + QStringLiteral(" (past)"), shape.past());
     return true;

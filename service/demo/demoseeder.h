@@ -1,11 +1,12 @@
 #pragma once
-// Seeds a believable organisation through the Storage interface: departments, presence
+// Seeds a believable organisation through the organisation and calendar stores: departments, presence
 // statuses, activity kinds, calendars, working-day kinds, employees with portraits, months of
 // registrations, calendar assignments and working-day exceptions. Users are not seeded here:
 // the service's demo command adds them.
 
 #include "demoplan.h"
-#include "storage.h"
+#include "calendarstore.h"
+#include "organisationstore.h"
 
 namespace vorna::service {
 
@@ -21,14 +22,15 @@ class DemoSeeder
 {
 public:
     // Working-day exceptions are assigned to this many employees at most. Each assignment is
-    // its own audited transaction, so a demo of 100,000 employees would otherwise take hours.
+    // audited on its own, so a demo of 100,000 employees would otherwise take hours.
     static constexpr int detailedEmployees = 2000;
 
-    explicit DemoSeeder(Storage &storage);
+    DemoSeeder(OrganisationStore &organisation, CalendarStore &calendars);
 
-    // Migrates the database if needed and seeds it. Refuses a database that already holds
+    // Seeds a migrated database within `tx`. Refuses a database that already holds
     // departments. Reports the phases "reference data", "employees" and "assignments".
-    StorageError seed(const DemoOptions &options, const Progress &progress = {}, DemoSummary *summary = nullptr);
+    StorageError seed(Transaction &tx, const DemoOptions &options, const Progress &progress = {},
+                      DemoSummary *summary = nullptr);
 
 private:
     struct Ids
@@ -40,12 +42,15 @@ private:
         QVector<int> dayKinds;      // by DemoDayKind
     };
 
-    StorageError checkEmpty();
-    StorageError addReferenceData(Ids *ids);
-    StorageError addPeople(const DemoPlan &plan, const Ids &ids, const Progress &progress, DemoSummary *summary);
-    StorageError addAssignments(const DemoPlan &plan, const Ids &ids, const Progress &progress, DemoSummary *summary);
+    static StorageError checkEmpty(Transaction &tx);
+    StorageError addReferenceData(Transaction &tx, Ids *ids);
+    StorageError addPeople(Transaction &tx, const DemoPlan &plan, const Ids &ids, const Progress &progress,
+                           DemoSummary *summary);
+    StorageError addAssignments(Transaction &tx, const DemoPlan &plan, const Ids &ids, const Progress &progress,
+                                DemoSummary *summary);
 
-    Storage &m_storage;
+    OrganisationStore &m_organisation;
+    CalendarStore &m_calendars;
 };
 
 } // namespace vorna::service

@@ -14,7 +14,7 @@ Authenticator::Result refused(Authenticator::Outcome outcome, const QString &mes
 
 } // namespace
 
-Authenticator::Authenticator(Storage &storage, SessionManager &sessions, LoginThrottle &throttle,
+Authenticator::Authenticator(AccountStore &storage, SessionManager &sessions, LoginThrottle &throttle,
                              const PasswordHasher &hasher)
     : m_storage(storage)
     , m_sessions(sessions)
@@ -27,10 +27,9 @@ Authenticator::Result Authenticator::login(const QString &userName, const QByteA
                                            const QString &client, const QString &peer)
 {
     // A database that fails is no wrong password: the caller is neither refused nor counted.
-    StorageError lookup;
-    const std::optional<User> user = m_storage.findUser(userName, &lookup);
-    if (!user && lookup.code != StorageError::NotFound)
-        return refused(Outcome::Unavailable, lookup.message);
+    const vorna::service::Result<User> user = m_storage.findUser(userName);
+    if (!user && user.error().code != StorageError::NotFound)
+        return refused(Outcome::Unavailable, user.error().message);
 
     // The attempt counts as a failure before the hash is checked, so concurrent guesses
     // cannot all slip in before the first of them is counted.

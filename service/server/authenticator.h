@@ -6,7 +6,7 @@
 #include "loginthrottle.h"
 #include "passwordhasher.h"
 #include "sessionmanager.h"
-#include "storage.h"
+#include "accountstore.h"
 
 namespace vorna::service {
 
@@ -29,7 +29,7 @@ public:
         QByteArray token;
     };
 
-    Authenticator(Storage &storage, SessionManager &sessions, LoginThrottle &throttle,
+    Authenticator(AccountStore &storage, SessionManager &sessions, LoginThrottle &throttle,
                   const PasswordHasher &hasher);
 
     Result login(const QString &userName, const QByteArray &password, const QString &client,
@@ -40,7 +40,7 @@ public:
     static QString peerAddress(const QString &peer);
 
 private:
-    Storage &m_storage;
+    AccountStore &m_storage;
     SessionManager &m_sessions;
     LoginThrottle &m_throttle;
     const PasswordHasher &m_hasher;

@@ -28,33 +28,44 @@ int CommandContext::fail(const StorageError &error)
     return fail(error.message, error.code == StorageError::Unavailable ? ExitDatabase : ExitFailed);
 }
 
-std::unique_ptr<Storage> CommandContext::openDatabase(Need need, int *exitCode)
+std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
 {
     *exitCode = ExitOk;
-    StorageError error;
     // Only `init` creates a database; any other command on a wrong path would leave an empty
     // file behind.
-    std::unique_ptr<Storage> storage =
-        openStorage(m_database, &error, need == Need::Create ? OpenMode::CreateIfMissing : OpenMode::MustExist);
-    if (!storage) {
-        *exitCode = fail(error.message, ExitDatabase);
+    Result<std::unique_ptr<Database>> opened =
+        Database::open(m_database, need == Need::Create ? OpenMode::CreateIfMissing : OpenMode::MustExist);
+    if (!opened) {
+        *exitCode = fail(opened.error().message, ExitDatabase);
         return nullptr;
     }
-    const int version = storage->schemaVersion(&error);
-    if (!error.ok()) {
-        *exitCode = fail(error.message, ExitDatabase);
+    std::unique_ptr<Database> storage = opened.take();
+    const Result<int> schema = storage->schemaVersion();
+    if (!schema) {
+        *exitCode = fail(schema.error().message, ExitDatabase);
         return nullptr;
     }
+    const int version = *schema;
     if (need == Need::Initialised && version == 0) {
         *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
                                         "--database %1' first.").arg(m_database),
                          ExitDatabase);
         return nullptr;
     }
-    // `init` is where schema work is asked for, so it shows the steps; other commands bring
-    // the schema up to date on the way.
+    // Only `init` changes the schema: a service of a newer version never alters a database
+    // that older instances may still be serving, unless the operator asks for it.
+    if (need == Need::Initialised && version < Database::knownSchemaVersion()) {
+        *exitCode = fail(QStringLiteral("The database %1 has schema version %2, older than the %3 this vorna-service "
+                                        "uses. Stop the services that use it, then run 'vorna-service init "
+                                        "--database %1' to bring it up to date.")
+                             .arg(m_database).arg(version).arg(Database::knownSchemaVersion()),
+                         ExitDatabase);
+        return nullptr;
+    }
+    if (need != Need::Create)
+        return storage;
     ProgressPrinter progress;
-    error = storage->migrate(need == Need::Create ? progress.callback() : Progress());
+    const StorageError error = storage->migrate(progress.callback());
     progress.finish();
     if (!error.ok()) {
         *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")

@@ -4,7 +4,7 @@
 // QCommandLineParser, answers --help and bad usage, and runs the command.
 
 #include "exitcode.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -35,9 +35,10 @@ public:
 
     // `None`: the command opens no database through the storage (health, backup, restore).
     enum class Need { Create, Initialised, None };
-    // Opens the database and applies pending migrations (with progress). `Initialised` refuses
-    // an empty database with a hint to run `init`. Null on failure, with the exit code set.
-    std::unique_ptr<Storage> openDatabase(Need need, int *exitCode);
+    // Opens the database. `Create` applies pending migrations (with progress); `Initialised`
+    // refuses an empty database or one whose schema is older than this build's, with a hint
+    // to run `init`. Null on failure, with the exit code set.
+    std::unique_ptr<Database> openDatabase(Need need, int *exitCode);
 
     // $XDG_DATA_HOME (or ~/.local/share) + /vorna-service/vorna.db
     static QString defaultDatabase();
@@ -70,7 +71,7 @@ public:
     virtual QString checkUsage(const QCommandLineParser &, const QStringList &) const { return {}; }
     virtual CommandContext::Need databaseNeed() const { return CommandContext::Need::Initialised; }
     // `arguments` are the positional values, already counted; `storage` is open and migrated.
-    virtual int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &storage,
+    virtual int run(const QCommandLineParser &parser, const QStringList &arguments, Database &database,
                     CommandContext &context) = 0;
 
     QString name() const { return words().join(QLatin1Char(' ')); }
@@ -84,7 +85,7 @@ public:
     virtual int runAlone(const QCommandLineParser &parser, const QStringList &arguments, CommandContext &context) = 0;
 
 private:
-    int run(const QCommandLineParser &parser, const QStringList &arguments, Storage &, CommandContext &context) final
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Database &, CommandContext &context) final
     {
         return runAlone(parser, arguments, context);
     }
@@ -98,5 +99,7 @@ void addTerminalCommands(CommandList &commands);
 void addServeCommand(CommandList &commands);
 void addHealthCommand(CommandList &commands);
 void addBackupCommands(CommandList &commands);
+void addOrganisationCommands(CommandList &commands);
+void addEmployeeCommands(CommandList &commands);
 
 } // namespace vorna::service

@@ -34,6 +34,8 @@ CommandLine::CommandLine(FILE *in, FILE *out, FILE *err)
     addTerminalCommands(m_commands);
     addHealthCommand(m_commands);
     addBackupCommands(m_commands);
+    addOrganisationCommands(m_commands);
+    addEmployeeCommands(m_commands);
 }
 
 int CommandLine::run(const QStringList &arguments)
@@ -116,7 +118,7 @@ int CommandLine::runCommand(Command &command, const QStringList &arguments)
         return static_cast<StandaloneCommand &>(command).runAlone(parser, values, m_context);
 
     int exitCode = ExitOk;
-    const std::unique_ptr<Storage> storage = m_context.openDatabase(command.databaseNeed(), &exitCode);
+    const std::unique_ptr<Database> storage = m_context.openDatabase(command.databaseNeed(), &exitCode);
     if (!storage)
         return exitCode;
     return command.run(parser, values, *storage, m_context);

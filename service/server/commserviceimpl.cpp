@@ -45,15 +45,14 @@ CommServiceImpl::CommServiceImpl(const ServiceParts &parts)
     : m_ownPool(parts.databasePool ? nullptr : std::make_unique<DatabasePool>())
     , m_core(parts, parts.databasePool ? *parts.databasePool : *m_ownPool, m_timers)
     , m_loginPool(loginWorkers(), LoginQueueLimit)
-    , m_presenceEvents(parts.storage, parts.hub)
+    , m_presenceEvents(parts.presence, parts.hub)
 {
     m_presenceEvents.start();
 }
 
 void CommServiceImpl::announcePresenceChange(const QString &employeeId)
 {
-    StorageError error;
-    if (const std::optional<Employee> employee = m_core.storage.findEmployee(employeeId, &error))
+    if (const Result<Employee> employee = m_core.organisation.findEmployee(employeeId))
         m_presenceEvents.changed(employee->departmentId);
 }
 
@@ -164,37 +163,36 @@ grpc::ServerWriteReactor<v1::PresenceChunk> *CommServiceImpl::Presence(grpc::Cal
 grpc::ServerWriteReactor<v1::Calendar> *CommServiceImpl::CalendarList(grpc::CallbackServerContext *context,
                                                                       const v1::ListRequest *)
 {
-    return streamList<v1::Calendar>(context, "calendars", &Storage::calendars);
+    return streamList<v1::Calendar>(context, "calendars", &OrganisationStore::calendars);
 }
 
 grpc::ServerWriteReactor<v1::WorkDayKind> *CommServiceImpl::WorkDayList(grpc::CallbackServerContext *context,
                                                                         const v1::ListRequest *)
 {
-    return streamList<v1::WorkDayKind>(context, "workdays", &Storage::workDayKinds);
+    return streamList<v1::WorkDayKind>(context, "workdays", &OrganisationStore::workDayKinds);
 }
 
 grpc::ServerWriteReactor<v1::CalendarRange> *CommServiceImpl::CalendarHistory(grpc::CallbackServerContext *context,
                                                                               const v1::MonthRequest *request)
 {
-    return streamMonth<v1::CalendarRange>(context, "calendar-history", request, &Storage::calendarHistory);
+    return streamMonth<v1::CalendarRange>(context, "calendar-history", request, &CalendarStore::calendarHistory);
 }
 
 grpc::ServerWriteReactor<v1::ExceptionDay> *CommServiceImpl::ExceptionHistory(grpc::CallbackServerContext *context,
                                                                               const v1::MonthRequest *request)
 {
-    return streamMonth<v1::ExceptionDay>(context, "exception-history", request, &Storage::exceptionHistory);
+    return streamMonth<v1::ExceptionDay>(context, "exception-history", request, &CalendarStore::exceptionHistory);
 }
 
 template<typename Message, typename Item>
 grpc::ServerWriteReactor<Message> *CommServiceImpl::streamList(grpc::CallbackServerContext *context, const char *event,
-                                                               QVector<Item> (Storage::*list)(StorageError *))
+                                                               Result<QVector<Item>> (OrganisationStore::*list)())
 {
     return ListStream<Message>::start(m_core, context, event, [this, list](Caller *, std::vector<Message> *out) {
-        StorageError error;
-        const QVector<Item> items = (m_core.storage.*list)(&error);
-        if (!error.ok())
-            return wire::toStatus(error);
-        *out = onWire<Message>(items);
+        const Result<QVector<Item>> items = (m_core.organisation.*list)();
+        if (!items)
+            return wire::toStatus(items.error());
+        *out = onWire<Message>(*items);
         return grpc::Status::OK;
     });
 }
@@ -202,7 +200,7 @@ grpc::ServerWriteReactor<Message> *CommServiceImpl::streamList(grpc::CallbackSer
 template<typename Message, typename Item>
 grpc::ServerWriteReactor<Message> *CommServiceImpl::streamMonth(
     grpc::CallbackServerContext *context, const char *event, const v1::MonthRequest *request,
-    StorageError (Storage::*read)(const QString &, int, int, QVector<Item> *))
+    Result<QVector<Item>> (CalendarStore::*read)(const QString &, int, int))
 {
     return ListStream<Message>::start(m_core, context, event, [this, request, read](Caller *caller, std::vector<Message> *out) {
         grpc::Status refusal = bounds::check(*request);
@@ -211,11 +209,10 @@ grpc::ServerWriteReactor<Message> *CommServiceImpl::streamMonth(
             refusal = m_core.checkEmployee(caller->user(), employeeId);
         if (!refusal.ok())
             return refusal;
-        QVector<Item> items;
-        const StorageError error = (m_core.storage.*read)(employeeId, request->year(), request->month(), &items);
-        if (!error.ok())
-            return wire::toStatus(error);
-        *out = onWire<Message>(items);
+        const Result<QVector<Item>> items = (m_core.calendars.*read)(employeeId, request->year(), request->month());
+        if (!items)
+            return wire::toStatus(items.error());
+        *out = onWire<Message>(*items);
         return grpc::Status::OK;
     });
 }
@@ -229,7 +226,7 @@ grpc::ServerUnaryReactor *CommServiceImpl::SetCalendar(grpc::CallbackServerConte
         const Assignment assignment{"set-calendar", "calendar", request->calendar_id(),
                                     wire::text(request->employee_id()), wire::fromWire(request->valid_from()),
                                     QStringLiteral("The day from which the calendar applies is not a valid date.")};
-        return assign(context, bounds::check(*request), assignment, &Storage::assignCalendar, reply);
+        return assign(context, bounds::check(*request), assignment, &CalendarStore::assignCalendar, reply);
     });
 }
 
@@ -240,7 +237,7 @@ grpc::ServerUnaryReactor *CommServiceImpl::SetWorkDay(grpc::CallbackServerContex
         const Assignment assignment{"set-workday", "workday", request->work_day_id(),
                                     wire::text(request->employee_id()), wire::fromWire(request->day()),
                                     QStringLiteral("The working day to assign is not a valid date.")};
-        return assign(context, bounds::check(*request), assignment, &Storage::assignWorkDay, reply);
+        return assign(context, bounds::check(*request), assignment, &CalendarStore::assignWorkDay, reply);
     });
 }
 
@@ -255,9 +252,9 @@ grpc::Status CommServiceImpl::assign(grpc::CallbackServerContext *context, const
         return bounded;
     if (!assignment.day.isValid())
         return wire::status(grpc::INVALID_ARGUMENT, assignment.invalidDay);
-    qint64 auditId = 0;
-    const StorageError error = (m_core.storage.*write)(caller.user(), assignment.id, assignment.employeeId,
-                                                       assignment.day, wire::civilNow(), &auditId);
+    const Result<qint64> auditId = (m_core.calendars.*write)(caller.user(), assignment.id, assignment.employeeId,
+                                                             assignment.day, wire::civilNow());
+    const StorageError &error = auditId.error();
     EventLog::info(assignment.event, {{"user", caller.user().name}, {"employee", bounds::quoted(assignment.employeeId)},
                                       {assignment.idKey, QString::number(assignment.id)},
                                       {"day", assignment.day.toString(Qt::ISODate)},
@@ -265,7 +262,7 @@ grpc::Status CommServiceImpl::assign(grpc::CallbackServerContext *context, const
     if (!error.ok())
         return wire::toStatus(error);
     announcePresenceChange(assignment.employeeId);
-    reply->set_audit_id(auditId);
+    reply->set_audit_id(*auditId);
     return grpc::Status::OK;
 }
 
@@ -283,12 +280,11 @@ grpc::Status CommServiceImpl::registerActivity(grpc::CallbackServerContext *cont
                                                v1::RegisterActivityReply *reply)
 {
     const QByteArray deviceToken = HandlerCore::metadata(context, "vorna-device");
-    StorageError lookup{StorageError::NotFound, QString()};
-    const std::optional<Terminal> terminal = deviceToken.isEmpty()
-        ? std::nullopt
-        : m_core.storage.findTerminal(tokens::digest(deviceToken), &lookup);
-    if (!terminal && lookup.code != StorageError::NotFound)
-        return wire::toStatus(lookup);
+    const Result<Terminal> terminal = deviceToken.isEmpty()
+        ? Result<Terminal>(StorageError{StorageError::NotFound, QString()})
+        : m_core.accounts.findTerminal(tokens::digest(deviceToken));
+    if (!terminal && terminal.error().code != StorageError::NotFound)
+        return wire::toStatus(terminal.error());
     if (!terminal) {
         EventLog::warning("activity", {{"peer", HandlerCore::peerOf(context)}, {"result", QStringLiteral("unknown-terminal")}});
         return wire::status(grpc::UNAUTHENTICATED,
@@ -311,15 +307,15 @@ grpc::Status CommServiceImpl::registerActivity(grpc::CallbackServerContext *cont
     if (!refusal.ok())
         return refusal;
 
-    qint64 registrationId = 0;
-    const StorageError error = m_core.storage.addRegistration(registration, &registrationId);
+    const Result<qint64> registrationId = m_core.organisation.addRegistration(registration);
+    const StorageError &error = registrationId.error();
     EventLog::info("activity", {{"terminal", terminal->name}, {"employee", bounds::quoted(registration.employeeId)},
                                 {"kind", QString::number(registration.activityKindId)},
                                 {"result", error.ok() ? QStringLiteral("ok") : error.message}});
     if (!error.ok())
         return wire::toStatus(error);
     announcePresenceChange(registration.employeeId);
-    reply->set_registration_id(registrationId);
+    reply->set_registration_id(*registrationId);
     return grpc::Status::OK;
 }
 

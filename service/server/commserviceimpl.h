@@ -68,19 +68,19 @@ private:
         QDate day;
         QString invalidDay; // the refusal when `day` is no real day
     };
-    using AssignFunction = StorageError (Storage::*)(const User &, int, const QString &, const QDate &,
-                                                     const QDateTime &, qint64 *);
+    using AssignFunction = Result<qint64> (CalendarStore::*)(const User &, int, const QString &, const QDate &,
+                                                              const QDateTime &);
 
     // Runs `work` on a database worker and ends the call with its status.
     grpc::ServerUnaryReactor *unary(grpc::CallbackServerContext *context, const char *event,
                                     std::function<grpc::Status()> work);
     template<typename Message, typename Item>
     grpc::ServerWriteReactor<Message> *streamList(grpc::CallbackServerContext *context, const char *event,
-                                                  QVector<Item> (Storage::*list)(StorageError *));
+                                                  Result<QVector<Item>> (OrganisationStore::*list)());
     template<typename Message, typename Item>
     grpc::ServerWriteReactor<Message> *streamMonth(grpc::CallbackServerContext *context, const char *event,
                                                    const v1::MonthRequest *request,
-                                                   StorageError (Storage::*read)(const QString &, int, int, QVector<Item> *));
+                                                   Result<QVector<Item>> (CalendarStore::*read)(const QString &, int, int));
 
     grpc::Status login(grpc::CallbackServerContext *context, const v1::LoginRequest &request, v1::LoginReply *reply);
     grpc::Status logout(grpc::CallbackServerContext *context);

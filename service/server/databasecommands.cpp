@@ -19,23 +19,59 @@ public:
     }
     CommandContext::Need databaseNeed() const override { return CommandContext::Need::Create; }
 
-    int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &, const QStringList &, Database &database, CommandContext &context) override
     {
         context.out() << QStringLiteral("%1 is ready (schema version %2).\n")
-                             .arg(storage.describe()).arg(storage.schemaVersion());
+                             .arg(database.describe()).arg(database.schemaVersion().value());
+        return ExitOk;
+    }
+};
+
+// What an operator asks first about a database: which schema, how much of everything, who is
+// logged in and which terminals may register. Named `info`, as `status` manages statuses.
+class Info final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("info")}; }
+    QString summary() const override
+    {
+        return QStringLiteral("Shows the schema version, how many records of each kind the database holds, the open "
+                              "sessions and the terminals.");
+    }
+
+    int run(const QCommandLineParser &, const QStringList &, Database &database, CommandContext &context) override
+    {
+        const Result<int> version = database.schemaVersion();
+        const Result<QVector<QPair<QString, qint64>>> counts = database.counts();
+        const Result<QVector<Terminal>> terminals = database.accounts().terminals();
+        for (const StorageError &error : {version.error(), counts.error(), terminals.error()}) {
+            if (!error.ok())
+                return context.fail(error);
+        }
+        QTextStream &out = context.out();
+        out << QStringLiteral("Database: %1\nSchema version: %2\n").arg(database.describe()).arg(*version);
+        for (const auto &[kind, count] : *counts) {
+            const QString label = kind.left(1).toUpper() + kind.mid(1) + QLatin1Char(':');
+            out << QStringLiteral("%1 %2\n").arg(label, -20).arg(count);
+        }
+        out << QStringLiteral("Terminals:%1\n").arg(terminals->isEmpty() ? QStringLiteral(" none") : QString());
+        for (const Terminal &terminal : *terminals)
+            out << QStringLiteral("  %1 (added %2 UTC)\n")
+                       .arg(terminal.name, terminal.createdUtc.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
         return ExitOk;
     }
 };
 
 // Seeds once, in one transaction with the demo users: a demo stopped part-way (killed, disk
-// full) leaves nothing behind, and the next `demo` starts over on an empty database. A database
-// that already holds an organisation is left alone and the command still succeeds, so scripts
-// may run `demo` on every start. The demo users are added only to a database that demo data
-// goes into: a real organisation never gets a known password.
+// full) leaves nothing behind, and the next `demo` starts over on an empty database. Only an
+// empty database is seeded, so the demo users with their public password never join an
+// organisation the demo did not create. A database the demo seeded before is left alone and
+// the command still succeeds, so scripts may run `demo` on every start.
 class Demo final : public Command
 {
 public:
     static constexpr const char *Password = "vorna-demo";
+    static constexpr const char *SeededBy = "seeded_by";
 
     QStringList words() const override { return {QStringLiteral("demo")}; }
     QString summary() const override
@@ -50,15 +86,18 @@ public:
         return readOptions(parser, &options);
     }
 
-    int run(const QCommandLineParser &parser, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &parser, const QStringList &, Database &storage, CommandContext &context) override
     {
-        StorageError error;
-        const int departments = storage.departments(&error).size();
-        if (!error.ok())
-            return context.fail(error);
-        if (departments > 0) {
-            context.out() << QStringLiteral("%1 already holds an organisation (%2 departments); "
-                                            "nothing to seed.\n").arg(storage.describe()).arg(departments);
+        Result<QString> seededBy = QString();
+        const StorageError read = storage.read([&](Transaction &tx) {
+            seededBy = Database::fact(tx, QLatin1String(SeededBy));
+            return seededBy.error();
+        });
+        if (!read.ok())
+            return context.fail(read);
+        if (*seededBy == QLatin1String("demo")) {
+            context.out() << QStringLiteral("%1 already holds the demo organisation; nothing to seed.\n")
+                                 .arg(storage.describe());
             return ExitOk;
         }
         const QString hash = PasswordHasher().hash(Password);
@@ -72,9 +111,22 @@ public:
         context.out().flush();
         ProgressPrinter progress;
         DemoSummary summary;
-        error = storage.inOneTransaction(QStringLiteral("seed the demo organisation"), [&] {
-            const StorageError users = addUsers(storage, hash, context);
-            return users.ok() ? DemoSeeder(storage).seed(options, progress.callback(), &summary) : users;
+        const StorageError error = storage.write(QStringLiteral("seed the demo organisation"), [&](Transaction &tx) {
+            // Checked in the seeding transaction, so nothing can slip in between.
+            const Result<bool> holdsData = Database::holdsData(tx);
+            if (!holdsData)
+                return holdsData.error();
+            if (*holdsData)
+                return StorageError{StorageError::AlreadyExists,
+                                    QStringLiteral("%1 already holds data (see 'vorna-service info'); the demo fills only "
+                                                   "an empty database, so that its users with their public password "
+                                                   "never join a real organisation. Give a new database.")
+                                        .arg(storage.describe())};
+            StorageError failed = DemoSeeder(storage.organisation(), storage.calendars())
+                                      .seed(tx, options, progress.callback(), &summary);
+            if (failed.ok())
+                failed = addUsers(tx, storage.accounts(), hash);
+            return failed.ok() ? Database::setFact(tx, QLatin1String(SeededBy), QStringLiteral("demo")) : failed;
         });
         progress.finish();
         if (!error.ok())
@@ -99,9 +151,7 @@ private:
         return DemoPlan::checkOptions(*options);
     }
 
-    // A user of that name that exists already keeps its password. Looked up first, as a failed
-    // insert would end the transaction on PostgreSQL.
-    static StorageError addUsers(Storage &storage, const QString &hash, CommandContext &context)
+    static StorageError addUsers(Transaction &tx, AccountStore &accounts, const QString &hash)
     {
         for (const Role role : {Role::Manager, Role::Viewer}) {
             User user;
@@ -109,13 +159,7 @@ private:
             user.passwordHash = hash;
             user.role = role;
             user.allDepartments = true;
-            StorageError error;
-            if (storage.findUser(user.name, &error)) {
-                context.out() << QStringLiteral("The user \"%1\" already exists; it keeps its password.\n").arg(user.name);
-                continue;
-            }
-            if (error.code == StorageError::NotFound)
-                error = storage.addUser(user);
+            const StorageError error = accounts.addUser(tx, user);
             if (!error.ok())
                 return error;
         }
@@ -136,6 +180,7 @@ void addDatabaseCommands(CommandList &commands)
 {
     commands.push_back(std::make_unique<Init>());
     commands.push_back(std::make_unique<Demo>());
+    commands.push_back(std::make_unique<Info>());
 }
 
 } // namespace vorna::service

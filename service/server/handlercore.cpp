@@ -17,7 +17,10 @@ using sentences::SessionEnded;
 using sentences::SessionExpired;
 
 HandlerCore::HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers)
-    : storage(parts.storage)
+    : accounts(parts.accounts)
+    , organisation(parts.organisation)
+    , calendars(parts.calendars)
+    , presence(parts.presence)
     , sessions(parts.sessions)
     , authenticator(parts.authenticator)
     , hub(parts.hub)
@@ -98,13 +101,13 @@ grpc::Status HandlerCore::checkEmployee(const User &user, const QString &employe
 {
     if (employeeId.isEmpty())
         return wire::status(grpc::INVALID_ARGUMENT, QStringLiteral("The request names no employee."));
-    StorageError error;
-    if (storage.employeeVisibleTo(user, employeeId, &error))
-        return grpc::Status::OK;
-    if (error.code == StorageError::NotFound)
+    const Result<bool> visible = presence.employeeVisibleTo(user, employeeId);
+    if (visible.error().code == StorageError::NotFound)
         return notFoundEmployee(employeeId);
-    if (!error.ok())
-        return wire::toStatus(error);
+    if (!visible)
+        return wire::toStatus(visible.error());
+    if (*visible)
+        return grpc::Status::OK;
     return wire::status(grpc::PERMISSION_DENIED,
                         QStringLiteral("Employee \"%1\" works in a department you may not see. Ask an "
                                        "administrator for access.").arg(bounds::quoted(employeeId)));
@@ -112,10 +115,11 @@ grpc::Status HandlerCore::checkEmployee(const User &user, const QString &employe
 
 grpc::Status HandlerCore::requireEmployee(const QString &employeeId)
 {
-    StorageError error;
-    if (storage.findEmployee(employeeId, &error))
+    const Result<Employee> employee = organisation.findEmployee(employeeId);
+    if (employee)
         return grpc::Status::OK;
-    return error.code == StorageError::NotFound ? notFoundEmployee(employeeId) : wire::toStatus(error);
+    return employee.error().code == StorageError::NotFound ? notFoundEmployee(employeeId)
+                                                           : wire::toStatus(employee.error());
 }
 
 grpc::Status HandlerCore::notFoundEmployee(const QString &employeeId)
@@ -126,10 +130,10 @@ grpc::Status HandlerCore::notFoundEmployee(const QString &employeeId)
 
 grpc::Status HandlerCore::requireActivityKind(qint64 kindId)
 {
-    StorageError error;
-    const QVector<ActivityKind> kinds = storage.activityKinds(&error);
-    if (!error.ok())
-        return wire::toStatus(error);
+    const Result<QVector<ActivityKind>> found = organisation.activityKinds();
+    if (!found)
+        return wire::toStatus(found.error());
+    const QVector<ActivityKind> &kinds = *found;
     const bool known = std::any_of(kinds.begin(), kinds.end(), [&](const ActivityKind &kind) { return kind.id == kindId; });
     if (known)
         return grpc::Status::OK;

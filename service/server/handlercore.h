@@ -8,7 +8,7 @@
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
-#include "storage.h"
+#include "database.h"
 #include "streamlimiter.h"
 #include "timerqueue.h"
 
@@ -22,7 +22,10 @@ namespace vorna::service {
 // The parts of the service that the handlers are handed.
 struct ServiceParts
 {
-    Storage &storage;
+    AccountStore &accounts;
+    OrganisationStore &organisation;
+    CalendarStore &calendars;
+    PresenceStore &presence;
     SessionManager &sessions;
     Authenticator &authenticator;
     SessionHub &hub;
@@ -51,8 +54,10 @@ public:
     // `pool` is the one the handlers post to: parts.databasePool, or the service's own.
     HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers);
 
-
-    Storage &storage;
+    AccountStore &accounts;
+    OrganisationStore &organisation;
+    CalendarStore &calendars;
+    PresenceStore &presence;
     SessionManager &sessions;
     Authenticator &authenticator;
     SessionHub &hub;

@@ -11,8 +11,8 @@ const char *const ServiceName = "vorna.v1.CommService";
 
 } // namespace
 
-HealthProbe::HealthProbe(Storage &storage, grpc::HealthCheckServiceInterface *health, std::chrono::seconds interval)
-    : m_storage(storage), m_health(health), m_interval(interval)
+HealthProbe::HealthProbe(Database &database, grpc::HealthCheckServiceInterface *health, std::chrono::seconds interval)
+    : m_database(database), m_health(health), m_interval(interval)
 {
 }
 
@@ -50,9 +50,9 @@ void HealthProbe::run()
 
 void HealthProbe::probeOnce()
 {
-    StorageError error;
-    const int version = m_storage.schemaVersion(&error);
-    const bool serving = error.ok() && version > 0;
+    const Result<int> version = m_database.schemaVersion();
+    const StorageError error = version.error();
+    const bool serving = version.ok() && *version > 0;
     if (serving == (m_serving == 1))
         return;
     if (!serving)

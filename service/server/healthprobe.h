@@ -4,7 +4,7 @@
 // SERVING or NOT_SERVING for "" and for vorna.v1.CommService. Load balancers and
 // `vorna-service health` then stop sending panels to an instance whose database is gone.
 
-#include "storage.h"
+#include "database.h"
 
 #include <grpcpp/health_check_service_interface.h>
 
@@ -18,7 +18,7 @@ namespace vorna::service {
 class HealthProbe
 {
 public:
-    HealthProbe(Storage &storage, grpc::HealthCheckServiceInterface *health, std::chrono::seconds interval);
+    HealthProbe(Database &database, grpc::HealthCheckServiceInterface *health, std::chrono::seconds interval);
     ~HealthProbe();
 
     // Probes once now, then every interval on a thread of its own until stop().
@@ -29,7 +29,7 @@ private:
     void probeOnce();
     void run();
 
-    Storage &m_storage;
+    Database &m_database;
     grpc::HealthCheckServiceInterface *m_health;
     const std::chrono::seconds m_interval;
     std::thread m_thread;

@@ -39,7 +39,7 @@ std::chrono::seconds LoginThrottle::delayAfter(int failures, int freeFailures, c
     return std::chrono::seconds(std::min<qint64>(delay, policy.maxDelay.count()));
 }
 
-LoginThrottle::Reservation LoginThrottle::reserve(Storage &storage, const QString &user, const QString &address)
+LoginThrottle::Reservation LoginThrottle::reserve(AccountStore &storage, const QString &user, const QString &address)
 {
     const qint64 now = m_nowUtc().toSecsSinceEpoch();
     forgetOldNowAndThen(storage, now);
@@ -54,7 +54,7 @@ LoginThrottle::Reservation LoginThrottle::reserve(Storage &storage, const QStrin
     return reservation;
 }
 
-StorageError LoginThrottle::clear(Storage &storage, const QString &user, const QString &address)
+StorageError LoginThrottle::clear(AccountStore &storage, const QString &user, const QString &address)
 {
     return storage.clearLoginFailures({userKey(user), addressKey(address)});
 }
@@ -85,7 +85,7 @@ std::chrono::seconds LoginThrottle::countAttempt(QVector<LoginFailures> &entries
     return std::chrono::seconds(0);
 }
 
-void LoginThrottle::forgetOldNowAndThen(Storage &storage, qint64 now)
+void LoginThrottle::forgetOldNowAndThen(AccountStore &storage, qint64 now)
 {
     if (m_reservations.fetch_add(1, std::memory_order_relaxed) % SweepEvery == 0)
         storage.forgetLoginFailures(now - m_policy.forgetAfter.count(), now);

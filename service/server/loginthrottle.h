@@ -8,7 +8,7 @@
 // an attempt is counted as a failure before its password is checked: N concurrent guesses
 // count as N, and a correct password clears the count afterwards.
 
-#include "storage.h"
+#include "accountstore.h"
 
 #include <QDateTime>
 #include <QString>
@@ -53,9 +53,9 @@ public:
 
     // Counts this attempt as a failure of `user` and of `address` in one transaction, unless
     // either is blocked now. A granted attempt may check its password.
-    Reservation reserve(Storage &storage, const QString &user, const QString &address);
+    Reservation reserve(AccountStore &storage, const QString &user, const QString &address);
     // After a correct password: forgets the failures of both keys.
-    StorageError clear(Storage &storage, const QString &user, const QString &address);
+    StorageError clear(AccountStore &storage, const QString &user, const QString &address);
 
     // The sentence for a refused attempt, e.g. "Too many failed logins. Try again in 8 seconds."
     static QString refusal(std::chrono::seconds wait);
@@ -64,7 +64,7 @@ private:
     // Counts one more failure at `now` into `entries`, or leaves them as they are and returns
     // the wait when one of them is blocked.
     std::chrono::seconds countAttempt(QVector<LoginFailures> &entries, qint64 now) const;
-    void forgetOldNowAndThen(Storage &storage, qint64 now);
+    void forgetOldNowAndThen(AccountStore &storage, qint64 now);
 
     const Policy m_policy;
     const UtcClock m_nowUtc;

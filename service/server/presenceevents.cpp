@@ -4,7 +4,7 @@
 
 namespace vorna::service {
 
-PresenceEvents::PresenceEvents(Storage &storage, SessionHub &hub)
+PresenceEvents::PresenceEvents(PresenceStore &storage, SessionHub &hub)
     : m_storage(storage)
     , m_hub(hub)
 {

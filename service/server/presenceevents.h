@@ -7,7 +7,7 @@
 // (LISTEN), its own announcements included.
 
 #include "sessionhub.h"
-#include "storage.h"
+#include "presencestore.h"
 
 #include <memory>
 
@@ -16,7 +16,7 @@ namespace vorna::service {
 class PresenceEvents
 {
 public:
-    PresenceEvents(Storage &storage, SessionHub &hub);
+    PresenceEvents(PresenceStore &presence, SessionHub &hub);
     ~PresenceEvents();
 
     // Starts hearing the other instances' changes, where the database carries them.
@@ -25,7 +25,7 @@ public:
     void changed(qint64 departmentId);
 
 private:
-    Storage &m_storage;
+    PresenceStore &m_storage;
     SessionHub &m_hub;
     std::unique_ptr<PresenceChangeListener> m_listener;
 };

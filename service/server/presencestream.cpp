@@ -102,7 +102,9 @@ void PresenceStream::readPage()
     m_page.clear();
     m_pageAt = 0;
     m_query.pageRows = m_cursor.after.isEmpty() ? FirstPageRows : PageRows;
-    const StorageError error = m_core.storage.presencePage(m_caller.user(), m_query, &m_cursor, &m_page);
+    Result<QVector<PresenceRow>> page = m_core.presence.presencePage(m_caller.user(), m_query, m_cursor);
+    m_page = page.take();
+    const StorageError error = page.error();
     if (!error.ok()) {
         EventLog::error("presence", {{"user", m_caller.user().name}, {"result", QStringLiteral("failed")}, {"msg", error.message}});
         finish(wire::toStatus(error));

@@ -37,7 +37,7 @@ public:
         return readConfig(parser, &config);
     }
 
-    int run(const QCommandLineParser &parser, const QStringList &, Storage &storage,
+    int run(const QCommandLineParser &parser, const QStringList &, Database &storage,
             CommandContext &context) override
     {
         // Before the server starts its threads, so they all inherit the mask.
@@ -67,7 +67,7 @@ public:
         }
         EventLog::info("listening", {{"address", server.address()},
                                      {"database", storage.describe()},
-                                     {"schema", QString::number(storage.schemaVersion())},
+                                     {"schema", QString::number(storage.schemaVersion().value())},
                                      {"tls", config.tlsCertFile.isEmpty() ? QStringLiteral("off") : QStringLiteral("on")},
                                      {"version", QCoreApplication::applicationVersion()}});
         // Scripts and tests wait for this line to learn the address, the port chosen for ":0" included.

@@ -66,14 +66,15 @@ int hasherSlots()
 
 } // namespace
 
-ServiceServer::ServiceServer(Storage &storage, const ServerConfig &config)
+ServiceServer::ServiceServer(Database &database, const ServerConfig &config)
     : m_config(config)
     , m_hasher(hasherSlots())
-    , m_sessions(storage, SessionPolicy{config.sessionIdle, config.maxSessionsPerUser})
-    , m_authenticator(storage, m_sessions, m_throttle, m_hasher)
+    , m_sessions(database.accounts(), SessionPolicy{config.sessionIdle, config.maxSessionsPerUser})
+    , m_authenticator(database.accounts(), m_sessions, m_throttle, m_hasher)
     , m_streams(config.maxStreamsPerSession)
-    , m_service(ServiceParts{storage, m_sessions, m_authenticator, m_hub, m_streams, m_config})
-    , m_storage(storage)
+    , m_service(ServiceParts{database.accounts(), database.organisation(), database.calendars(), database.presence(),
+                             m_sessions, m_authenticator, m_hub, m_streams, m_config})
+    , m_database(database)
 {
     gpr_set_log_function(logFromGrpc);
 }
@@ -132,7 +133,7 @@ bool ServiceServer::start(QString *error)
         return false;
     }
     m_address = withPort(m_config.listen, port);
-    m_probe = std::make_unique<HealthProbe>(m_storage, m_server->GetHealthCheckService(), m_config.healthInterval);
+    m_probe = std::make_unique<HealthProbe>(m_database, m_server->GetHealthCheckService(), m_config.healthInterval);
     m_probe->start();
     if (m_config.tlsCertFile.isEmpty() && !isLoopbackListen(m_config.listen))
         EventLog::warning("plaintext", {{"address", m_address},

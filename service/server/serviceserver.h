@@ -10,7 +10,7 @@
 #include "serverconfig.h"
 #include "sessionhub.h"
 #include "sessionmanager.h"
-#include "storage.h"
+#include "database.h"
 #include "streamlimiter.h"
 
 #include <grpcpp/server.h>
@@ -23,7 +23,7 @@ namespace vorna::service {
 class ServiceServer
 {
 public:
-    ServiceServer(Storage &storage, const ServerConfig &config);
+    ServiceServer(Database &database, const ServerConfig &config);
     ~ServiceServer();
 
     // Binds the listen address and starts serving; false with a sentence in `error` when the
@@ -50,7 +50,7 @@ private:
     SessionHub m_hub;
     StreamLimiter m_streams;
     CommServiceImpl m_service;
-    Storage &m_storage;
+    Database &m_database;
     std::unique_ptr<grpc::Server> m_server;
     std::unique_ptr<HealthProbe> m_probe;
     QString m_address;

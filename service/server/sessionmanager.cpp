@@ -21,7 +21,7 @@ bool SessionPolicy::needsTouch(const QDateTime &lastSeenUtc, const QDateTime &no
     return lastSeenUtc.secsTo(nowUtc) >= touchInterval().count();
 }
 
-SessionManager::SessionManager(Storage &storage, const SessionPolicy &policy, UtcClock nowUtc)
+SessionManager::SessionManager(AccountStore &storage, const SessionPolicy &policy, UtcClock nowUtc)
     : m_storage(storage)
     , m_policy(policy)
     , m_nowUtc(nowUtc ? std::move(nowUtc) : [] { return QDateTime::currentDateTimeUtc(); })
@@ -76,15 +76,15 @@ StorageError SessionManager::close(const QByteArray &tokenHash)
 int SessionManager::sweep()
 {
     const QDateTime idleBefore = m_nowUtc().addSecs(-m_policy.idle.count());
-    return m_storage.expireSessions(idleBefore);
+    const vorna::service::Result<int> removed = m_storage.expireSessions(idleBefore);
+    return removed ? *removed : -1;
 }
 
 SessionManager::Lookup SessionManager::find(const QByteArray &tokenHash)
 {
-    StorageError error;
-    const std::optional<Session> session = m_storage.findSession(tokenHash, &error);
+    const vorna::service::Result<Session> session = m_storage.findSession(tokenHash);
     if (!session)
-        return notFound(error);
+        return notFound(session.error());
     Lookup lookup;
     lookup.session = *session;
     if (m_policy.expired(session->lastSeenUtc, m_nowUtc())) {
@@ -92,9 +92,9 @@ SessionManager::Lookup SessionManager::find(const QByteArray &tokenHash)
         lookup.check = Check::Expired;
         return lookup;
     }
-    const std::optional<User> user = m_storage.findUser(session->userName, &error);
+    const vorna::service::Result<User> user = m_storage.findUser(session->userName);
     if (!user)
-        return notFound(error);
+        return notFound(user.error());
     lookup.user = *user;
     lookup.check = Check::Valid;
     return lookup;

@@ -3,7 +3,7 @@
 // ended by logout, removal of the user or idle expiry. They live in the database, so any
 // service instance on the same database can check them.
 
-#include "storage.h"
+#include "accountstore.h"
 
 #include <chrono>
 #include <functional>
@@ -45,7 +45,7 @@ public:
         StorageError error;
     };
 
-    SessionManager(Storage &storage, const SessionPolicy &policy, UtcClock nowUtc = {});
+    SessionManager(AccountStore &storage, const SessionPolicy &policy, UtcClock nowUtc = {});
 
     const SessionPolicy &policy() const { return m_policy; }
 
@@ -66,7 +66,7 @@ private:
     // Unknown for a miss, StorageFailed when the database failed.
     static Lookup notFound(const StorageError &error);
 
-    Storage &m_storage;
+    AccountStore &m_storage;
     const SessionPolicy m_policy;
     const UtcClock m_nowUtc;
 };

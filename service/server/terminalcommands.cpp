@@ -25,7 +25,7 @@ public:
         return {};
     }
 
-    int run(const QCommandLineParser &, const QStringList &arguments, Storage &storage,
+    int run(const QCommandLineParser &, const QStringList &arguments, Database &database,
             CommandContext &context) override
     {
         const QByteArray token = tokens::generate();
@@ -33,7 +33,7 @@ public:
         terminal.name = arguments.at(0);
         terminal.tokenHash = tokens::digest(token);
         terminal.createdUtc = QDateTime::currentDateTimeUtc();
-        const StorageError error = storage.addTerminal(terminal);
+        const StorageError error = database.accounts().addTerminal(terminal);
         if (error.code == StorageError::AlreadyExists)
             return context.fail(QStringLiteral("There is already a terminal named \"%1\". Remove it first or "
                                                "choose another name.").arg(terminal.name));
@@ -53,12 +53,12 @@ public:
     QStringList words() const override { return {QStringLiteral("terminal"), QStringLiteral("list")}; }
     QString summary() const override { return QStringLiteral("Lists the registered terminals."); }
 
-    int run(const QCommandLineParser &, const QStringList &, Storage &storage, CommandContext &context) override
+    int run(const QCommandLineParser &, const QStringList &, Database &database, CommandContext &context) override
     {
-        StorageError error;
-        const QVector<Terminal> terminals = storage.terminals(&error);
-        if (!error.ok())
-            return context.fail(error);
+        const Result<QVector<Terminal>> found = database.accounts().terminals();
+        if (!found)
+            return context.fail(found.error());
+        const QVector<Terminal> &terminals = *found;
         if (terminals.isEmpty()) {
             context.out() << "No terminals yet. Register one with 'vorna-service terminal add NAME'.\n";
             return ExitOk;
@@ -79,11 +79,11 @@ public:
     QString summary() const override { return QStringLiteral("Removes a terminal; its token stops working."); }
     QList<Argument> arguments() const override { return {TerminalName}; }
 
-    int run(const QCommandLineParser &, const QStringList &arguments, Storage &storage,
+    int run(const QCommandLineParser &, const QStringList &arguments, Database &database,
             CommandContext &context) override
     {
         const QString name = arguments.at(0);
-        const StorageError error = storage.removeTerminal(name);
+        const StorageError error = database.accounts().removeTerminal(name);
         if (error.code == StorageError::NotFound)
             return context.fail(QStringLiteral("There is no terminal named \"%1\". 'vorna-service terminal list' "
                                                "shows the terminals.").arg(name));

@@ -15,7 +15,7 @@ const char *const PresenceChangeChannel = "vorna_presence";
 namespace {
 
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
-using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 const char *const ConnectSeconds = "10";
 constexpr int FirstRetryMs = 500;
@@ -78,7 +78,7 @@ bool PostgresChangeListener::listenOnce(QString *problem)
         return false;
     }
     const QByteArray listen = QByteArray("LISTEN ") + PresenceChangeChannel;
-    const Result listening(PQexec(connection.get(), listen.constData()), &PQclear);
+    const PgResult listening(PQexec(connection.get(), listen.constData()), &PQclear);
     if (PQresultStatus(listening.get()) != PGRES_COMMAND_OK) {
         *problem = problemOf(connection.get());
         return false;

@@ -97,24 +97,24 @@ QByteArray PresenceReader::sortKey(const QString &lastName, const QString &first
     return key;
 }
 
-StorageError PresenceReader::fillSortKeys(SqlExecutor &sql, QSqlDatabase &db)
+StorageError PresenceReader::fillSortKeys(Transaction &tx)
 {
-    QSqlQuery missing(db);
-    StorageError error = sql.exec(
+    QSqlQuery missing(tx.db());
+    StorageError error = tx.exec(
         missing, QStringLiteral("SELECT id, last_name, first_name, code FROM employees WHERE sort_key IS NULL"), {},
         doingSortKeys);
     QVector<QPair<qint64, QByteArray>> keys;
     while (error.ok() && missing.next())
         keys.append({missing.value(0).toLongLong(),
                      sortKey(missing.value(1).toString(), missing.value(2).toString(), missing.value(3).toString())});
-    QSqlQuery update(db);
+    QSqlQuery update(tx.db());
     if (error.ok() && !keys.isEmpty() && !update.prepare(QStringLiteral("UPDATE employees SET sort_key = ? WHERE id = ?")))
-        error = sql.failure(update.lastError(), doingSortKeys);
+        error = tx.failure(update.lastError(), doingSortKeys);
     for (int i = 0; error.ok() && i < keys.size(); ++i) {
         update.bindValue(0, keys.at(i).second);
         update.bindValue(1, keys.at(i).first);
         if (!update.exec())
-            error = sql.failure(update.lastError(), doingSortKeys);
+            error = tx.failure(update.lastError(), doingSortKeys);
     }
     return error;
 }
@@ -137,7 +137,8 @@ QString PresenceReader::statement(const User &user, qint64 moment, const QByteAr
                                  "   (SELECT length(p.bytes) FROM employee_pictures p WHERE p.employee_id = e.id) AS picture_bytes"
                                  "   FROM employees e"
                                  "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1"
-                                 "   WHERE e.sort_key IS NOT NULL%2%3"
+                                 // Who left before T's day is no longer listed.
+                                 "   WHERE e.sort_key IS NOT NULL AND (e.left_on IS NULL OR e.left_on >= %5)%2%3"
                                  "   ORDER BY e.sort_key LIMIT %4) e"
                                  " JOIN departments d ON d.id = e.department_id"
                                  " LEFT JOIN activity_kinds k ON k.id = e.last_kind"
@@ -146,7 +147,8 @@ QString PresenceReader::statement(const User &user, qint64 moment, const QByteAr
                                  " ORDER BY e.sort_key")
                       .arg(m_sql.dialect().lastRegistrationSeek.arg(QStringLiteral("l.at > ?")), keyset,
                            scopeCondition(user))
-                      .arg(limit);
+                      .arg(limit)
+                      .arg(civil::dayNumber(civil::momentFromSeconds(moment).date()));
     return sql.replace(QLatin1Char('?'), QString::number(moment));
 }
 
@@ -190,14 +192,14 @@ StorageError PresenceReader::readPage(const User &user, const PresenceQuery &que
             return error;
     }
     QVector<Entry> entries;
-    const StorageError error = m_sql.read([&](QSqlDatabase &db) {
+    const StorageError error = m_sql.read([&](Transaction &tx) {
         entries.clear();
-        StorageError failed = collect(db, user, query, *cursor, &entries);
+        StorageError failed = collect(tx, user, query, *cursor, &entries);
         if (!failed.ok())
             return failed;
         const int fetched = entries.size();
         entries.resize(rowsWithinPictureBudget(entries, query.pagePictureBytes));
-        failed = attachPictures(db, &entries);
+        failed = attachPictures(tx, &entries);
         if (!failed.ok())
             return failed;
         cursor->done = fetched < std::max(1, query.pageRows) && entries.size() == fetched;
@@ -218,24 +220,24 @@ StorageError PresenceReader::readPage(const User &user, const PresenceQuery &que
 StorageError PresenceReader::fillMissingSortKeys()
 {
     bool missing = false;
-    StorageError error = m_sql.read([&](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        const StorageError failed = m_sql.exec(
+    StorageError error = m_sql.read([&](Transaction &tx) {
+        QSqlQuery query(tx.db());
+        const StorageError failed = tx.exec(
             query, QStringLiteral("SELECT 1 FROM employees WHERE sort_key IS NULL LIMIT 1"), {}, doingSortKeys);
         missing = failed.ok() && query.next();
         return failed;
     });
     if (error.ok() && missing)
-        error = m_sql.write(doingSortKeys, [this](QSqlDatabase &db) { return fillSortKeys(m_sql, db); });
+        error = m_sql.write(doingSortKeys, [](Transaction &tx) { return fillSortKeys(tx); });
     return error;
 }
 
-StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const PresenceQuery &query,
+StorageError PresenceReader::collect(Transaction &tx, const User &user, const PresenceQuery &query,
                                      const PresenceCursor &cursor, QVector<Entry> *entries)
 {
-    QSqlQuery rows(db);
+    QSqlQuery rows(tx.db());
     const QString sql = statement(user, civil::seconds(query.at), cursor.after, std::max(1, query.pageRows));
-    const StorageError error = m_sql.exec(rows, sql, {}, doingPresence);
+    const StorageError error = tx.exec(rows, sql, {}, doingPresence);
     if (!error.ok())
         return error;
     const qint64 staleBefore = (civil::dayNumber(query.at.date()) - (query.staleAfterDays - 1)) * civil::secondsPerDay;
@@ -270,7 +272,7 @@ StorageError PresenceReader::collect(QSqlDatabase &db, const User &user, const P
         entries->append(std::move(entry));
     }
     if (rows.lastError().isValid())
-        return m_sql.failure(rows.lastError(), doingPresence);
+        return tx.failure(rows.lastError(), doingPresence);
     return StorageError::none();
 }
 
@@ -287,7 +289,7 @@ int PresenceReader::rowsWithinPictureBudget(const QVector<Entry> &entries, qint6
     return entries.size();
 }
 
-StorageError PresenceReader::attachPictures(QSqlDatabase &db, QVector<Entry> *entries)
+StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *entries)
 {
     QHash<qint64, Entry *> byKey;
     for (Entry &entry : *entries) {
@@ -297,12 +299,12 @@ StorageError PresenceReader::attachPictures(QSqlDatabase &db, QVector<Entry> *en
     if (byKey.isEmpty())
         return StorageError::none();
     if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)
-        return attachPicturesBinary(db, byKey);
+        return attachPicturesBinary(tx, byKey);
     QVariantList keys;
     for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
         keys << it.key();
-    QSqlQuery query(db);
-    const StorageError error = m_sql.exec(
+    QSqlQuery query(tx.db());
+    const StorageError error = tx.exec(
         query,
         QStringLiteral("SELECT employee_id, bytes FROM employee_pictures WHERE employee_id IN (%1)").arg(placeholders(keys.size())),
         keys, doingPictures);
@@ -314,9 +316,9 @@ StorageError PresenceReader::attachPictures(QSqlDatabase &db, QVector<Entry> *en
 // Qt's PostgreSQL driver asks for text results, so every picture crosses the wire as hex,
 // twice its size, and is decoded again on this side. libpq on the driver's own connection
 // asks for binary results instead: the bytes as they are stored.
-StorageError PresenceReader::attachPicturesBinary(QSqlDatabase &db, const QHash<qint64, Entry *> &byKey)
+StorageError PresenceReader::attachPicturesBinary(Transaction &tx, const QHash<qint64, Entry *> &byKey)
 {
-    const QVariant handle = db.driver()->handle();
+    const QVariant handle = tx.db().driver()->handle();
     PGconn *connection = handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0
         ? *static_cast<PGconn *const *>(handle.data())
         : nullptr;
@@ -336,8 +338,9 @@ StorageError PresenceReader::attachPicturesBinary(QSqlDatabase &db, const QHash<
         const QString state = QString::fromLatin1(result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr);
         const QSqlError::ErrorType type = PQstatus(connection) == CONNECTION_OK ? QSqlError::StatementError
                                                                                 : QSqlError::ConnectionError;
-        return m_sql.failure(QSqlError(QString(), reason.trimmed(), type, state), doingPictures);
+        return tx.failure(QSqlError(QString(), reason.trimmed(), type, state), doingPictures);
     }
+    tx.noteStatementDone();
     for (int i = 0; i < PQntuples(result.get()); ++i) {
         if (PQgetlength(result.get(), i, 0) != 8)
             continue;
@@ -350,11 +353,11 @@ StorageError PresenceReader::attachPicturesBinary(QSqlDatabase &db, const QHash<
 
 StorageError PresenceReader::explain(const User &user, const QDateTime &at, QStringList *plan)
 {
-    return m_sql.read([&](QSqlDatabase &db) {
-        QSqlQuery query(db);
+    return m_sql.read([&](Transaction &tx) {
+        QSqlQuery query(tx.db());
         // PostgreSQL cannot prepare EXPLAIN, so the moment goes in as a literal: a number.
         const QString sql = m_sql.dialect().explain + statement(user, civil::seconds(at), {}, PresenceQuery().pageRows);
-        const StorageError error = m_sql.exec(query, sql, {}, QStringLiteral("explain the presence query"));
+        const StorageError error = tx.exec(query, sql, {}, QStringLiteral("explain the presence query"));
         while (error.ok() && query.next())
             *plan << query.value(query.record().count() - 1).toString();
         return error;

@@ -31,7 +31,7 @@ public:
     static QByteArray sortKey(const QString &lastName, const QString &firstName, const QString &employeeId);
     // Writes the sort key of every employee that has none; for writers that add employees
     // without one. Runs inside the caller's write transaction.
-    static StorageError fillSortKeys(SqlExecutor &sql, QSqlDatabase &db);
+    static StorageError fillSortKeys(Transaction &tx);
 
 private:
     struct Entry
@@ -46,11 +46,11 @@ private:
     QString statement(const User &user, qint64 moment, const QByteArray &after, int limit) const;
     QString bytesLiteral(const QByteArray &bytes) const;
     StorageError fillMissingSortKeys();
-    StorageError collect(QSqlDatabase &db, const User &user, const PresenceQuery &query, const PresenceCursor &cursor,
+    StorageError collect(Transaction &tx, const User &user, const PresenceQuery &query, const PresenceCursor &cursor,
                          QVector<Entry> *entries);
     static int rowsWithinPictureBudget(const QVector<Entry> &entries, qint64 budget);
-    StorageError attachPictures(QSqlDatabase &db, QVector<Entry> *entries);
-    StorageError attachPicturesBinary(QSqlDatabase &db, const QHash<qint64, Entry *> &byKey);
+    StorageError attachPictures(Transaction &tx, QVector<Entry> *entries);
+    StorageError attachPicturesBinary(Transaction &tx, const QHash<qint64, Entry *> &byKey);
 
     SqlExecutor &m_sql;
 };

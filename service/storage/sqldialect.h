@@ -33,7 +33,9 @@ struct SqlDialect
     // which costs more than taking the whole result at once.
     bool forwardOnly = true;
     QString beginWrite;          // opens a write transaction
-    // Run right after beginWrite by migrations, so two processes migrating at once take turns.
+    // Opens a migration's transaction; with migrationLock run right after it, two processes
+    // migrating at once take turns. SQLite's EXCLUSIVE also keeps readers out meanwhile.
+    QString beginMigration;
     QString migrationLock;
     // Appended to a SELECT whose rows must stay locked until commit; SQLite's BEGIN IMMEDIATE
     // already locks the whole database for writers.

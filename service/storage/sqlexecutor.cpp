@@ -7,20 +7,6 @@ namespace vorna::service {
 
 namespace {
 
-// The executor whose write transaction is open on this thread, if any: failure() ends it on
-// PostgreSQL, and writes of the same executor join it.
-thread_local const SqlExecutor *t_writer = nullptr;
-thread_local bool t_rolledBack = false;
-
-// One run of a piece of work: whether a statement of it succeeded yet, and whether the
-// connection was found dead before one did. Such a run did nothing, so it may run again.
-struct Attempt
-{
-    bool anyStatementDone = false;
-    bool lostBeforeAnyStatement = false;
-};
-thread_local Attempt *t_attempt = nullptr;
-
 std::atomic<void (*)(double)> g_statementObserver{nullptr};
 std::atomic<void (*)()> g_failureObserver{nullptr};
 
@@ -35,22 +21,6 @@ bool observedExec(const std::function<bool()> &exec)
     observer(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     return done;
 }
-
-// Marks the current run for the duration of a scope; runs nest (a read inside a read).
-class AttemptScope
-{
-public:
-    AttemptScope() : m_outer(t_attempt) { t_attempt = &m_attempt; }
-    ~AttemptScope() { t_attempt = m_outer; }
-    AttemptScope(const AttemptScope &) = delete;
-    AttemptScope &operator=(const AttemptScope &) = delete;
-
-    bool mayRunAgain() const { return m_attempt.lostBeforeAnyStatement; }
-
-private:
-    Attempt m_attempt;
-    Attempt *m_outer;
-};
 
 QString reasonOf(const QSqlError &error)
 {
@@ -87,113 +57,37 @@ QString quoted(const QString &name)
     return QLatin1Char('\'') + name + QLatin1Char('\'');
 }
 
-SqlExecutor::SqlExecutor(const SqlDialect &dialect)
-    : m_dialect(dialect), m_pool(m_dialect)
+StorageError invalid(const QString &sentence)
+{
+    return {StorageError::InvalidArgument, sentence};
+}
+
+StorageError changedOrNotFound(const Result<int> &changed, const StorageError &notFound)
+{
+    if (!changed.ok())
+        return changed.error();
+    return *changed > 0 ? StorageError::none() : notFound;
+}
+
+// ---- Transaction ------------------------------------------------------------------------------
+
+Transaction::Transaction(SqlExecutor &sql, QSqlDatabase db, bool writes)
+    : m_sql(sql), m_db(std::move(db)), m_writes(writes)
 {
 }
 
-// A server restart leaves every open connection dead, which shows only when the next
-// statement fails. Work that met a dead connection before doing anything runs once more, on
-// a new connection, so the restart costs no caller an error.
-StorageError SqlExecutor::runWithReconnect(const std::function<StorageError()> &run)
+const SqlDialect &Transaction::dialect() const
 {
-    {
-        AttemptScope first;
-        const StorageError result = run();
-        if (!first.mayRunAgain())
-            return result;
-    }
-    AttemptScope second;
-    return run();
+    return m_sql.dialect();
 }
 
-StorageError SqlExecutor::read(const Work &work)
+StorageError Transaction::exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing)
 {
-    return runWithReconnect([&] { return readOnce(work); });
-}
-
-StorageError SqlExecutor::write(const QString &doing, const Work &work)
-{
-    if (t_writer == this)
-        return joinWrite(doing, work);
-    return runWithReconnect([&] { return writeOnce(doing, work); });
-}
-
-// A write inside another one: no transaction of its own, and no retry, since the outer work
-// has done statements already.
-StorageError SqlExecutor::joinWrite(const QString &doing, const Work &work)
-{
-    if (t_rolledBack)
+    if (m_rolledBack)
         return {StorageError::Internal,
                 QStringLiteral("Could not %1 in the %2: the transaction it belongs to failed already.")
-                    .arg(doing, m_dialect.label)};
-    QSqlDatabase db;
-    const StorageError opened = m_pool.connection(&db);
-    return opened.ok() ? work(db) : opened;
-}
-
-StorageError SqlExecutor::readOnce(const Work &work)
-{
-    QSqlDatabase db;
-    const StorageError opened = m_pool.connection(&db);
-    return opened.ok() ? work(db) : opened;
-}
-
-StorageError SqlExecutor::writeOnce(const QString &doing, const Work &work)
-{
-    QSqlDatabase db;
-    const StorageError opened = m_pool.connection(&db);
-    if (!opened.ok())
-        return opened;
-    QSqlQuery control(db);
-    if (!control.exec(m_dialect.beginWrite))
-        return failure(control.lastError(), doing);
-    // From here on the work may have written; only a dead connection at BEGIN is retried.
-    noteStatementDone();
-    t_writer = this;
-    t_rolledBack = false;
-    StorageError result = work(db);
-    // Work that went on after a joined write failed must not commit what is left of it.
-    if (result.ok() && t_rolledBack)
-        result = {StorageError::Internal,
-                  QStringLiteral("Could not %1 in the %2: a part of it failed, so none of it was kept.")
-                      .arg(doing, m_dialect.label)};
-    if (result.ok() && !control.exec(QStringLiteral("COMMIT")))
-        result = failure(control.lastError(), doing);
-    if (!result.ok() && !t_rolledBack)
-        control.exec(QStringLiteral("ROLLBACK"));
-    t_writer = nullptr;
-    t_rolledBack = false;
-    return result;
-}
-
-StorageError SqlExecutor::writeOne(const QString &doing, const QString &sql, const QVariantList &values, int *changed)
-{
-    return write(doing, [&](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        const StorageError error = exec(query, sql, values, doing);
-        if (error.ok() && changed)
-            *changed = query.numRowsAffected();
-        return error;
-    });
-}
-
-// After an error PostgreSQL refuses every statement until the transaction ends, even the
-// driver's clean-up of its prepared statements when the failed work's queries go away. So
-// the transaction ends here, at the first error.
-void SqlExecutor::endFailedWrite()
-{
-    if (t_writer != this || t_rolledBack || m_dialect.engine != SqlDialect::Engine::PostgreSQL)
-        return;
-    QSqlDatabase db;
-    if (m_pool.connection(&db).ok())
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-    t_rolledBack = true;
-}
-
-StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing)
-{
-    query.setForwardOnly(m_dialect.forwardOnly);
+                    .arg(doing, dialect().label)};
+    query.setForwardOnly(dialect().forwardOnly);
     // PostgreSQL cannot prepare DDL, and a statement without parameters gains nothing from it.
     if (values.isEmpty()) {
         if (!observedExec([&] { return query.exec(sql); }))
@@ -211,15 +105,100 @@ StorageError SqlExecutor::exec(QSqlQuery &query, const QString &sql, const QVari
     return StorageError::none();
 }
 
-void SqlExecutor::noteStatementDone()
+Result<int> Transaction::change(const QString &sql, const QVariantList &values, const QString &doing)
 {
-    if (t_attempt)
-        t_attempt->anyStatementDone = true;
+    QSqlQuery query(m_db);
+    const StorageError error = exec(query, sql, values, doing);
+    if (!error.ok())
+        return error;
+    return query.numRowsAffected();
 }
 
-StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
+StorageError Transaction::failure(const QSqlError &error, const QString &doing)
 {
-    endFailedWrite();
+    return m_sql.failure(this, error, doing);
+}
+
+// ---- SqlExecutor ------------------------------------------------------------------------------
+
+SqlExecutor::SqlExecutor(const SqlDialect &dialect)
+    : m_dialect(dialect), m_pool(m_dialect)
+{
+}
+
+// A server restart leaves every open connection dead, which shows only when the next
+// statement fails. Work that met a dead connection before doing anything runs once more, on
+// a new connection, so the restart costs no caller an error.
+StorageError SqlExecutor::runWithReconnect(bool writes, const std::function<StorageError(Transaction &)> &run)
+{
+    StorageError result;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QSqlDatabase db;
+        result = m_pool.connection(&db);
+        if (!result.ok())
+            return result;
+        Transaction tx(*this, db, writes);
+        result = run(tx);
+        if (!tx.m_lostBeforeAnyStatement)
+            return result;
+    }
+    return result;
+}
+
+StorageError SqlExecutor::read(const Work &work)
+{
+    return runWithReconnect(false, work);
+}
+
+StorageError SqlExecutor::write(const QString &doing, const Work &work, const QString &begin)
+{
+    return runWithReconnect(true, [&](Transaction &tx) {
+        QSqlQuery control(tx.db());
+        if (!control.exec(begin.isEmpty() ? m_dialect.beginWrite : begin))
+            return failure(&tx, control.lastError(), doing);
+        // From here on the work may have written; only a dead connection at BEGIN is retried.
+        tx.noteStatementDone();
+        return commitOrRollBack(tx, control, work(tx), doing);
+    });
+}
+
+StorageError SqlExecutor::commitOrRollBack(Transaction &tx, QSqlQuery &control, StorageError result,
+                                           const QString &doing)
+{
+    // Work that went on after a statement failed must not commit what is left of it.
+    if (result.ok() && tx.m_rolledBack)
+        result = {StorageError::Internal,
+                  QStringLiteral("Could not %1 in the %2: a part of it failed, so none of it was kept.")
+                      .arg(doing, m_dialect.label)};
+    if (result.ok() && !control.exec(QStringLiteral("COMMIT")))
+        result = failure(&tx, control.lastError(), doing);
+    if (!result.ok() && !tx.m_rolledBack)
+        control.exec(QStringLiteral("ROLLBACK"));
+    return result;
+}
+
+Result<int> SqlExecutor::writeOne(const QString &doing, const QString &sql, const QVariantList &values)
+{
+    int changed = 0;
+    const StorageError error = write(doing, [&](Transaction &tx) {
+        const Result<int> rows = tx.change(sql, values, doing);
+        changed = rows.value();
+        return rows.error();
+    });
+    if (!error.ok())
+        return error;
+    return changed;
+}
+
+StorageError SqlExecutor::failure(Transaction *tx, const QSqlError &error, const QString &doing)
+{
+    // After an error PostgreSQL refuses every statement until the transaction ends, even the
+    // driver's clean-up of its prepared statements when the failed work's queries go away. So
+    // the transaction ends here, at the first error.
+    if (tx && tx->m_writes && !tx->m_rolledBack && m_dialect.engine == SqlDialect::Engine::PostgreSQL) {
+        QSqlQuery(tx->m_db).exec(QStringLiteral("ROLLBACK"));
+        tx->m_rolledBack = true;
+    }
     if (const auto observer = g_failureObserver.load())
         observer();
     const QString what = QStringLiteral("Could not %1 in the %2 (%3).").arg(doing, m_dialect.label, reasonOf(error));
@@ -230,8 +209,8 @@ StorageError SqlExecutor::failure(const QSqlError &error, const QString &doing)
         return {StorageError::Unavailable, what + QStringLiteral(" The database is busy; try again in a moment.")};
     case SqlFailure::ConnectionLost:
         m_pool.discard();
-        if (t_attempt && !t_attempt->anyStatementDone)
-            t_attempt->lostBeforeAnyStatement = true;
+        if (tx && !tx->m_anyStatementDone)
+            tx->m_lostBeforeAnyStatement = true;
         return {StorageError::Unavailable,
                 what + QStringLiteral(" The database cannot be reached; check that it is running.")};
     case SqlFailure::DiskFull:

@@ -1,6 +1,10 @@
 #pragma once
 // Runs the storage's SQL on the calling thread's connection and turns driver failures into
 // StorageError sentences: what could not be done, in which database, why, and what to do.
+//
+// Work is handed a Transaction: the connection it runs on and the state of this one run of
+// it. A write commits when its work succeeds and rolls back when not; work that must share
+// one transaction takes the same Transaction object, so joining is visible in every signature.
 
 #include "connectionpool.h"
 #include "sqldialect.h"
@@ -13,10 +17,71 @@
 
 namespace vorna::service {
 
+class SqlExecutor;
+
+class Transaction
+{
+public:
+    const SqlDialect &dialect() const;
+    QSqlDatabase &db() { return m_db; }
+    // Whether this is a write transaction (reads run without one).
+    bool writes() const { return m_writes; }
+
+    // Runs `sql` with `values` bound in order (prepared only when there are values).
+    StorageError exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing);
+    // The sentence for a driver failure; on PostgreSQL a failed write is rolled back here,
+    // since the server refuses every further statement in it.
+    StorageError failure(const QSqlError &error, const QString &doing);
+    // Notes a statement run past exec() (bulk inserts, libpq) that succeeded.
+    void noteStatementDone() { m_anyStatementDone = true; }
+
+    // Rows of `sql`, one `make` per row.
+    template<typename T>
+    Result<QVector<T>> rows(const QString &sql, const QVariantList &values,
+                            const std::function<T(const QSqlQuery &)> &make, const QString &doing)
+    {
+        QVector<T> out;
+        QSqlQuery query(m_db);
+        const StorageError error = exec(query, sql, values, doing);
+        while (error.ok() && query.next())
+            out.append(make(query));
+        if (!error.ok())
+            return error;
+        return out;
+    }
+    // The first row of `sql`; `missing` when there is none.
+    template<typename T>
+    Result<T> row(const QString &sql, const QVariantList &values, const std::function<T(const QSqlQuery &)> &make,
+                  const QString &doing, const StorageError &missing)
+    {
+        Result<QVector<T>> all = rows<T>(sql, values, make, doing);
+        if (!all.ok())
+            return all.error();
+        if (all->isEmpty())
+            return missing;
+        return all->first();
+    }
+    // The rows changed by one statement.
+    Result<int> change(const QString &sql, const QVariantList &values, const QString &doing);
+
+private:
+    friend class SqlExecutor;
+    Transaction(SqlExecutor &sql, QSqlDatabase db, bool writes);
+
+    SqlExecutor &m_sql;
+    QSqlDatabase m_db;
+    bool m_writes;
+    bool m_rolledBack = false;
+    // Whether a statement of this run succeeded yet, and whether the connection was found dead
+    // before one did: such a run did nothing, so it may run again on a new connection.
+    bool m_anyStatementDone = false;
+    bool m_lostBeforeAnyStatement = false;
+};
+
 class SqlExecutor
 {
 public:
-    using Work = std::function<StorageError(QSqlDatabase &db)>;
+    using Work = std::function<StorageError(Transaction &tx)>;
 
     explicit SqlExecutor(const SqlDialect &dialect);
 
@@ -26,27 +91,35 @@ public:
     // turns out dead before the work's first statement succeeds, the work runs once more on
     // a new one; work must therefore keep its results only from statements that succeeded.
     StorageError read(const Work &work);
-    // Runs `work` in one write transaction: committed when it succeeds, rolled back when not.
-    // `doing` completes "Could not ..." when the transaction itself fails. Retried like read().
-    // Called from within another write's work on the same thread, it joins that transaction.
-    StorageError write(const QString &doing, const Work &work);
+    // Runs `work` in one write transaction opened with `begin` (the dialect's beginWrite by
+    // default): committed when it succeeds, rolled back when not. `doing` completes
+    // "Could not ..." when the transaction itself fails. Retried like read().
+    StorageError write(const QString &doing, const Work &work, const QString &begin = QString());
 
-    // Runs one statement in its own write transaction; `changed` gets the rows it changed.
-    StorageError writeOne(const QString &doing, const QString &sql, const QVariantList &values, int *changed = nullptr);
+    // A lookup run like read(): the result `work` gives, or why the database gave none.
+    template<typename T>
+    Result<T> fetch(const std::function<Result<T>(Transaction &tx)> &work)
+    {
+        Result<T> out = T();
+        const StorageError error = read([&](Transaction &tx) {
+            out = work(tx);
+            return out.error();
+        });
+        if (!error.ok())
+            return error;
+        return out;
+    }
 
-    // Runs `sql` with `values` bound in order (prepared only when there are values).
-    StorageError exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing);
-    StorageError failure(const QSqlError &error, const QString &doing);
+    // Runs one statement in its own write transaction; the result is the rows it changed.
+    Result<int> writeOne(const QString &doing, const QString &sql, const QVariantList &values);
 
     int openConnections() const { return m_pool.openCount(); }
 
 private:
-    StorageError runWithReconnect(const std::function<StorageError()> &run);
-    StorageError readOnce(const Work &work);
-    StorageError writeOnce(const QString &doing, const Work &work);
-    StorageError joinWrite(const QString &doing, const Work &work);
-    static void noteStatementDone();
-    void endFailedWrite();
+    friend class Transaction;
+    StorageError runWithReconnect(bool writes, const std::function<StorageError(Transaction &)> &run);
+    StorageError commitOrRollBack(Transaction &tx, QSqlQuery &control, StorageError result, const QString &doing);
+    StorageError failure(Transaction *tx, const QSqlError &error, const QString &doing);
 
     const SqlDialect m_dialect;
     ConnectionPool m_pool;
@@ -69,5 +142,11 @@ QString placeholders(int count);
 
 // A name in single quotes, for sentences.
 QString quoted(const QString &name);
+
+// An InvalidArgument error with `sentence`.
+StorageError invalid(const QString &sentence);
+
+// Turns "no rows changed" into the NotFound sentence of the caller.
+StorageError changedOrNotFound(const Result<int> &changed, const StorageError &notFound);
 
 } // namespace vorna::service

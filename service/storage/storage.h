@@ -1,6 +1,6 @@
 #pragma once
-// The storage interface of vorna-service. The RPC handlers and the admin commands see only
-// this; SQLite (the default, one file in WAL mode) and PostgreSQL implement it.
+// The records and the result convention of vorna-service's storage. The stores that read and
+// write them (database.h) run on SQLite (the default, one file in WAL mode) or PostgreSQL.
 //
 // Time: every date-time here is a civil date-time of the organisation (its wall clock, no
 // zone). In C++ it is a QDateTime with Qt::UTC spec used purely as a wall-clock reading, so no
@@ -11,9 +11,9 @@
 //
 // Errors: every operation that can fail returns a StorageError whose `message` is a sentence
 // fit for a log line or a client's error text. Every write runs in one transaction.
-// Lookups return their answer and, through an optional last `error` parameter, why it is
-// empty: NotFound for a miss, Unavailable or Internal when the database failed. A caller that
-// must not mistake a broken database for a miss (logins, sessions) passes it.
+// Every lookup returns a Result<T>: its value, or why there is none (NotFound for a miss,
+// Unavailable or Internal when the database failed), so no caller can mistake a broken
+// database for a miss.
 
 #include <QByteArray>
 #include <QDate>
@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace vorna::service {
 
@@ -46,6 +47,34 @@ struct StorageError
 
     bool ok() const { return code == None; }
     static StorageError none() { return {}; }
+};
+
+// The answer of a lookup: a value, or the error that says why there is none. The value of a
+// failed lookup is a default one, so reading it by mistake shows nothing stale.
+template<typename T>
+class Result
+{
+public:
+    Result(T value) : m_value(std::move(value)) {}
+    Result(StorageError error) : m_error(std::move(error)) {}
+
+    bool ok() const { return m_error.ok(); }
+    explicit operator bool() const { return ok(); }
+    const StorageError &error() const { return m_error; }
+
+    const T &value() const & { return m_value; }
+    T &value() & { return m_value; }
+    // By value from a temporary, so that `for (x : lookup().value())` holds no dangling reference.
+    T value() && { return std::move(m_value); }
+    T &&take() { return std::move(m_value); }
+    const T &operator*() const { return m_value; }
+    T &operator*() { return m_value; }
+    const T *operator->() const { return &m_value; }
+    T *operator->() { return &m_value; }
+
+private:
+    T m_value{};
+    StorageError m_error;
 };
 
 enum class Role { Viewer = 1, Manager = 2 };
@@ -74,6 +103,7 @@ struct Employee
     qint64 departmentId = 0;
     QByteArray picture;      // encoded image, may be empty
     QByteArray pictureDigest; // SHA-256 of picture, empty when there is none
+    QDate leftOn;            // the last day of employment; invalid while employed
 };
 
 struct PresenceStatus
@@ -81,6 +111,7 @@ struct PresenceStatus
     qint64 id = 0;
     QString name;            // display text, e.g. "Present"
     int color = 0;           // 0x00BBGGRR
+    bool countsPresent = false; // time in it counts as time present in monthly reports
 };
 
 struct ActivityKind
@@ -151,6 +182,31 @@ struct PresenceCursor
     bool done = false;       // no rows follow
 };
 
+// What an upsert by natural key did.
+enum class Upsert { Added, Changed, Unchanged };
+
+// One stored registration with what it means, for exports and reports.
+struct RegistrationRow
+{
+    QString employeeId;
+    QDateTime at;            // civil
+    QString activity;
+    QString status;
+    bool countsPresent = false;
+    QString source;
+};
+
+// Which registrations to read: the days from..to (both included), of one department (0: all).
+// With `withPrevious`, each employee's last registration before `from` comes too, so a
+// status that began earlier can be followed into the range.
+struct RegistrationRange
+{
+    QDate from;
+    QDate to;
+    qint64 departmentId = 0;
+    bool withPrevious = false;
+};
+
 struct CalendarRange
 {
     QString calendarName;
@@ -164,6 +220,14 @@ struct ExceptionDay
     QString dayName;
     int dayColor = 0;
     QDate day;
+};
+
+// One employee's calendars and working-day exceptions in one month.
+struct EmployeeMonth
+{
+    QString employeeId;
+    QVector<CalendarRange> calendars;
+    QVector<ExceptionDay> exceptions;
 };
 
 struct AuditEntry
@@ -224,131 +288,5 @@ public:
 
 // Progress of long admin work (migrations, demo seeding): done of total, and a phase name.
 using Progress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
-
-class Storage
-{
-public:
-    virtual ~Storage() = default;
-
-    // ---- Lifecycle ------------------------------------------------------------------------
-    // Applies the numbered migrations that are not yet applied, each in its own transaction.
-    // Progress counts only those; a current schema reports nothing.
-    virtual StorageError migrate(const Progress &progress = {}) = 0;
-    // The highest migration applied, 0 for an empty database.
-    virtual int schemaVersion(StorageError *error = nullptr) = 0;
-    // A short description for log lines, e.g. "SQLite /var/lib/vorna/vorna.db".
-    virtual QString describe() const = 0;
-    // Runs `work` in one write transaction: every write it makes through this storage on this
-    // thread joins it, and all of them are kept only when `work` succeeds. A process killed
-    // part-way leaves nothing of it behind. `doing` completes "Could not ...".
-    virtual StorageError inOneTransaction(const QString &doing, const std::function<StorageError()> &work) = 0;
-
-    // ---- Users, sessions, terminals -----------------------------------------------------
-    virtual StorageError addUser(const User &user) = 0;
-    virtual StorageError setPasswordHash(const QString &userName, const QString &hash) = 0;
-    // Also ends the user's sessions.
-    virtual StorageError removeUser(const QString &userName) = 0;
-    virtual std::optional<User> findUser(const QString &userName, StorageError *error = nullptr) = 0;
-    virtual QVector<User> users(StorageError *error = nullptr) = 0;
-
-    // Refused with PermissionDenied (and nothing written) when the user already holds as many
-    // sessions as `cap` allows; counted in the same transaction, so concurrent logins of one
-    // user on any instance cannot pass the cap together.
-    virtual StorageError createSession(const Session &session, const SessionCap &cap = {}) = 0;
-    virtual std::optional<Session> findSession(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
-    virtual StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc) = 0;
-    virtual StorageError removeSession(const QByteArray &tokenHash) = 0;
-    // Ends every session of the user, e.g. after a password change; `removed` gets how many.
-    virtual StorageError removeSessionsOf(const QString &userName, int *removed = nullptr) = 0;
-    // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; returns how many, or -1
-    // when the database fails.
-    virtual int expireSessions(const QDateTime &idleBeforeUtc) = 0;
-
-    virtual StorageError addTerminal(const Terminal &terminal) = 0;
-    virtual StorageError removeTerminal(const QString &name) = 0;
-    virtual std::optional<Terminal> findTerminal(const QByteArray &tokenHash, StorageError *error = nullptr) = 0;
-    virtual QVector<Terminal> terminals(StorageError *error = nullptr) = 0;
-
-    // Login throttling. In one write transaction that holds the entries of `keys` against every
-    // other caller on any instance: reads them (a key without one comes with no failures),
-    // lets `change` decide, and writes back what it left when it returns true. So concurrent
-    // attempts on one key are counted one after the other.
-    virtual StorageError updateLoginFailures(const QStringList &keys,
-                                             const std::function<bool(QVector<LoginFailures> &)> &change) = 0;
-    virtual StorageError clearLoginFailures(const QStringList &keys) = 0;
-    // Removes the entries whose last failure is before `lastFailureBeforeUtc` and whose block
-    // has ended at `nowUtc`; returns how many, or -1 when the database fails.
-    virtual int forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc) = 0;
-
-    // ---- Organisation data ---------------------------------------------------------------
-    virtual StorageError addDepartment(Department &department) = 0;   // sets id
-    virtual QVector<Department> departments(StorageError *error = nullptr) = 0;
-    virtual StorageError addEmployees(const QVector<Employee> &employees, const Progress &progress = {}) = 0;
-    virtual std::optional<Employee> findEmployee(const QString &employeeId, StorageError *error = nullptr) = 0;
-    virtual StorageError addPresenceStatus(PresenceStatus &status) = 0; // sets id
-    virtual StorageError addActivityKind(ActivityKind &kind) = 0;       // sets id
-    virtual QVector<ActivityKind> activityKinds(StorageError *error = nullptr) = 0;
-    virtual StorageError addCalendar(Calendar &calendar) = 0;           // sets id
-    virtual StorageError addWorkDayKind(WorkDayKind &kind) = 0;         // sets id
-    // Bulk load, for the demo and imports.
-    virtual StorageError addRegistrations(const QVector<Registration> &registrations, const Progress &progress = {}) = 0;
-    virtual StorageError addRegistration(const Registration &registration, qint64 *newId) = 0;
-
-    // ---- Questions the panel asks ---------------------------------------------------------
-    // Presence at moment T for the employees `user` may see, in the order last name, first
-    // name, id. One call of `sink` per employee; employees without a registration at or before
-    // T come with an invalid lastActivity and the "no registration" status.
-    virtual StorageError presence(const User &user, const PresenceQuery &query,
-                                  const std::function<void(const PresenceRow &)> &sink) = 0;
-    // The same answer in pages: the rows after `cursor`, in that order, bounded by the query's
-    // page limits (at least one row unless none follow). Each call is one short database visit.
-    virtual StorageError presencePage(const User &user, const PresenceQuery &query, PresenceCursor *cursor,
-                                      QVector<PresenceRow> *rows) = 0;
-    virtual QVector<Calendar> calendars(StorageError *error = nullptr) = 0;
-    virtual QVector<WorkDayKind> workDayKinds(StorageError *error = nullptr) = 0;
-    // The employee's calendar assignments clipped to the month, in time order; the last one
-    // ends at 00:00 of the month's last day. NotFound for an unknown employee.
-    virtual StorageError calendarHistory(const QString &employeeId, int year, int month,
-                                         QVector<CalendarRange> *out) = 0;
-    virtual StorageError exceptionHistory(const QString &employeeId, int year, int month,
-                                          QVector<ExceptionDay> *out) = 0;
-    // May `user` see (and, as a manager, change) this employee? False with NotFound in
-    // `error` for an unknown employee.
-    virtual bool employeeVisibleTo(const User &user, const QString &employeeId, StorageError *error = nullptr) = 0;
-
-    // ---- Live presence changes -------------------------------------------------------------
-    // Whether several service instances may share this database (PostgreSQL), so that changes
-    // must be announced through it; on SQLite one process writes and hears every change.
-    virtual bool sharesChanges() const = 0;
-    // Tells every instance that listens that someone's presence in `departmentId` changed.
-    // Carries the department's number only, no personal data.
-    virtual StorageError announcePresenceChange(qint64 departmentId) = 0;
-    // Calls `heard` with the department of every change announced from now on, by any instance
-    // (this one included), on a thread of its own, until the listener is destroyed. A lost
-    // connection is opened again; `lost` is called meanwhile with what happened, so nothing
-    // announced in the gap goes unnoticed by the caller. nullptr where sharesChanges() is false.
-    virtual std::unique_ptr<PresenceChangeListener> listenForPresenceChanges(
-        std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost) = 0;
-
-    // ---- Changes the panel makes -----------------------------------------------------------
-    // Both write the assignment and its audit entry in one transaction. They check that the
-    // user is a manager and may see the employee, and refuse with PermissionDenied otherwise.
-    virtual StorageError assignCalendar(const User &user, int calendarId, const QString &employeeId,
-                                        const QDate &from, const QDateTime &nowCivil, qint64 *auditId) = 0;
-    virtual StorageError assignWorkDay(const User &user, int workDayKindId, const QString &employeeId,
-                                       const QDate &day, const QDateTime &nowCivil, qint64 *auditId) = 0;
-    virtual QVector<AuditEntry> auditLog(const QString &employeeId = QString(), StorageError *error = nullptr) = 0;
-};
-
-enum class OpenMode {
-    CreateIfMissing, // a missing SQLite file is created, readable by its owner only (0600)
-    MustExist        // a missing SQLite file is refused with NotFound; nothing is created
-};
-
-// Opens the storage named by `location`: a PostgreSQL connection string (starting with
-// "postgresql://", "postgres://" or holding "host=" / "dbname="), otherwise a path to an
-// SQLite file. Does not migrate.
-std::unique_ptr<Storage> openStorage(const QString &location, StorageError *error,
-                                     OpenMode mode = OpenMode::CreateIfMissing);
 
 } // namespace vorna::service

@@ -9,7 +9,7 @@
 #include <pindle/pindle.h>
 #include "servicerunner.h"
 #include "signalrecorder.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -57,25 +57,25 @@ struct Backend
     QString location;
     QString pgName;   // the PostgreSQL database to drop at the end; empty for SQLite
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<Storage> storage;
+    std::unique_ptr<Database> storage;
     std::unique_ptr<ServiceRunner> service;
 };
 
-QString seed(Storage &storage)
+QString seed(Database &storage)
 {
     StorageError error = storage.migrate();
     if (!error.ok())
         return error.message;
     Department department{0, QStringLiteral("Assembly")};
     PresenceStatus present{0, QStringLiteral("Present"), 0x0000ff00};
-    if (!(error = storage.addDepartment(department)).ok() || !(error = storage.addPresenceStatus(present)).ok())
+    if (!(error = storage.organisation().addDepartment(department)).ok() || !(error = storage.organisation().addPresenceStatus(present)).ok())
         return error.message;
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
     Calendar shiftA{0, QStringLiteral("Shift A"), 0x000000ff};
     Calendar shiftB{0, QStringLiteral("Shift B"), 0x00ff0000};
     WorkDayKind holiday{0, QStringLiteral("Holiday"), 0x0000ffff};
-    if (!(error = storage.addActivityKind(arrival)).ok() || !(error = storage.addCalendar(shiftA)).ok()
-        || !(error = storage.addCalendar(shiftB)).ok() || !(error = storage.addWorkDayKind(holiday)).ok())
+    if (!(error = storage.organisation().addActivityKind(arrival)).ok() || !(error = storage.organisation().addCalendar(shiftA)).ok()
+        || !(error = storage.organisation().addCalendar(shiftB)).ok() || !(error = storage.organisation().addWorkDayKind(holiday)).ok())
         return error.message;
 
     QVector<Employee> employees;
@@ -93,7 +93,7 @@ QString seed(Storage &storage)
         if (i % 10 != 0)
             registrations.append({employee.id, i % 7 == 0 ? kOldArrival : kArrival, arrival.id, QStringLiteral("e2e")});
     }
-    if (!(error = storage.addEmployees(employees)).ok() || !(error = storage.addRegistrations(registrations)).ok())
+    if (!(error = storage.organisation().addEmployees(employees)).ok() || !(error = storage.organisation().addRegistrations(registrations)).ok())
         return error.message;
     return QString();
 }
@@ -218,7 +218,9 @@ void TestE2eClient::init()
         QString output;
         QCOMPARE(runner->command({QStringLiteral("init")}, QByteArray(), &output), 0);
         StorageError error;
-        b.storage = openStorage(b.location, &error);
+        Result<std::unique_ptr<Database>> opened = Database::open(b.location);
+        error = opened.error();
+        b.storage = opened.take();
         QVERIFY2(b.storage, qPrintable(error.message));
         const QString seeded = seed(*b.storage);
         QVERIFY2(seeded.isEmpty(), qPrintable(seeded));
@@ -395,7 +397,7 @@ void TestE2eClient::assignmentShowsInHistoryAndAudit()
     QCOMPARE(days.first().args, (QVariantList{QStringLiteral("Holiday"), 0x0000ffff,
                                               QDateTime(QDate(year, 5, 20), QTime(0, 0), Qt::LocalTime)}));
 
-    const QVector<AuditEntry> audit = backend().storage->auditLog(employee);
+    const QVector<AuditEntry> audit = backend().storage->calendars().auditLog(employee).value();
     QStringList described;
     for (const AuditEntry &entry : audit)
         described.append(QStringLiteral("%1 %2 %3 %4 %5").arg(entry.id).arg(entry.userName, entry.action, entry.employeeId, entry.newValue));
@@ -421,7 +423,7 @@ void TestE2eClient::viewerIsRefusedAssignments()
         QCOMPARE(args.value(0).toBool(), false);
         QVERIFY2(args.value(1).toString().endsWith(QLatin1Char('.')), qPrintable(args.value(1).toString()));
     }
-    QVERIFY(backend().storage->auditLog(employeeId(5)).isEmpty());
+    QVERIFY(backend().storage->calendars().auditLog(employeeId(5)).value().isEmpty());
     // A viewer still reads.
     m_log->clear();
     m_client->dbPresenceRequest(kViewer, kAt);
@@ -448,8 +450,8 @@ void TestE2eClient::wrongPasswordAndThrottling()
     SignalRecorder::settle(200);
     QCOMPARE(m_log->shape(), (QStringList{"connected", "dbLoginResponse*6", "disconnected"}));
     // The failures are counted in the database, which the next tests log in to from here too.
-    QVERIFY(backend().storage->forgetLoginFailures(std::numeric_limits<qint64>::max(),
-                                                   std::numeric_limits<qint64>::max()) >= 0);
+    QVERIFY(backend().storage->accounts().forgetLoginFailures(std::numeric_limits<qint64>::max(),
+                                                   std::numeric_limits<qint64>::max()).ok());
 }
 
 void TestE2eClient::sessionExpiryDisconnects()
@@ -578,14 +580,14 @@ void TestE2eClient::presenceChangesReachTheWatchingPanels()
     Backend &b = backend();
     // A panel whose user sees only a department where nothing happens here.
     Department dispatch{0, QStringLiteral("Dispatch")};
-    QVERIFY(b.storage->addDepartment(dispatch).ok());
+    QVERIFY(b.storage->organisation().addDepartment(dispatch).ok());
     QString output;
     QVERIFY2(b.service->command({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dispatcher"),
                                  QStringLiteral("--departments"), dispatch.name, QStringLiteral("--password-stdin")},
                                 kPassword.toUtf8() + '\n', &output) == 0,
              qPrintable(output));
     const QByteArray terminalToken = "e2e-gate-token";
-    QVERIFY(b.storage->addTerminal({0, QStringLiteral("e2e-gate"),
+    QVERIFY(b.storage->accounts().addTerminal({0, QStringLiteral("e2e-gate"),
                                     QCryptographicHash::hash(terminalToken, QCryptographicHash::Sha256),
                                     QDateTime::currentDateTimeUtc()}).ok());
 
@@ -602,7 +604,7 @@ void TestE2eClient::presenceChangesReachTheWatchingPanels()
         QStringLiteral("127.0.0.1:%1").arg(terminalPort).toStdString(), grpc::InsecureChannelCredentials()));
     vorna::v1::RegisterActivityRequest arrival;
     arrival.set_employee_id(employeeId(1).toStdString());
-    arrival.set_activity_kind_id(b.storage->activityKinds().value(0).id);
+    arrival.set_activity_kind_id(b.storage->organisation().activityKinds().value().value(0).id);
     vorna::v1::RegisterActivityReply reply;
     grpc::ClientContext context;
     context.AddMetadata("vorna-device", terminalToken.toStdString());

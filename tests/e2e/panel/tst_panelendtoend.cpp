@@ -12,8 +12,8 @@
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "serviceprocess.h"
+#include "database.h"
 #include "sqldialect.h"
-#include "storage.h"
 
 #include <QAbstractItemModel>
 #include <QColor>
@@ -135,7 +135,7 @@ private:
     QTemporaryDir m_dir;
     QString m_database;
     ServiceProcess m_service;
-    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<Database> m_storage;
     User m_manager;
     std::unique_ptr<PanelDriver> m_driver;
     std::unique_ptr<PanelSteps> m_steps;
@@ -149,7 +149,7 @@ private:
     QString m_pgDatabase;
     std::unique_ptr<ServiceProcess> m_instanceA;
     std::unique_ptr<ServiceProcess> m_instanceB;
-    std::unique_ptr<Storage> m_pgStorage;
+    std::unique_ptr<Database> m_pgStorage;
 };
 
 PanelEndToEndTest::PanelEndToEndTest()
@@ -170,9 +170,11 @@ void PanelEndToEndTest::initTestCase()
     QVERIFY2(m_service.serve(m_database, ServiceTimeoutMs), qPrintable(m_service.error()));
 
     StorageError error;
-    m_storage = openStorage(m_database, &error);
+    Result<std::unique_ptr<Database>> opened = Database::open(m_database);
+    error = opened.error();
+    m_storage = opened.take();
     QVERIFY2(m_storage, qPrintable(error.message));
-    const std::optional<User> manager = m_storage->findUser(Manager.user);
+    const Result<User> manager = m_storage->accounts().findUser(Manager.user);
     QVERIFY2(manager, "The demo has no user \"manager\".");
     m_manager = *manager;
 
@@ -226,9 +228,9 @@ bool PanelEndToEndTest::startInstancesOnPostgres(QString *problem)
         *problem = m_instanceA->error() + m_instanceB->error();
         return false;
     }
-    StorageError error;
-    m_pgStorage = openStorage(location, &error);
-    *problem = error.message;
+    Result<std::unique_ptr<Database>> opened = Database::open(location);
+    *problem = opened.error().message;
+    m_pgStorage = opened.take();
     return m_pgStorage != nullptr;
 }
 
@@ -296,7 +298,7 @@ QVariantList PanelEndToEndTest::monthEntries(const QString &model, const QString
 
 QList<AuditEntry> PanelEndToEndTest::newAuditEntries()
 {
-    const QVector<AuditEntry> all = m_storage->auditLog(m_employee.employeeId);
+    const QVector<AuditEntry> all = m_storage->calendars().auditLog(m_employee.employeeId).value();
     QList<AuditEntry> entries(all.cbegin(), all.cend());
     std::sort(entries.begin(), entries.end(), [](const AuditEntry &a, const AuditEntry &b) { return a.id < b.id; });
     return entries.mid(m_auditBefore);
@@ -342,7 +344,7 @@ void PanelEndToEndTest::listsEveryEmployeeOfTheMoment()
     QVERIFY(moment.isValid());
     PresenceQuery query;
     query.at = civil(moment);
-    const StorageError error = m_storage->presence(m_manager, query, [this](const PresenceRow &row) { m_rows << row; });
+    const StorageError error = m_storage->presence().presence(m_manager, query, [this](const PresenceRow &row) { m_rows << row; });
     QVERIFY2(error.ok(), qPrintable(error.message));
     QCOMPARE(m_rows.size(), DemoEmployees);
 
@@ -442,7 +444,7 @@ void PanelEndToEndTest::opensEmployee()
     QCOMPARE(page(QStringLiteral("monthGrid.month")).toInt() + 1, m_day.month());
     QCOMPARE(page(QStringLiteral("monthGrid.year")).toInt(), m_day.year());
     QCOMPARE(page(QStringLiteral("labelDay.text")).toString(), m_day.toString(QStringLiteral("MM/dd/yyyy")));
-    m_auditBefore = m_storage->auditLog(m_employee.employeeId).size();
+    m_auditBefore = m_storage->calendars().auditLog(m_employee.employeeId).value().size();
 }
 
 void PanelEndToEndTest::assignOtherEntry(const Assignment &assignment, QString *assigned, QVariant *shownDay)
@@ -495,7 +497,7 @@ void PanelEndToEndTest::assignsCalendarFromHeldDay()
         return;
     QCOMPARE(shownBegin.toDateTime(), QDateTime(m_day, QTime(0, 0)));
 
-    const QVector<Calendar> calendars = m_storage->calendars();
+    const QVector<Calendar> calendars = m_storage->organisation().calendars().value();
     const auto kind = std::find_if(calendars.cbegin(), calendars.cend(), [&](const Calendar &c) { return c.name == calendar; });
     QVERIFY(kind != calendars.cend());
     checkHeldDayColor(kind->color);
@@ -503,7 +505,9 @@ void PanelEndToEndTest::assignsCalendarFromHeldDay()
         return;
 
     QVector<CalendarRange> ranges;
-    const StorageError error = m_storage->calendarHistory(m_employee.employeeId, m_day.year(), m_day.month(), &ranges);
+    const Result<QVector<CalendarRange>> history = m_storage->calendars().calendarHistory(m_employee.employeeId, m_day.year(), m_day.month());
+    const StorageError error = history.error();
+    ranges = history.value();
     QVERIFY2(error.ok(), qPrintable(error.message));
     const bool stored = std::any_of(ranges.cbegin(), ranges.cend(), [&](const CalendarRange &range) {
         return range.calendarName == calendar && range.validBegin == QDateTime(m_day, QTime(0, 0), Qt::UTC);
@@ -525,7 +529,7 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
     QCOMPARE(shownDay.toString(), m_day.toString(Qt::ISODate));
 
     // The exception's colour wins over the calendar's.
-    const QVector<WorkDayKind> kinds = m_storage->workDayKinds();
+    const QVector<WorkDayKind> kinds = m_storage->organisation().workDayKinds().value();
     const auto kind = std::find_if(kinds.cbegin(), kinds.cend(), [&](const WorkDayKind &k) { return k.name == workDay; });
     QVERIFY(kind != kinds.cend());
     checkHeldDayColor(kind->color);
@@ -533,7 +537,9 @@ void PanelEndToEndTest::assignsExceptionToHeldDay()
         return;
 
     QVector<ExceptionDay> exceptions;
-    const StorageError error = m_storage->exceptionHistory(m_employee.employeeId, m_day.year(), m_day.month(), &exceptions);
+    const Result<QVector<ExceptionDay>> history = m_storage->calendars().exceptionHistory(m_employee.employeeId, m_day.year(), m_day.month());
+    const StorageError error = history.error();
+    exceptions = history.value();
     QVERIFY2(error.ok(), qPrintable(error.message));
     const bool stored = std::any_of(exceptions.cbegin(), exceptions.cend(), [&](const ExceptionDay &day) {
         return day.dayName == workDay && day.day == m_day;
@@ -552,7 +558,7 @@ void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey_data()
 void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
 {
     QFETCH(bool, acrossInstances);
-    Storage *storage = m_storage.get();
+    Database *storage = m_storage.get();
     quint16 terminalPort = m_service.port();
     if (!acrossInstances) {
         // From the detail page back to the list, still logged in.
@@ -594,13 +600,13 @@ void PanelEndToEndTest::showsATerminalsRegistrationWithoutAKey()
         return QString();
     };
     const QString before = shownActivity();
-    const QVector<ActivityKind> kinds = storage->activityKinds();
+    const QVector<ActivityKind> kinds = storage->organisation().activityKinds().value();
     const auto other = std::find_if(kinds.begin(), kinds.end(), [&](const ActivityKind &k) { return k.name != before; });
     QVERIFY(other != kinds.end());
     const QByteArray token = "e2e-panel-gate-token";
-    QVERIFY(storage->addTerminal({0, QStringLiteral("e2e-panel-gate"),
-                                  QCryptographicHash::hash(token, QCryptographicHash::Sha256),
-                                  QDateTime::currentDateTimeUtc()}).ok());
+    QVERIFY(storage->accounts().addTerminal({0, QStringLiteral("e2e-panel-gate"),
+                                    QCryptographicHash::hash(token, QCryptographicHash::Sha256),
+                                    QDateTime::currentDateTimeUtc()}).ok());
     auto terminal = vorna::v1::CommService::NewStub(grpc::CreateChannel(
         QStringLiteral("127.0.0.1:%1").arg(terminalPort).toStdString(), grpc::InsecureChannelCredentials()));
     vorna::v1::RegisterActivityRequest request;

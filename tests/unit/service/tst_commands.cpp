@@ -2,11 +2,17 @@
 // temporary SQLite database (and on PostgreSQL when VORNA_TEST_PG names a server).
 
 #include "passwordhasher.h"
-#include "storage.h"
+#include "database.h"
 #include "tokens.h"
 
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,7 +23,7 @@ using namespace vorna::service;
 
 namespace {
 
-struct Result
+struct CommandRun
 {
     int exitCode = -1;
     QString out;
@@ -35,7 +41,7 @@ private:
     QString m_database;
 
     // Runs the executable to its end (at most 120 s) with `input` on its stdin.
-    Result run(const QStringList &arguments, const QByteArray &input = QByteArray())
+    CommandRun run(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
         QProcess process;
         process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
@@ -53,24 +59,23 @@ private:
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
-    Result runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())
+    CommandRun runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())
     {
         arguments << QStringLiteral("--database") << database;
         return run(arguments, input);
     }
 
-    Result runHere(const QStringList &arguments, const QByteArray &input = QByteArray())
+    CommandRun runHere(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
         return runOn(m_database, arguments, input);
     }
 
-    std::unique_ptr<Storage> open(const QString &database)
+    std::unique_ptr<Database> open(const QString &database)
     {
-        StorageError error;
-        auto storage = openStorage(database, &error);
-        if (!storage)
-            qWarning("%s", qPrintable(error.message));
-        return storage;
+        Result<std::unique_ptr<Database>> opened = Database::open(database);
+        if (!opened)
+            qWarning("%s", qPrintable(opened.error().message));
+        return opened.take();
     }
 
     static int modeOf(const QString &path)
@@ -110,14 +115,88 @@ private:
         Session session;
         session.tokenHash = tokens::digest(token);
         session.userName = QString::fromLatin1(user);
-        const StorageError error = storage->createSession(session);
+        const StorageError error = storage->accounts().createSession(session);
         QVERIFY2(error.ok(), qPrintable(error.message));
     }
 
     // The admin round that both engines must pass: init, users, terminals.
+    // A picture file of the given size, PNG-encoded.
+    QString pictureFile(const QString &name, int width, int height)
+    {
+        const QString path = m_dir.filePath(name);
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        return image.save(path, "PNG") ? path : QString();
+    }
+
+    // The organisation's verbs on `database`: adds, list formats, picture checks, refused
+    // removals, the leave day, and `info`.
+    void organisationRound(const QString &database)
+    {
+        const auto ok = [&](const QStringList &arguments, const QByteArray &input = QByteArray()) {
+            const CommandRun r = runOn(database, arguments, input);
+            if (r.exitCode != 0)
+                qWarning("%s: %s", qPrintable(arguments.join(QLatin1Char(' '))), qPrintable(r.err));
+            return r.exitCode == 0 ? r.out : QStringLiteral("failed");
+        };
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QVERIFY(ok({"department", "add", "Sales, North"}) != QLatin1String("failed"));
+        QVERIFY(ok({"department", "add", "Sales"}) != QLatin1String("failed"));
+        QCOMPARE(ok({"department", "list", "--format", "csv"}), QStringLiteral("name\r\nSales\r\n\"Sales, North\"\r\n"));
+        QVERIFY(ok({"status", "add", "Present", "--color", "#43A047", "--present", "yes"}) != QLatin1String("failed"));
+        CommandRun r = runOn(database, {"status", "add", "Away", "--color", "43A047", "--present", "no"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(QLatin1String("#RRGGBB")), qPrintable(r.err));
+        QVERIFY(ok({"activity", "add", "Arrival", "--status", "Present"}) != QLatin1String("failed"));
+        QVERIFY(ok({"calendar", "add", "Day", "--color", "#112233"}) != QLatin1String("failed"));
+        QVERIFY(ok({"workday", "add", "Holiday", "--color", "#FF0000"}) != QLatin1String("failed"));
+        const QJsonArray statuses = QJsonDocument::fromJson(ok({"status", "list", "--format", "json"}).toUtf8()).array();
+        QCOMPARE(statuses.size(), 1);
+        QCOMPARE(statuses.at(0).toObject().value(QLatin1String("color")).toString(), QStringLiteral("#43A047"));
+        QCOMPARE(statuses.at(0).toObject().value(QLatin1String("present")).toString(), QStringLiteral("yes"));
+        QVERIFY(ok({"activity", "list"}).contains(QRegularExpression(QStringLiteral("^NAME +STATUS\nArrival +Present\n$"))));
+        QVERIFY(ok({"workday", "edit", "Holiday", "--color", "#00FF00", "--name", "Public holiday"}) != QLatin1String("failed"));
+        QVERIFY(ok({"workday", "list", "--format", "csv"}).contains(QLatin1String("Public holiday,#00FF00")));
+
+        // Pictures are checked as they come: the file is named with what is wrong with it.
+        const QStringList add{"employee", "add", "E1", "--last-name", "Ilić", "--first-name", "Ana", "--department",
+                              "Sales, North", "--picture"};
+        const QString text = m_dir.filePath(QStringLiteral("notes.png"));
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("not a picture") > 0);
+        notes.close();
+        for (const auto &[file, reason] : {std::pair{text, QStringLiteral("neither a JPEG nor a PNG")},
+                                           std::pair{pictureFile(QStringLiteral("wide.png"), 2049, 4),
+                                                     QStringLiteral("2049 x 4 pixels")}}) {
+            r = runOn(database, QStringList(add) << file);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(file) && r.err.contains(reason), qPrintable(r.err));
+        }
+        QVERIFY(ok(QStringList(add) << pictureFile(QStringLiteral("ana.png"), 64, 64)) != QLatin1String("failed"));
+        QVERIFY(ok({"user", "add", "eve", "--department", "Sales, North", "--password-stdin"}, "eve-password\n")
+                    .contains(QLatin1String("Sales, North")));
+
+        // What is still referred to stays, and the refusal names what refers to it.
+        for (const auto &[arguments, referrer] :
+             {std::pair{QStringList{"department", "remove", "Sales, North"}, QStringLiteral("'eve'")},
+              std::pair{QStringList{"status", "remove", "Present"}, QStringLiteral("'Arrival'")}}) {
+            r = runOn(database, arguments);
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(referrer), qPrintable(r.err));
+        }
+        QVERIFY(ok({"department", "remove", "Sales"}) != QLatin1String("failed"));
+        QVERIFY(ok({"employee", "leave", "E1", "--on", "2024-03-10"}) != QLatin1String("failed"));
+        QVERIFY(ok({"employee", "list", "--format", "csv"})
+                    .contains(QStringLiteral("E1,Ilić,Ana,\"Sales, North\",yes,2024-03-10")));
+        const QString info = ok({"info"});
+        QVERIFY2(info.contains(QLatin1String("Schema version: 8")) && info.contains(QRegularExpression("Employees: +1\n")),
+                 qPrintable(info));
+        QVERIFY(ok({"employee", "remove", "E1"}) != QLatin1String("failed"));
+    }
+
     void adminRound(const QString &database)
     {
-        Result r = runOn(database, {QStringLiteral("init")});
+        CommandRun r = runOn(database, {QStringLiteral("init")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains(QStringLiteral("is ready (schema version")), qPrintable(r.out));
         QVERIFY2(r.err.contains(QStringLiteral("migrations: ")), qPrintable(r.err));
@@ -133,7 +212,7 @@ private:
         {
             const auto storage = open(database);
             QVERIFY(storage);
-            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            const Result<User> alice = storage->accounts().findUser(QStringLiteral("alice"));
             QVERIFY(alice);
             QCOMPARE(alice->role, Role::Manager);
             QVERIFY(alice->allDepartments);
@@ -152,13 +231,12 @@ private:
         QCOMPARE(r.out, QStringLiteral("Changed the password of \"alice\" and ended their open session.\n"));
         {
             const auto storage = open(database);
-            const std::optional<User> alice = storage->findUser(QStringLiteral("alice"));
+            const Result<User> alice = storage->accounts().findUser(QStringLiteral("alice"));
             QVERIFY(alice);
             QVERIFY(PasswordHasher().verify(alice->passwordHash, "second-password"));
             QVERIFY(!PasswordHasher().verify(alice->passwordHash, "first-password"));
-            StorageError error;
-            QVERIFY(!storage->findSession(tokens::digest("alice-session"), &error));
-            QCOMPARE(error.code, StorageError::NotFound);
+            QCOMPARE(storage->accounts().findSession(tokens::digest("alice-session")).error().code,
+                     StorageError::NotFound);
         }
 
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("bob"),
@@ -174,7 +252,7 @@ private:
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QStringLiteral("Removed the user \"bob\" and ended their 2 open sessions.\n"));
-        QVERIFY(!open(database)->findSession(tokens::digest("bob-session-1")));
+        QVERIFY(!open(database)->accounts().findSession(tokens::digest("bob-session-1")));
         r = runOn(database, {QStringLiteral("user"), QStringLiteral("remove"), QStringLiteral("bob")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("There is no user named \"bob\"")), qPrintable(r.err));
@@ -187,7 +265,7 @@ private:
         QVERIFY2(token.hasMatch(), qPrintable(r.out));
         {
             const auto storage = open(database);
-            const std::optional<Terminal> terminal = storage->findTerminal(tokens::digest(token.captured(1).toLatin1()));
+            const Result<Terminal> terminal = storage->accounts().findTerminal(tokens::digest(token.captured(1).toLatin1()));
             QVERIFY(terminal);
             QCOMPARE(terminal->name, QStringLiteral("gate-1"));
         }
@@ -212,7 +290,7 @@ private slots:
 
     void helpIsShownAndSucceeds()
     {
-        Result r = run({QStringLiteral("--help")});
+        CommandRun r = run({QStringLiteral("--help")});
         QCOMPARE(r.exitCode, 0);
         for (const char *command : {"init", "serve", "user add NAME", "user passwd NAME", "user list",
                                     "user remove NAME", "terminal add NAME", "terminal list",
@@ -238,7 +316,7 @@ private slots:
         QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")}
                                          << QStringLiteral("'frobnicate' is not a command of vorna-service.");
         QTest::newRow("group alone") << QStringList{QStringLiteral("user")}
-                                     << QStringLiteral("'user' needs one of: add, passwd, list, remove.");
+                                     << QStringLiteral("'user' needs one of: add, edit, passwd, list, remove.");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--colour")}
                                         << QStringLiteral("Unknown option 'colour'.");
         QTest::newRow("missing name") << QStringList{QStringLiteral("user"), QStringLiteral("add")}
@@ -268,7 +346,7 @@ private slots:
         arguments << QStringLiteral("--database") << m_dir.filePath(QStringLiteral("never-created.db"));
         if (arguments.first() == QLatin1String("--database"))
             arguments.clear();
-        const Result r = run(arguments);
+        const CommandRun r = run(arguments);
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
@@ -280,7 +358,7 @@ private slots:
         QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
         for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
                                              QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
-            const Result r = runOn(empty, arguments);
+            const CommandRun r = runOn(empty, arguments);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(QStringLiteral("is not initialised. Run 'vorna-service init --database %1' first.").arg(empty)),
                      qPrintable(r.err));
@@ -296,7 +374,7 @@ private slots:
         for (const QStringList &arguments : {QStringList{QStringLiteral("user"), QStringLiteral("list")},
                                              QStringList{QStringLiteral("demo")},
                                              QStringList{QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}}) {
-            const Result r = runOn(missing, arguments);
+            const CommandRun r = runOn(missing, arguments);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(QStringLiteral("The database file %1 does not exist. Run 'vorna-service init --database %1' first.").arg(missing)),
                      qPrintable(r.err));
@@ -321,7 +399,7 @@ private slots:
     void unusableDatabaseExitsWithThree()
     {
         // A directory where the file should be.
-        const Result r = runOn(m_dir.path(), {QStringLiteral("init")});
+        const CommandRun r = runOn(m_dir.path(), {QStringLiteral("init")});
         QCOMPARE(r.exitCode, 3);
         QVERIFY(!r.err.isEmpty());
     }
@@ -329,12 +407,53 @@ private slots:
     void adminCommandsOnSqlite()
     {
         adminRound(m_dir.filePath(QStringLiteral("admin.db")));
+        organisationRound(m_dir.filePath(QStringLiteral("organisation.db")));
+    }
+
+    // Only `init` changes the schema; every other command refuses an older one.
+    void olderSchemaIsRefusedUntilInit()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("older.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            db.setDatabaseName(database);
+            QVERIFY(db.open());
+            // Back to how the previous schema version left it.
+            for (const char *sql : {"ALTER TABLE employees DROP COLUMN left_on",
+                                    "ALTER TABLE presence_statuses DROP COLUMN counts_present",
+                                    "DROP TABLE service_facts", "DELETE FROM schema_migrations WHERE version = 8"})
+                QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+        for (const QStringList &command : {QStringList{"user", "list"}, QStringList{"info"}, QStringList{"demo"}}) {
+            const CommandRun r = runOn(database, command);
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(QLatin1String("run 'vorna-service init")), qPrintable(r.err));
+        }
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(runOn(database, {QStringLiteral("user"), QStringLiteral("list")}).exitCode, 0);
+    }
+
+    // The demo's public users never join an organisation the demo did not create.
+    void demoRefusesADatabaseThatHoldsData()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("real.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(runOn(database, {"user", "add", "ana", "--role", "manager", "--password-stdin"}, "ana-password\n").exitCode, 0);
+        const CommandRun r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("3")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QLatin1String("already holds data")), qPrintable(r.err));
+        const auto storage = open(database);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("manager")).error().code, StorageError::NotFound);
+        QVERIFY(storage->organisation().departments().value().isEmpty());
     }
 
     void passwordRulesAreEnforced()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol"), QStringLiteral("--password-stdin")},
+        CommandRun r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("carol"), QStringLiteral("--password-stdin")},
                            "short\n");
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains(QStringLiteral("at least 8 characters")));
@@ -348,7 +467,7 @@ private slots:
     void unknownDepartmentIsNamed()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        const Result r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dave"),
+        const CommandRun r = runHere({QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("dave"),
                                   QStringLiteral("--departments"), QStringLiteral("Nowhere"), QStringLiteral("--password-stdin")},
                                  "long-enough\n");
         QCOMPARE(r.exitCode, 1);
@@ -359,7 +478,7 @@ private slots:
     {
         const QString database = m_dir.filePath(QStringLiteral("demo.db"));
         QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
-        Result r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
+        CommandRun r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         // Not a terminal: progress comes as plain lines.
         QVERIFY2(!r.err.contains(QLatin1Char('\r')), qPrintable(r.err));
@@ -368,24 +487,24 @@ private slots:
         const auto storage = open(database);
         QVERIFY(storage);
         for (const char *name : {"manager", "viewer"}) {
-            const std::optional<User> user = storage->findUser(QString::fromLatin1(name));
+            const Result<User> user = storage->accounts().findUser(QString::fromLatin1(name));
             QVERIFY2(user, name);
             QVERIFY(PasswordHasher().verify(user->passwordHash, "vorna-demo"));
         }
-        QCOMPARE(storage->findUser(QStringLiteral("manager"))->role, Role::Manager);
-        QCOMPARE(storage->findUser(QStringLiteral("viewer"))->role, Role::Viewer);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("manager"))->role, Role::Manager);
+        QCOMPARE(storage->accounts().findUser(QStringLiteral("viewer"))->role, Role::Viewer);
         int rows = 0;
-        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        const Result<User> manager = storage->accounts().findUser(QStringLiteral("manager"));
         PresenceQuery query;
         query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 12);
 
         r = runOn(database, {QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("12")});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains(QStringLiteral("already")), qPrintable(r.out));
         rows = 0;
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 12);
 
         // Now there are departments to keep a user to.
@@ -393,7 +512,7 @@ private slots:
                              QStringLiteral("--departments"), QStringLiteral("Sales, IT"), QStringLiteral("--password-stdin")},
                   "eve-password\n");
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        const std::optional<User> eve = storage->findUser(QStringLiteral("eve"));
+        const Result<User> eve = storage->accounts().findUser(QStringLiteral("eve"));
         QVERIFY(eve);
         QVERIFY(!eve->allDepartments);
         QCOMPARE(eve->departmentIds.size(), 2);
@@ -424,20 +543,20 @@ private slots:
         {
             const auto storage = open(database);
             QVERIFY(storage);
-            QVERIFY(storage->departments().isEmpty());
-            QVERIFY(!storage->findUser(QStringLiteral("manager")));
+            QVERIFY(storage->organisation().departments().value().isEmpty());
+            QVERIFY(!storage->accounts().findUser(QStringLiteral("manager")));
         }
-        const Result again = run(demo);
+        const CommandRun again = run(demo);
         QVERIFY2(again.exitCode == 0, qPrintable(again.err));
         QVERIFY2(again.out.contains(QStringLiteral("Seeded 2000 employees")), qPrintable(again.out));
         const auto storage = open(database);
         QVERIFY(storage);
-        const std::optional<User> manager = storage->findUser(QStringLiteral("manager"));
+        const Result<User> manager = storage->accounts().findUser(QStringLiteral("manager"));
         QVERIFY(manager);
         int rows = 0;
         PresenceQuery query;
         query.at = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
-        QVERIFY(storage->presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
+        QVERIFY(storage->presence().presence(*manager, query, [&](const PresenceRow &) { ++rows; }).ok());
         QCOMPARE(rows, 2000);
     }
 
@@ -456,7 +575,7 @@ private slots:
         QVERIFY(match.captured(1).toInt() > 0);
 
         // A second service on the same port is refused with exit code 4.
-        const Result second = run({QStringLiteral("serve"), QStringLiteral("--listen"), line.mid(13),
+        const CommandRun second = run({QStringLiteral("serve"), QStringLiteral("--listen"), line.mid(13),
                                    QStringLiteral("--database"), m_database});
         QCOMPARE(second.exitCode, 4);
         QVERIFY2(second.err.contains(QStringLiteral("Cannot listen on %1").arg(line.mid(13))), qPrintable(second.err));
@@ -474,7 +593,7 @@ private slots:
     void unreadableTlsFilesExitWithFour()
     {
         QCOMPARE(runHere({QStringLiteral("init")}).exitCode, 0);
-        const Result r = runHere({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+        const CommandRun r = runHere({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                                   QStringLiteral("--tls-cert"), m_dir.filePath(QStringLiteral("missing.pem")),
                                   QStringLiteral("--tls-key"), m_dir.filePath(QStringLiteral("missing.key"))});
         QCOMPARE(r.exitCode, 4);
@@ -489,6 +608,9 @@ private slots:
         const QString name = QStringLiteral("vorna_commands_%1").arg(QCoreApplication::applicationPid());
         QVERIFY(psql(server, QStringLiteral("CREATE DATABASE %1").arg(name)));
         adminRound(withDatabase(server, name));
+        QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
+        QVERIFY(psql(server, QStringLiteral("CREATE DATABASE %1").arg(name)));
+        organisationRound(withDatabase(server, name));
         QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
     }
 };

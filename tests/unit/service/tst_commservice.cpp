@@ -7,7 +7,7 @@
 #include "passwordhasher.h"
 #include "requestbounds.h"
 #include "serviceserver.h"
-#include "storage.h"
+#include "database.h"
 #include "tokens.h"
 
 #include <QCryptographicHash>
@@ -86,7 +86,7 @@ class TestCommService : public QObject
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<Database> m_storage;
     std::unique_ptr<ServiceServer> m_server;
     std::unique_ptr<v1::CommService::Stub> m_stub;
     QByteArray m_picture1 = QByteArray(3000, 'a');
@@ -160,30 +160,30 @@ private:
         check(m_storage->migrate());
         Department sales{0, QStringLiteral("Sales")};
         Department warehouse{0, QStringLiteral("Warehouse")};
-        check(m_storage->addDepartment(sales));
-        check(m_storage->addDepartment(warehouse));
+        check(m_storage->organisation().addDepartment(sales));
+        check(m_storage->organisation().addDepartment(warehouse));
         PresenceStatus present{0, QStringLiteral("Present"), 0x0000ff00};
         PresenceStatus absent{0, QStringLiteral("Absent"), 0x000000ff};
-        check(m_storage->addPresenceStatus(present));
-        check(m_storage->addPresenceStatus(absent));
+        check(m_storage->organisation().addPresenceStatus(present));
+        check(m_storage->organisation().addPresenceStatus(absent));
         ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
         ActivityKind departure{0, QStringLiteral("Departure"), absent.id};
-        check(m_storage->addActivityKind(arrival));
-        check(m_storage->addActivityKind(departure));
-        check(m_storage->addEmployees({
-            {QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), sales.id, m_picture1, sha256(m_picture1)},
-            {QStringLiteral("E2"), QStringLiteral("Đorđević"), QStringLiteral("Marko"), warehouse.id, m_picture2, sha256(m_picture2)},
-            {QStringLiteral("E3"), QStringLiteral("Adams"), QStringLiteral("Zoe"), sales.id, QByteArray(), QByteArray()},
+        check(m_storage->organisation().addActivityKind(arrival));
+        check(m_storage->organisation().addActivityKind(departure));
+        check(m_storage->organisation().addEmployees({
+            {QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), sales.id, m_picture1, sha256(m_picture1), {}},
+            {QStringLiteral("E2"), QStringLiteral("Đorđević"), QStringLiteral("Marko"), warehouse.id, m_picture2, sha256(m_picture2), {}},
+            {QStringLiteral("E3"), QStringLiteral("Adams"), QStringLiteral("Zoe"), sales.id, QByteArray(), QByteArray(), {}},
         }));
         m_now = QDateTime(QDate::currentDate(), QTime(12, 0), Qt::UTC);
-        check(m_storage->addRegistrations({
+        check(m_storage->organisation().addRegistrations({
             {QStringLiteral("E1"), m_now.addSecs(-4 * 3600), arrival.id, QStringLiteral("test")},
             {QStringLiteral("E2"), m_now.addDays(-3), departure.id, QStringLiteral("test")},
         }));
         Calendar standard{0, QStringLiteral("Standard 8-16"), 0x00aaaaaa};
-        check(m_storage->addCalendar(standard));
+        check(m_storage->organisation().addCalendar(standard));
         WorkDayKind holiday{0, QStringLiteral("Holiday"), 0x0000aaff};
-        check(m_storage->addWorkDayKind(holiday));
+        check(m_storage->organisation().addWorkDayKind(holiday));
 
         PasswordHasher hasher;
         const QString hash = hasher.hash(Password);
@@ -192,14 +192,14 @@ private:
         manager.passwordHash = hash;
         manager.role = Role::Manager;
         manager.allDepartments = true;
-        check(m_storage->addUser(manager));
+        check(m_storage->accounts().addUser(manager));
         User viewer;
         viewer.name = QStringLiteral("viewer");
         viewer.passwordHash = hash;
         viewer.role = Role::Viewer;
         viewer.departmentIds = {sales.id};
-        check(m_storage->addUser(viewer));
-        check(m_storage->addTerminal({0, QStringLiteral("gate-1"), tokens::digest(TerminalToken), QDateTime::currentDateTimeUtc()}));
+        check(m_storage->accounts().addUser(viewer));
+        check(m_storage->accounts().addTerminal({0, QStringLiteral("gate-1"), tokens::digest(TerminalToken), QDateTime::currentDateTimeUtc()}));
     }
 
     v1::PresenceRequest presenceAt(const QDateTime &at)
@@ -214,16 +214,16 @@ private slots:
     {
         QVERIFY(PasswordHasher::initializeSodium());
         QVERIFY(m_dir.isValid());
-        StorageError error;
-        m_storage = openStorage(m_dir.filePath(QStringLiteral("vorna.db")), &error);
-        QVERIFY2(m_storage, qPrintable(error.message));
+        Result<std::unique_ptr<Database>> opened = Database::open(m_dir.filePath(QStringLiteral("vorna.db")));
+        QVERIFY2(opened, qPrintable(opened.error().message));
+        m_storage = opened.take();
         seed();
     }
 
     void init()
     {
         // Failed logins are counted in the database, which every test here shares.
-        m_storage->forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max());
+        m_storage->accounts().forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()).value();
         startServer();
     }
 
@@ -245,8 +245,8 @@ private slots:
         QVERIFY(login("viewer", bytes(Password), nullptr, &reply).ok());
         QCOMPARE(reply.role(), v1::LoginReply::VIEWER);
         // Only the token's digest is stored.
-        QVERIFY(m_storage->findSession(tokens::digest(QByteArray::fromStdString(token))));
-        QVERIFY(!m_storage->findSession(QByteArray::fromStdString(token)));
+        QVERIFY(m_storage->accounts().findSession(tokens::digest(QByteArray::fromStdString(token))));
+        QVERIFY(!m_storage->accounts().findSession(QByteArray::fromStdString(token)));
     }
 
     void wrongPasswordAndUnknownUserLookAlike()
@@ -290,15 +290,15 @@ private slots:
         const QString folder = m_dir.filePath(QStringLiteral("failing"));
         const QString away = folder + QStringLiteral("-away");
         QVERIFY(QDir().mkpath(folder));
-        StorageError error;
-        std::unique_ptr<Storage> failing = openStorage(folder + QStringLiteral("/vorna.db"), &error);
-        QVERIFY2(failing, qPrintable(error.message));
+        Result<std::unique_ptr<Database>> opened = Database::open(folder + QStringLiteral("/vorna.db"));
+        QVERIFY2(opened, qPrintable(opened.error().message));
+        std::unique_ptr<Database> failing = opened.take();
         QVERIFY(failing->migrate().ok());
         User manager;
         manager.name = QStringLiteral("manager");
         manager.passwordHash = PasswordHasher().hash(Password);
         manager.allDepartments = true;
-        QVERIFY(failing->addUser(manager).ok());
+        QVERIFY(failing->accounts().addUser(manager).ok());
         std::swap(m_storage, failing);
         startServer();
 
@@ -329,9 +329,9 @@ private slots:
         QCOMPARE(event.kind(), v1::SessionEvent::HEARTBEAT);
 
         // What 'user passwd' and 'user remove' do; the next heartbeat notices.
-        int ended = 0;
-        QVERIFY(m_storage->removeSessionsOf(QStringLiteral("viewer"), &ended).ok());
-        QVERIFY2(ended >= 1, "earlier tests' sessions of the viewer may end too");
+        const Result<int> ended = m_storage->accounts().removeSessionsOf(QStringLiteral("viewer"));
+        QVERIFY(ended.ok());
+        QVERIFY2(*ended >= 1, "earlier tests' sessions of the viewer may end too");
         do {
             QVERIFY(reader->Read(&event));
         } while (event.kind() == v1::SessionEvent::HEARTBEAT);
@@ -517,7 +517,7 @@ private slots:
         QVERIFY(calendarHistory(token, month("E1", 3, 2024), &ranges).ok());
 
         v1::SetCalendarRequest set;
-        set.set_calendar_id(m_storage->calendars().at(0).id);
+        set.set_calendar_id(m_storage->organisation().calendars().value().at(0).id);
         set.set_employee_id("E1");
         set.mutable_valid_from()->set_year(2024);
         set.mutable_valid_from()->set_month(3);
@@ -529,9 +529,9 @@ private slots:
     void managerAssignmentShowsInHistoryAndAudit()
     {
         const std::string token = loginAs("manager");
-        const int auditBefore = m_storage->auditLog(QStringLiteral("E3")).size();
+        const int auditBefore = m_storage->calendars().auditLog(QStringLiteral("E3")).value().size();
         v1::SetCalendarRequest set;
-        set.set_calendar_id(m_storage->calendars().at(0).id);
+        set.set_calendar_id(m_storage->organisation().calendars().value().at(0).id);
         set.set_employee_id("E3");
         set.mutable_valid_from()->set_year(2024);
         set.mutable_valid_from()->set_month(2);
@@ -542,7 +542,7 @@ private slots:
         const grpc::Status status = m_stub->SetCalendar(context(token).get(), set, &reply);
         QVERIFY2(status.ok(), status.error_message().c_str());
         QVERIFY(reply.audit_id() > 0);
-        QCOMPARE(m_storage->auditLog(QStringLiteral("E3")).size(), auditBefore + 1);
+        QCOMPARE(m_storage->calendars().auditLog(QStringLiteral("E3")).value().size(), auditBefore + 1);
 
         QList<v1::CalendarRange> ranges;
         QVERIFY(calendarHistory(token, month("E3", 3, 2024), &ranges).ok());
@@ -552,7 +552,7 @@ private slots:
         QCOMPARE(ranges.at(0).valid_begin().seconds(), QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
 
         v1::SetWorkDayRequest workDay;
-        workDay.set_work_day_id(m_storage->workDayKinds().at(0).id);
+        workDay.set_work_day_id(m_storage->organisation().workDayKinds().value().at(0).id);
         workDay.set_employee_id("E3");
         workDay.mutable_day()->set_year(2024);
         workDay.mutable_day()->set_month(3);
@@ -571,7 +571,7 @@ private slots:
     {
         v1::RegisterActivityRequest request;
         request.set_employee_id("E3");
-        request.set_activity_kind_id(m_storage->activityKinds().at(0).id);
+        request.set_activity_kind_id(m_storage->organisation().activityKinds().value().at(0).id);
         request.mutable_at()->set_seconds(m_now.addSecs(-60).toSecsSinceEpoch());
         v1::RegisterActivityReply reply;
         QCOMPARE(m_stub->RegisterActivity(context().get(), request, &reply).error_code(), grpc::UNAUTHENTICATED);
@@ -650,7 +650,7 @@ private:
     {
         v1::RegisterActivityRequest request;
         request.set_employee_id(employee);
-        request.set_activity_kind_id(m_storage->activityKinds().at(0).id);
+        request.set_activity_kind_id(m_storage->organisation().activityKinds().value().at(0).id);
         v1::RegisterActivityReply reply;
         return m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), request, &reply);
     }
@@ -836,13 +836,14 @@ private slots:
     {
         PasswordHasher hasher;
         LoginThrottle throttle;
-        SessionManager sessions(*m_storage, SessionPolicy{});
-        Authenticator authenticator(*m_storage, sessions, throttle, hasher);
+        SessionManager sessions(m_storage->accounts(), SessionPolicy{});
+        Authenticator authenticator(m_storage->accounts(), sessions, throttle, hasher);
         SessionHub hub;
         StreamLimiter limiter(4);
         const ServerConfig config;
         DatabasePool pool(1, 1);
-        CommServiceImpl service(ServiceParts{*m_storage, sessions, authenticator, hub, limiter, config, &pool});
+        CommServiceImpl service(ServiceParts{m_storage->accounts(), m_storage->organisation(), m_storage->calendars(),
+                                             m_storage->presence(), sessions, authenticator, hub, limiter, config, &pool});
         grpc::ServerBuilder builder;
         int port = 0;
         builder.AddListeningPort("127.0.0.1:0", grpc::InsecureServerCredentials(), &port);
@@ -898,14 +899,14 @@ private slots:
         const std::string token = loginAs("manager");
         const std::string device = bytes(TerminalToken);
         const std::string hugeId(1024 * 1024, 'x');
-        const int auditBefore = m_storage->auditLog(QStringLiteral("E3")).size();
+        const int auditBefore = m_storage->calendars().auditLog(QStringLiteral("E3")).value().size();
         const auto checkRefused = [](const grpc::Status &status, const char *what) {
             QVERIFY2(status.error_code() == grpc::INVALID_ARGUMENT, what);
             QVERIFY2(status.error_message().size() <= 300, status.error_message().c_str());
         };
         v1::RegisterActivityRequest activity;
         activity.set_employee_id("E3");
-        activity.set_activity_kind_id(m_storage->activityKinds().at(0).id);
+        activity.set_activity_kind_id(m_storage->organisation().activityKinds().value().at(0).id);
         v1::RegisterActivityReply activityReply;
         for (const qint64 seconds : {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min(),
                                      qint64(-2208988801), qint64(253402300800)}) {
@@ -925,10 +926,10 @@ private slots:
                  huge.error_message().c_str());
 
         v1::SetCalendarRequest calendar;
-        calendar.set_calendar_id(m_storage->calendars().at(0).id);
+        calendar.set_calendar_id(m_storage->organisation().calendars().value().at(0).id);
         calendar.set_employee_id("E3");
         v1::SetWorkDayRequest workDay;
-        workDay.set_work_day_id(m_storage->workDayKinds().at(0).id);
+        workDay.set_work_day_id(m_storage->organisation().workDayKinds().value().at(0).id);
         workDay.set_employee_id("E3");
         v1::SetReply reply;
         for (const int year : {0, 1899, 10000, std::numeric_limits<int>::max(), std::numeric_limits<int>::min()}) {
@@ -944,7 +945,7 @@ private slots:
         checkRefused(calendarHistory(token, month(hugeId.c_str(), 3, 2024), &ranges), "history id");
         checkRefused(calendarHistory(token, month("E1", 3, 10000), &ranges), "history year");
         // Nothing of the above was stored.
-        QCOMPARE(m_storage->auditLog(QStringLiteral("E3")).size(), auditBefore);
+        QCOMPARE(m_storage->calendars().auditLog(QStringLiteral("E3")).value().size(), auditBefore);
         QCOMPARE(login(std::string(201, 'u'), bytes(Password)).error_code(), grpc::INVALID_ARGUMENT);
     }
 

@@ -35,10 +35,10 @@ ThrottlePolicy policy()
 // One service instance's login path, on its own connection to the shared database.
 struct Instance
 {
-    Instance(Storage &storage, const LoginThrottle::UtcClock &clock, int maxSessions)
+    Instance(Database &storage, const LoginThrottle::UtcClock &clock, int maxSessions)
         : throttle(policy(), clock)
-        , sessions(storage, SessionPolicy{600s, maxSessions}, clock)
-        , authenticator(storage, sessions, throttle, hasher)
+        , sessions(storage.accounts(), SessionPolicy{600s, maxSessions}, clock)
+        , authenticator(storage.accounts(), sessions, throttle, hasher)
     {
     }
 
@@ -70,14 +70,14 @@ private:
     {
         for (int i = 0; i < count; ++i) {
             m_now = m_now.addSecs(1);
-            QVERIFY(throttle.reserve(m_fixture.storage(), user, address).granted());
+            QVERIFY(throttle.reserve(m_fixture.storage().accounts(), user, address).granted());
         }
     }
 
     // The wait of one more attempt (which counts when let in); -1 when the database failed.
     qint64 wait(LoginThrottle &throttle, const QString &user, const QString &address)
     {
-        const LoginThrottle::Reservation reservation = throttle.reserve(m_fixture.storage(), user, address);
+        const LoginThrottle::Reservation reservation = throttle.reserve(m_fixture.storage().accounts(), user, address);
         return reservation.error.ok() ? reservation.wait.count() : -1;
     }
 
@@ -86,7 +86,7 @@ private:
         m_now = QDateTime(QDate(2024, 5, 6), QTime(9, 0), Qt::UTC);
         User user = managerOfAll(ana);
         user.passwordHash = PasswordHasher(1).hash(rightPassword);
-        STORAGE_OK(m_fixture.storage().addUser(user));
+        STORAGE_OK(m_fixture.storage().accounts().addUser(user));
     }
 
 private slots:
@@ -142,7 +142,7 @@ private slots:
         LoginThrottle t = throttle();
         fail(t, ana, here, 4);
         QCOMPARE(wait(t, ana, here), 2);
-        STORAGE_OK(t.clear(m_fixture.storage(), ana, here));
+        STORAGE_OK(t.clear(m_fixture.storage().accounts(), ana, here));
         // The count starts over: three free failures, and the fourth attempt is let in.
         fail(t, ana, here, 4);
         QCOMPARE(wait(t, ana, here), 2);
@@ -156,7 +156,8 @@ private slots:
     void concurrentGuessesAreCountedOneByOne()
     {
         // Two instances on one database, fifteen guesses at once on each, at the same moment.
-        std::unique_ptr<Storage> second = openStorage(m_fixture.location(), nullptr);
+        StorageError opened;
+        std::unique_ptr<Database> second = openDatabase(m_fixture.location(), &opened);
         QVERIFY(second);
         LoginThrottle first = throttle();
         LoginThrottle other = throttle();
@@ -165,8 +166,8 @@ private slots:
         std::vector<std::thread> threads;
         for (int i = 0; i < 30; ++i) {
             threads.emplace_back([&, i] {
-                Storage &storage = i % 2 ? *second : m_fixture.storage();
-                const LoginThrottle::Reservation r = (i % 2 ? other : first).reserve(storage, ana, here);
+                Database &storage = i % 2 ? *second : m_fixture.storage();
+                const LoginThrottle::Reservation r = (i % 2 ? other : first).reserve(storage.accounts(), ana, here);
                 if (!r.error.ok())
                     qWarning("%s", qPrintable(r.error.message));
                 else
@@ -182,7 +183,8 @@ private slots:
 
     void instancesShareTheCountAndTheSessionCap()
     {
-        std::unique_ptr<Storage> second = openStorage(m_fixture.location(), nullptr);
+        StorageError opened;
+        std::unique_ptr<Database> second = openDatabase(m_fixture.location(), &opened);
         QVERIFY(second);
         Instance one(m_fixture.storage(), clock(), 2);
         Instance two(*second, clock(), 2);

@@ -5,7 +5,7 @@
 #include "commservice.grpc.pb.h"
 #include "configfile.h"
 #include "sqlitefiles.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -432,10 +432,10 @@ private slots:
     {
         const QString source = path(QStringLiteral("busy.db"));
         QVERIFY(QFile::copy(m_database, source));
-        StorageError error;
-        auto storage = openStorage(source, &error);
-        QVERIFY2(storage, qPrintable(error.message));
-        const QVector<ActivityKind> kinds = storage->activityKinds();
+        Result<std::unique_ptr<Database>> opened = Database::open(source);
+        QVERIFY2(opened.ok(), qPrintable(opened.error().message));
+        const std::unique_ptr<Database> storage = opened.take();
+        const QVector<ActivityKind> kinds = storage->organisation().activityKinds().value();
         const QString employee = tableRows(source, QStringLiteral("SELECT code FROM employees LIMIT 1")).value(0);
         QVERIFY(!kinds.isEmpty() && !employee.isEmpty());
 
@@ -447,7 +447,7 @@ private slots:
             while (!stop) {
                 at = at.addSecs(60);
                 const Registration registration{employee, at, kinds.constFirst().id, QStringLiteral("writer")};
-                if (storage->addRegistrations({registration, registration}).ok())
+                if (storage->organisation().addRegistrations({registration, registration}).ok())
                     ++pairs;
             }
         });

@@ -1,6 +1,7 @@
 // Sessions on a real SQLite database with a clock the test moves: expiry, touching, logout,
 // removal of the user and the sweep of idle sessions.
 
+#include "database.h"
 #include "sessionmanager.h"
 #include "tokens.h"
 
@@ -18,13 +19,13 @@ class TestSessionManager : public QObject
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<Database> m_storage;
     QDateTime m_now;
     User m_user;
 
     std::unique_ptr<SessionManager> manager(std::chrono::seconds idle = 600s, int maxPerUser = 64)
     {
-        return std::make_unique<SessionManager>(*m_storage, SessionPolicy{idle, maxPerUser}, [this] { return m_now; });
+        return std::make_unique<SessionManager>(m_storage->accounts(), SessionPolicy{idle, maxPerUser}, [this] { return m_now; });
     }
 
     QByteArray openSession(SessionManager &sessions)
@@ -38,7 +39,7 @@ private:
 
     QDateTime storedLastSeen(const QByteArray &token)
     {
-        const std::optional<Session> session = m_storage->findSession(tokens::digest(token));
+        const Result<Session> session = m_storage->accounts().findSession(tokens::digest(token));
         return session ? session->lastSeenUtc : QDateTime();
     }
 
@@ -46,23 +47,23 @@ private slots:
     void initTestCase()
     {
         QVERIFY(sodium_init() >= 0);
-        StorageError error;
-        m_storage = openStorage(m_dir.filePath(QStringLiteral("sessions.db")), &error);
-        QVERIFY2(m_storage, qPrintable(error.message));
+        Result<std::unique_ptr<Database>> opened = Database::open(m_dir.filePath(QStringLiteral("sessions.db")));
+        QVERIFY2(opened, qPrintable(opened.error().message));
+        m_storage = opened.take();
         QVERIFY(m_storage->migrate().ok());
     }
 
     void init()
     {
         m_now = QDateTime(QDate(2024, 5, 6), QTime(9, 0), Qt::UTC);
-        m_storage->removeUser(QStringLiteral("ana"));
+        m_storage->accounts().removeUser(QStringLiteral("ana"));
         User user;
         user.name = QStringLiteral("ana");
         user.passwordHash = QStringLiteral("$argon2id$not-used-here");
         user.role = Role::Manager;
         user.allDepartments = true;
-        QVERIFY(m_storage->addUser(user).ok());
-        m_user = *m_storage->findUser(QStringLiteral("ana"));
+        QVERIFY(m_storage->accounts().addUser(user).ok());
+        m_user = *m_storage->accounts().findUser(QStringLiteral("ana"));
     }
 
     void aNewSessionAuthenticatesItsUser()
@@ -127,7 +128,7 @@ private slots:
         QVERIFY(sessions->close(tokens::digest(first)).ok());
         QCOMPARE(sessions->authenticate(first).check, SessionManager::Check::Unknown);
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Valid);
-        QVERIFY(m_storage->removeUser(QStringLiteral("ana")).ok());
+        QVERIFY(m_storage->accounts().removeUser(QStringLiteral("ana")).ok());
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Unknown);
     }
 
@@ -155,8 +156,8 @@ private slots:
         const QByteArray young = openSession(*sessions);
         m_now = m_now.addSecs(200);
         QVERIFY(sessions->sweep() >= 1);
-        QVERIFY(!m_storage->findSession(tokens::digest(old)));
-        QVERIFY(m_storage->findSession(tokens::digest(young)));
+        QVERIFY(!m_storage->accounts().findSession(tokens::digest(old)));
+        QVERIFY(m_storage->accounts().findSession(tokens::digest(young)));
     }
 };
 

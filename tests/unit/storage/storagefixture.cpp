@@ -46,12 +46,13 @@ StorageFixture::Outcome StorageFixture::setUp(const QString &engine, bool migrat
     } else {
         m_location = m_dir.filePath(QStringLiteral("test-%1.db").arg(++m_counter));
     }
-    StorageError error;
-    m_storage = openStorage(m_location, &error);
-    if (!m_storage) {
-        *reason = error.message;
+    Result<std::unique_ptr<Database>> opened = Database::open(m_location);
+    if (!opened) {
+        *reason = opened.error().message;
         return Fail;
     }
+    m_storage = opened.take();
+    StorageError error;
     if (migrate)
         error = m_storage->migrate();
     *reason = error.message;
@@ -66,8 +67,9 @@ void StorageFixture::tearDown()
 StorageError StorageFixture::reopen()
 {
     m_storage.reset();
-    StorageError error;
-    m_storage = openStorage(m_location, &error);
+    Result<std::unique_ptr<Database>> opened = Database::open(m_location);
+    m_storage = opened.take();
+    const StorageError error = opened.error();
     return error;
 }
 

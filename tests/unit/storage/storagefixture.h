@@ -4,8 +4,7 @@
 // on the server named by VORNA_TEST_PG (a libpq conninfo string or URI), empties before each
 // test and drops at the end.
 
-#include "sqlstorage.h"
-#include "storage.h"
+#include "database.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -29,9 +28,8 @@ public:
     // For cleanupTestCase(): drops the PostgreSQL database.
     void dropDatabase();
 
-    vorna::service::Storage &storage() { return *m_storage; }
-    vorna::service::SqlStorage &sqlStorage() { return static_cast<vorna::service::SqlStorage &>(*m_storage); }
-    // What openStorage was given for this test's database.
+    vorna::service::Database &storage() { return *m_storage; }
+    // What Database::open was given for this test's database.
     QString location() const { return m_location; }
     bool isPostgres() const { return m_engine == QLatin1String("postgresql"); }
     // A path in the test's temporary folder.
@@ -60,7 +58,7 @@ private:
     QString m_location;
     QString m_pgDatabase;
     QHash<QString, QString> m_rawLocations; // by connection name
-    std::unique_ptr<vorna::service::Storage> m_storage;
+    std::unique_ptr<vorna::service::Database> m_storage;
 };
 
 // The slots every storage test class shares: each test runs once per engine, on a fresh
@@ -104,9 +102,35 @@ QDateTime civilTime(const QString &iso);
         }                                                                              \
     } while (false)
 
-// Fails the test with the storage's sentence when `expr` (a StorageError) is not ok.
+// Opens `location` as the service would; null with `error` set when it cannot.
+inline std::unique_ptr<vorna::service::Database> openDatabase(
+    const QString &location, vorna::service::StorageError *error,
+    vorna::service::OpenMode mode = vorna::service::OpenMode::CreateIfMissing)
+{
+    vorna::service::Result<std::unique_ptr<vorna::service::Database>> opened =
+        vorna::service::Database::open(location, mode);
+    *error = opened.error();
+    return opened.take();
+}
+
+// The error of a write or of a lookup.
+inline const vorna::service::StorageError &storageErrorOf(const vorna::service::StorageError &error) { return error; }
+template<typename T>
+const vorna::service::StorageError &storageErrorOf(const vorna::service::Result<T> &result) { return result.error(); }
+
+// Moves a lookup's value into `out` (when it has one) and gives its error: for tests that
+// check the error and the value apart.
+template<typename T, typename U>
+vorna::service::StorageError takeInto(U &out, vorna::service::Result<T> result)
+{
+    if (result.ok())
+        out = result.take();
+    return result.error();
+}
+
+// Fails the test with the storage's sentence when `expr` (a StorageError or a Result) is not ok.
 #define STORAGE_OK(expr)                                                               \
     do {                                                                               \
-        const vorna::service::StorageError error_ = (expr);                            \
+        const vorna::service::StorageError error_ = storageErrorOf(expr);              \
         QVERIFY2(error_.ok(), qPrintable(error_.message));                             \
     } while (false)

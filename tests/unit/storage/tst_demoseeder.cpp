@@ -33,10 +33,10 @@ DemoOptions smallDemo(quint32 seed = 7)
     return options;
 }
 
-QVector<PresenceRow> presenceAt(Storage &storage, const QDateTime &at)
+QVector<PresenceRow> presenceAt(Database &storage, const QDateTime &at)
 {
     QVector<PresenceRow> rows;
-    const StorageError error = storage.presence(managerOfAll(), {at, 1, {}}, [&](const PresenceRow &row) { rows << row; });
+    const StorageError error = storage.presence().presence(managerOfAll(), {at, 1, {}}, [&](const PresenceRow &row) { rows << row; });
     if (!error.ok())
         qWarning("%s", qPrintable(error.message));
     return rows;
@@ -72,17 +72,23 @@ private slots:
     void picturesAreSmallPortraits();
     void fullNamesAreUniqueAndPortraitsFitThem();
 
-private:
-    // The seeder migrates by itself.
-    bool migrated() const override { return false; }
 };
+
+// The seed in one write transaction of its own.
+StorageError seedDemo(Database &db, const DemoOptions &options, const Progress &progress = {},
+                      DemoSummary *summary = nullptr)
+{
+    return db.write(QStringLiteral("seed the demo"), [&](Transaction &tx) {
+        return DemoSeeder(db.organisation(), db.calendars()).seed(tx, options, progress, summary);
+    });
+}
 
 void TestDemoSeeder::seedsABelievableOrganisation()
 {
     QStringList phases;
     qint64 lastEmployeesDone = -1;
     DemoSummary summary;
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(), [&](const QString &phase, qint64 done, qint64 total) {
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo(), [&](const QString &phase, qint64 done, qint64 total) {
         if (phases.isEmpty() || phases.last() != phase)
             phases << phase;
         if (phase == QLatin1String("employees")) {
@@ -99,11 +105,11 @@ void TestDemoSeeder::seedsABelievableOrganisation()
     QVERIFY2(summary.registrations > 60 * 33 * 2 && summary.registrations < 60 * 33 * 5,
              qPrintable(QString::number(summary.registrations)));
 
-    Storage &s = m_fixture.storage();
-    QCOMPARE(s.departments().size(), 8);
-    QCOMPARE(s.calendars().first().name, QStringLiteral("Standard 8-16"));
-    QCOMPARE(s.workDayKinds().first().name, QStringLiteral("Holiday"));
-    QCOMPARE(s.activityKinds().first().name, QStringLiteral("Arrival"));
+    Database &s = m_fixture.storage();
+    QCOMPARE(s.organisation().departments().value().size(), 8);
+    QCOMPARE(s.organisation().calendars().value().first().name, QStringLiteral("Standard 8-16"));
+    QCOMPARE(s.organisation().workDayKinds().value().first().name, QStringLiteral("Holiday"));
+    QCOMPARE(s.organisation().activityKinds().value().first().name, QStringLiteral("Arrival"));
 
     const QVector<PresenceRow> rows = presenceAt(s, demoNow);
     QCOMPARE(rows.size(), 60);
@@ -129,7 +135,7 @@ void TestDemoSeeder::seedsABelievableOrganisation()
 
 void TestDemoSeeder::nothingLiesInTheDemosFuture()
 {
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo()));
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo()));
     const QVector<PresenceRow> now = presenceAt(m_fixture.storage(), demoNow);
     const QVector<PresenceRow> later = presenceAt(m_fixture.storage(), demoNow.addYears(1));
     QCOMPARE(describe(later).replaceInStrings(QStringLiteral("|1|"), QStringLiteral("|0|")),
@@ -145,26 +151,26 @@ void TestDemoSeeder::nothingLiesInTheDemosFuture()
 
 void TestDemoSeeder::calendarsAndExceptionsAreAssigned()
 {
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo()));
-    Storage &s = m_fixture.storage();
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo()));
+    Database &s = m_fixture.storage();
     QVector<CalendarRange> ranges;
-    STORAGE_OK(s.calendarHistory(QStringLiteral("0001"), 2024, 5, &ranges));
+    STORAGE_OK(takeInto(ranges, s.calendars().calendarHistory(QStringLiteral("0001"), 2024, 5)));
     QVERIFY(!ranges.isEmpty());
     QCOMPARE(ranges.first().validBegin, QDateTime(QDate(2024, 5, 1), QTime(0, 0), Qt::UTC));
     QCOMPARE(ranges.last().validEnd, QDateTime(QDate(2024, 5, 31), QTime(0, 0), Qt::UTC));
     // Nothing before the demo starts.
-    STORAGE_OK(s.calendarHistory(QStringLiteral("0001"), 2024, 3, &ranges));
+    STORAGE_OK(takeInto(ranges, s.calendars().calendarHistory(QStringLiteral("0001"), 2024, 3)));
     QVERIFY(ranges.isEmpty());
 
     // 1 and 2 May are public holidays on working days.
     QVector<ExceptionDay> days;
-    STORAGE_OK(s.exceptionHistory(QStringLiteral("0001"), 2024, 5, &days));
+    STORAGE_OK(takeInto(days, s.calendars().exceptionHistory(QStringLiteral("0001"), 2024, 5)));
     QVERIFY(days.size() >= 2);
     QCOMPARE(days.at(0).day, QDate(2024, 5, 1));
     QCOMPARE(days.at(0).dayName, QStringLiteral("Holiday"));
     QCOMPARE(days.at(1).day, QDate(2024, 5, 2));
 
-    const QVector<AuditEntry> audit = s.auditLog(QStringLiteral("0001"));
+    const QVector<AuditEntry> audit = s.calendars().auditLog(QStringLiteral("0001")).value();
     QVERIFY(!audit.isEmpty());
     QCOMPARE(audit.first().userName, QStringLiteral("demo"));
     QCOMPARE(audit.first().action, QStringLiteral("calendar"));
@@ -172,26 +178,26 @@ void TestDemoSeeder::calendarsAndExceptionsAreAssigned()
 
 void TestDemoSeeder::sameSeedSameOrganisation()
 {
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(7)));
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo(7)));
     const QStringList first = describe(presenceAt(m_fixture.storage(), demoNow));
     QVector<CalendarRange> firstRanges;
-    STORAGE_OK(m_fixture.storage().calendarHistory(QStringLiteral("0042"), 2024, 4, &firstRanges));
+    STORAGE_OK(takeInto(firstRanges, m_fixture.storage().calendars().calendarHistory(QStringLiteral("0042"), 2024, 4)));
 
     QFETCH_GLOBAL(QString, engine);
     QString reason;
-    QCOMPARE(m_fixture.setUp(engine, false, &reason), StorageFixture::Ready);
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(7)));
+    QCOMPARE(m_fixture.setUp(engine, true, &reason), StorageFixture::Ready);
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo(7)));
     QCOMPARE(describe(presenceAt(m_fixture.storage(), demoNow)), first);
     QVector<CalendarRange> againRanges;
-    STORAGE_OK(m_fixture.storage().calendarHistory(QStringLiteral("0042"), 2024, 4, &againRanges));
+    STORAGE_OK(takeInto(againRanges, m_fixture.storage().calendars().calendarHistory(QStringLiteral("0042"), 2024, 4)));
     QCOMPARE(againRanges.size(), firstRanges.size());
     for (int i = 0; i < againRanges.size(); ++i) {
         QCOMPARE(againRanges.at(i).calendarName, firstRanges.at(i).calendarName);
         QCOMPARE(againRanges.at(i).validBegin, firstRanges.at(i).validBegin);
     }
 
-    QCOMPARE(m_fixture.setUp(engine, false, &reason), StorageFixture::Ready);
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(smallDemo(8)));
+    QCOMPARE(m_fixture.setUp(engine, true, &reason), StorageFixture::Ready);
+    STORAGE_OK(seedDemo(m_fixture.storage(), smallDemo(8)));
     QVERIFY(describe(presenceAt(m_fixture.storage(), demoNow)) != first);
 }
 
@@ -199,8 +205,8 @@ void TestDemoSeeder::seedsOnlyAnEmptyDatabase()
 {
     DemoOptions options = smallDemo();
     options.employees = 5;
-    STORAGE_OK(DemoSeeder(m_fixture.storage()).seed(options));
-    const StorageError again = DemoSeeder(m_fixture.storage()).seed(options);
+    STORAGE_OK(seedDemo(m_fixture.storage(), options));
+    const StorageError again = seedDemo(m_fixture.storage(), options);
     QCOMPARE(again.code, StorageError::AlreadyExists);
     QVERIFY2(again.message.contains(QLatin1String("already holds an organisation (8 departments)")),
              qPrintable(again.message));
@@ -211,20 +217,19 @@ void TestDemoSeeder::seedsOnlyAnEmptyDatabase()
 // part-way keeps nothing.
 void TestDemoSeeder::seedInOneTransactionIsAllOrNothing()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     DemoOptions options = smallDemo();
     options.employees = 5;
-    STORAGE_OK(s.migrate());
-    const StorageError stopped = s.inOneTransaction(QStringLiteral("seed"), [&] {
-        const StorageError seeded = DemoSeeder(s).seed(options);
+    const StorageError stopped = s.write(QStringLiteral("seed"), [&](Transaction &tx) {
+        const StorageError seeded = DemoSeeder(s.organisation(), s.calendars()).seed(tx, options);
         return seeded.ok() ? StorageError{StorageError::Unavailable, QStringLiteral("Stopped part-way.")} : seeded;
     });
     QCOMPARE(stopped.message, QStringLiteral("Stopped part-way."));
-    QVERIFY(s.departments().isEmpty());
-    QVERIFY(!s.findEmployee(QStringLiteral("0001")));
-    QVERIFY(s.auditLog().isEmpty());
+    QVERIFY(s.organisation().departments().value().isEmpty());
+    QVERIFY(!s.organisation().findEmployee(QStringLiteral("0001")));
+    QVERIFY(s.calendars().auditLog().value().isEmpty());
 
-    STORAGE_OK(s.inOneTransaction(QStringLiteral("seed"), [&] { return DemoSeeder(s).seed(options); }));
+    STORAGE_OK(seedDemo(s, options));
     QCOMPARE(presenceAt(s, demoNow).size(), 5);
 }
 
@@ -234,11 +239,11 @@ void TestDemoSeeder::badOptionsAreRefused()
         DemoOptions options = smallDemo();
         options.employees = employees;
         options.months = months;
-        const StorageError error = DemoSeeder(m_fixture.storage()).seed(options);
+        const StorageError error = seedDemo(m_fixture.storage(), options);
         QCOMPARE(error.code, StorageError::InvalidArgument);
         QVERIFY2(error.message.startsWith(QLatin1String("The demo can")), qPrintable(error.message));
     }
-    QVERIFY(m_fixture.storage().departments().isEmpty());
+    QVERIFY(m_fixture.storage().organisation().departments().value().isEmpty());
 }
 
 void TestDemoSeeder::picturesAreSmallPortraits()

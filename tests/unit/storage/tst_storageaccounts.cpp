@@ -57,20 +57,20 @@ void TestStorageAccounts::seed()
 {
     Department production{0, QStringLiteral("Production")};
     Department sales{0, QStringLiteral("Sales")};
-    STORAGE_OK(m_fixture.storage().addDepartment(production));
-    STORAGE_OK(m_fixture.storage().addDepartment(sales));
+    STORAGE_OK(m_fixture.storage().organisation().addDepartment(production));
+    STORAGE_OK(m_fixture.storage().organisation().addDepartment(sales));
     m_production = production.id;
     m_sales = sales.id;
     PresenceStatus present{0, QStringLiteral("Present"), 0x00FF00};
-    STORAGE_OK(m_fixture.storage().addPresenceStatus(present));
+    STORAGE_OK(m_fixture.storage().organisation().addPresenceStatus(present));
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
-    STORAGE_OK(m_fixture.storage().addActivityKind(arrival));
+    STORAGE_OK(m_fixture.storage().organisation().addActivityKind(arrival));
     m_arrival = arrival.id;
 }
 
 void TestStorageAccounts::usersKeepRoleAndDepartments()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     User viewer;
     viewer.name = QStringLiteral("viewer");
     viewer.passwordHash = argonLike;
@@ -80,19 +80,19 @@ void TestStorageAccounts::usersKeepRoleAndDepartments()
     manager.passwordHash = argonLike + QStringLiteral("2");
     manager.role = Role::Manager;
     manager.allDepartments = true;
-    STORAGE_OK(s.addUser(viewer));
-    STORAGE_OK(s.addUser(manager));
+    STORAGE_OK(s.accounts().addUser(viewer));
+    STORAGE_OK(s.accounts().addUser(manager));
 
-    const std::optional<User> found = s.findUser(QStringLiteral("viewer"));
+    const Result<User> found = s.accounts().findUser(QStringLiteral("viewer"));
     QVERIFY(found);
     QVERIFY(found->id > 0);
     QCOMPARE(found->passwordHash, argonLike);
     QCOMPARE(found->role, Role::Viewer);
     QVERIFY(!found->allDepartments);
     QCOMPARE(found->departmentIds, QList<qint64>({m_production, m_sales}));
-    QVERIFY(!s.findUser(QStringLiteral("Viewer")));
+    QVERIFY(!s.accounts().findUser(QStringLiteral("Viewer")));
 
-    const QVector<User> all = s.users();
+    const QVector<User> all = s.accounts().users().value();
     QCOMPARE(all.size(), 2);
     QCOMPARE(all.at(0).name, QStringLiteral("manager"));
     QCOMPARE(all.at(0).role, Role::Manager);
@@ -103,31 +103,31 @@ void TestStorageAccounts::usersKeepRoleAndDepartments()
 
 void TestStorageAccounts::badUsersAreRefusedWithoutTrace()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     User user;
     user.name = QStringLiteral("ana");
     user.passwordHash = argonLike;
     user.departmentIds = {m_sales, 999};
-    StorageError error = s.addUser(user);
+    StorageError error = s.accounts().addUser(user);
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY2(error.message.contains(QLatin1String("999")), qPrintable(error.message));
-    QVERIFY(!s.findUser(QStringLiteral("ana")));
+    QVERIFY(!s.accounts().findUser(QStringLiteral("ana")));
 
     user.departmentIds = {m_sales};
     user.passwordHash.clear();
-    QCOMPARE(s.addUser(user).code, StorageError::InvalidArgument);
+    QCOMPARE(s.accounts().addUser(user).code, StorageError::InvalidArgument);
     user.passwordHash = argonLike;
     user.name = QStringLiteral("  ");
-    QCOMPARE(s.addUser(user).code, StorageError::InvalidArgument);
-    QVERIFY(s.users().isEmpty());
+    QCOMPARE(s.accounts().addUser(user).code, StorageError::InvalidArgument);
+    QVERIFY(s.accounts().users().value().isEmpty());
 
     user.name = QStringLiteral("ana");
-    STORAGE_OK(s.addUser(user));
+    STORAGE_OK(s.accounts().addUser(user));
     user.passwordHash = QStringLiteral("other");
-    error = s.addUser(user);
+    error = s.accounts().addUser(user);
     QCOMPARE(error.code, StorageError::AlreadyExists);
     QVERIFY2(error.message.contains(QLatin1String("'ana' already exists")), qPrintable(error.message));
-    QCOMPARE(s.findUser(QStringLiteral("ana"))->passwordHash, argonLike);
+    QCOMPARE(s.accounts().findUser(QStringLiteral("ana"))->passwordHash, argonLike);
 }
 
 void TestStorageAccounts::addViewer(const QString &name)
@@ -135,43 +135,43 @@ void TestStorageAccounts::addViewer(const QString &name)
     User user;
     user.name = name;
     user.passwordHash = argonLike;
-    STORAGE_OK(m_fixture.storage().addUser(user));
+    STORAGE_OK(m_fixture.storage().accounts().addUser(user));
 }
 
 void TestStorageAccounts::passwordChangeAndRemoval()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     addViewer(QStringLiteral("marko"));
-    STORAGE_OK(s.setPasswordHash(QStringLiteral("marko"), QStringLiteral("new-hash")));
-    QCOMPARE(s.findUser(QStringLiteral("marko"))->passwordHash, QStringLiteral("new-hash"));
-    QCOMPARE(s.setPasswordHash(QStringLiteral("nobody"), QStringLiteral("x")).code, StorageError::NotFound);
-    QCOMPARE(s.setPasswordHash(QStringLiteral("marko"), QString()).code, StorageError::InvalidArgument);
+    STORAGE_OK(s.accounts().setPasswordHash(QStringLiteral("marko"), QStringLiteral("new-hash")));
+    QCOMPARE(s.accounts().findUser(QStringLiteral("marko"))->passwordHash, QStringLiteral("new-hash"));
+    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("nobody"), QStringLiteral("x")).code, StorageError::NotFound);
+    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("marko"), QString()).code, StorageError::InvalidArgument);
 
-    STORAGE_OK(s.createSession({tokenHash("t"), 0, QStringLiteral("marko"), QStringLiteral("panel"),
+    STORAGE_OK(s.accounts().createSession({tokenHash("t"), 0, QStringLiteral("marko"), QStringLiteral("panel"),
                                 QStringLiteral("ipv4:127.0.0.1:1"), {}, {}}));
-    STORAGE_OK(s.removeUser(QStringLiteral("marko")));
-    QVERIFY(!s.findUser(QStringLiteral("marko")));
-    QVERIFY2(!s.findSession(tokenHash("t")), "a removed user's sessions end with the user");
-    const StorageError error = s.removeUser(QStringLiteral("marko"));
+    STORAGE_OK(s.accounts().removeUser(QStringLiteral("marko")));
+    QVERIFY(!s.accounts().findUser(QStringLiteral("marko")));
+    QVERIFY2(!s.accounts().findSession(tokenHash("t")), "a removed user's sessions end with the user");
+    const StorageError error = s.accounts().removeUser(QStringLiteral("marko"));
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY(error.message.contains(QLatin1String("'marko'")));
 }
 
 void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     addViewer(QStringLiteral("jelena"));
-    const qint64 userId = s.findUser(QStringLiteral("jelena"))->id;
+    const qint64 userId = s.accounts().findUser(QStringLiteral("jelena"))->id;
     const QDateTime nine = utc(QStringLiteral("2024-03-05T09:00:00Z"));
 
-    STORAGE_OK(s.createSession({tokenHash("a"), userId, QString(), QStringLiteral("VornaPanel 3.0.0"),
+    STORAGE_OK(s.accounts().createSession({tokenHash("a"), userId, QString(), QStringLiteral("VornaPanel 3.0.0"),
                                 QStringLiteral("ipv4:127.0.0.1:5000"), nine, nine}));
-    STORAGE_OK(s.createSession({tokenHash("b"), userId, QString(), QString(), QString(), nine, nine.addSecs(600)}));
-    QCOMPARE(s.createSession({tokenHash("c"), 424242, QStringLiteral("ghost"), {}, {}, nine, nine}).code,
+    STORAGE_OK(s.accounts().createSession({tokenHash("b"), userId, QString(), QString(), QString(), nine, nine.addSecs(600)}));
+    QCOMPARE(s.accounts().createSession({tokenHash("c"), 424242, QStringLiteral("ghost"), {}, {}, nine, nine}).code,
              StorageError::NotFound);
-    QCOMPARE(s.createSession({tokenHash("a"), userId, QString(), {}, {}, nine, nine}).code, StorageError::AlreadyExists);
+    QCOMPARE(s.accounts().createSession({tokenHash("a"), userId, QString(), {}, {}, nine, nine}).code, StorageError::AlreadyExists);
 
-    std::optional<Session> a = s.findSession(tokenHash("a"));
+    Result<Session> a = s.accounts().findSession(tokenHash("a"));
     QVERIFY(a);
     QCOMPARE(a->userId, userId);
     QCOMPARE(a->userName, QStringLiteral("jelena"));
@@ -179,81 +179,79 @@ void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
     QCOMPARE(a->peer, QStringLiteral("ipv4:127.0.0.1:5000"));
     QCOMPARE(a->createdUtc, nine);
     QCOMPARE(a->lastSeenUtc, nine);
-    QVERIFY(!s.findSession(tokenHash("c")));
+    QVERIFY(!s.accounts().findSession(tokenHash("c")));
 
-    STORAGE_OK(s.touchSession(tokenHash("a"), nine.addSecs(1200)));
-    QCOMPARE(s.findSession(tokenHash("a"))->lastSeenUtc, nine.addSecs(1200));
-    QCOMPARE(s.touchSession(tokenHash("zz"), nine).code, StorageError::NotFound);
+    STORAGE_OK(s.accounts().touchSession(tokenHash("a"), nine.addSecs(1200)));
+    QCOMPARE(s.accounts().findSession(tokenHash("a"))->lastSeenUtc, nine.addSecs(1200));
+    QCOMPARE(s.accounts().touchSession(tokenHash("zz"), nine).code, StorageError::NotFound);
 
     // Idle since before 09:15: only b (last seen 09:10).
-    QCOMPARE(s.expireSessions(nine.addSecs(900)), 1);
-    QVERIFY(!s.findSession(tokenHash("b")));
-    QVERIFY(s.findSession(tokenHash("a")));
-    QCOMPARE(s.expireSessions(nine.addSecs(900)), 0);
+    QCOMPARE(s.accounts().expireSessions(nine.addSecs(900)).value(), 1);
+    QVERIFY(!s.accounts().findSession(tokenHash("b")));
+    QVERIFY(s.accounts().findSession(tokenHash("a")));
+    QCOMPARE(s.accounts().expireSessions(nine.addSecs(900)).value(), 0);
 
-    STORAGE_OK(s.removeSession(tokenHash("a")));
-    QVERIFY(!s.findSession(tokenHash("a")));
-    QCOMPARE(s.removeSession(tokenHash("a")).code, StorageError::NotFound);
+    STORAGE_OK(s.accounts().removeSession(tokenHash("a")));
+    QVERIFY(!s.accounts().findSession(tokenHash("a")));
+    QCOMPARE(s.accounts().removeSession(tokenHash("a")).code, StorageError::NotFound);
 }
 
 void TestStorageAccounts::endingAUsersSessionsSparesOthers()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     addViewer(QStringLiteral("ana"));
     addViewer(QStringLiteral("ivan"));
     for (const char *token : {"ana-1", "ana-2"})
-        STORAGE_OK(s.createSession({tokenHash(token), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
-    STORAGE_OK(s.createSession({tokenHash("ivan-1"), 0, QStringLiteral("ivan"), {}, {}, {}, {}}));
+        STORAGE_OK(s.accounts().createSession({tokenHash(token), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
+    STORAGE_OK(s.accounts().createSession({tokenHash("ivan-1"), 0, QStringLiteral("ivan"), {}, {}, {}, {}}));
 
     int removed = -1;
-    STORAGE_OK(s.removeSessionsOf(QStringLiteral("ana"), &removed));
+    STORAGE_OK(takeInto(removed, s.accounts().removeSessionsOf(QStringLiteral("ana"))));
     QCOMPARE(removed, 2);
+    QCOMPARE(s.accounts().findSession(tokenHash("ana-1")).error().code, StorageError::NotFound);
+    QVERIFY(!s.accounts().findSession(tokenHash("ana-2")));
+    QVERIFY(s.accounts().findSession(tokenHash("ivan-1")));
     StorageError error;
-    QVERIFY(!s.findSession(tokenHash("ana-1"), &error));
-    QCOMPARE(error.code, StorageError::NotFound);
-    QVERIFY(!s.findSession(tokenHash("ana-2")));
-    QVERIFY(s.findSession(tokenHash("ivan-1"), &error));
-    QVERIFY(error.ok());
-    QVERIFY2(s.findUser(QStringLiteral("ana")), "the user stays; only the sessions end");
+    QVERIFY2(s.accounts().findUser(QStringLiteral("ana")), "the user stays; only the sessions end");
 
-    STORAGE_OK(s.removeSessionsOf(QStringLiteral("ana"), &removed));
+    STORAGE_OK(takeInto(removed, s.accounts().removeSessionsOf(QStringLiteral("ana"))));
     QCOMPARE(removed, 0);
-    error = s.removeSessionsOf(QStringLiteral("nobody"), &removed);
+    error = takeInto(removed, s.accounts().removeSessionsOf(QStringLiteral("nobody")));
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY(error.message.contains(QLatin1String("'nobody'")));
 }
 
 void TestStorageAccounts::terminalsByTokenAndName()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     const QDateTime created = utc(QStringLiteral("2024-01-02T03:04:05Z"));
-    STORAGE_OK(s.addTerminal({0, QStringLiteral("gate-2"), tokenHash("g2"), created}));
-    STORAGE_OK(s.addTerminal({0, QStringLiteral("gate-1"), tokenHash("g1"), created}));
-    QCOMPARE(s.addTerminal({0, QStringLiteral("gate-1"), tokenHash("other"), created}).code, StorageError::AlreadyExists);
-    QCOMPARE(s.addTerminal({0, QStringLiteral("gate-3"), tokenHash("g1"), created}).code, StorageError::AlreadyExists);
-    QCOMPARE(s.addTerminal({0, QStringLiteral("gate-4"), QByteArray(), created}).code, StorageError::InvalidArgument);
+    STORAGE_OK(s.accounts().addTerminal({0, QStringLiteral("gate-2"), tokenHash("g2"), created}));
+    STORAGE_OK(s.accounts().addTerminal({0, QStringLiteral("gate-1"), tokenHash("g1"), created}));
+    QCOMPARE(s.accounts().addTerminal({0, QStringLiteral("gate-1"), tokenHash("other"), created}).code, StorageError::AlreadyExists);
+    QCOMPARE(s.accounts().addTerminal({0, QStringLiteral("gate-3"), tokenHash("g1"), created}).code, StorageError::AlreadyExists);
+    QCOMPARE(s.accounts().addTerminal({0, QStringLiteral("gate-4"), QByteArray(), created}).code, StorageError::InvalidArgument);
 
-    const std::optional<Terminal> found = s.findTerminal(tokenHash("g1"));
+    const Result<Terminal> found = s.accounts().findTerminal(tokenHash("g1"));
     QVERIFY(found);
     QCOMPARE(found->name, QStringLiteral("gate-1"));
     QCOMPARE(found->createdUtc, created);
-    QVERIFY(!s.findTerminal(tokenHash("nope")));
+    QVERIFY(!s.accounts().findTerminal(tokenHash("nope")));
 
-    const QVector<Terminal> all = s.terminals();
+    const QVector<Terminal> all = s.accounts().terminals().value();
     QCOMPARE(all.size(), 2);
     QCOMPARE(all.at(0).name, QStringLiteral("gate-1"));
     QCOMPARE(all.at(1).tokenHash, tokenHash("g2"));
 
-    STORAGE_OK(s.removeTerminal(QStringLiteral("gate-1")));
-    QVERIFY(!s.findTerminal(tokenHash("g1")));
-    QCOMPARE(s.removeTerminal(QStringLiteral("gate-1")).code, StorageError::NotFound);
+    STORAGE_OK(s.accounts().removeTerminal(QStringLiteral("gate-1")));
+    QVERIFY(!s.accounts().findTerminal(tokenHash("g1")));
+    QCOMPARE(s.accounts().removeTerminal(QStringLiteral("gate-1")).code, StorageError::NotFound);
 }
 
 void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     const QStringList keys{QStringLiteral("old"), QStringLiteral("old-blocked"), QStringLiteral("recent")};
-    STORAGE_OK(s.updateLoginFailures(keys, [](QVector<LoginFailures> &entries) {
+    STORAGE_OK(s.accounts().updateLoginFailures(keys, [](QVector<LoginFailures> &entries) {
         for (LoginFailures &entry : entries) {
             entry.failures = 5;
             entry.lastFailureUtc = entry.key == QLatin1String("recent") ? 900 : 100;
@@ -261,10 +259,10 @@ void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
         }
         return true;
     }));
-    QCOMPARE(s.forgetLoginFailures(500, 1000), 1);
+    QCOMPARE(s.accounts().forgetLoginFailures(500, 1000).value(), 1);
 
     QStringList kept;
-    STORAGE_OK(s.updateLoginFailures(keys, [&](QVector<LoginFailures> &entries) {
+    STORAGE_OK(s.accounts().updateLoginFailures(keys, [&](QVector<LoginFailures> &entries) {
         for (const LoginFailures &entry : entries) {
             if (entry.failures > 0)
                 kept << entry.key;
@@ -272,71 +270,71 @@ void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
         return false;
     }));
     QCOMPARE(kept, (QStringList{QStringLiteral("old-blocked"), QStringLiteral("recent")}));
-    STORAGE_OK(s.clearLoginFailures(keys));
-    QCOMPARE(s.forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()), 0);
+    STORAGE_OK(s.accounts().clearLoginFailures(keys));
+    QCOMPARE(s.accounts().forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()).value(), 0);
 }
 
 void TestStorageAccounts::namedRecordsAreUnique()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     Department again{0, QStringLiteral("Sales")};
-    StorageError error = s.addDepartment(again);
+    StorageError error = s.organisation().addDepartment(again);
     QCOMPARE(error.code, StorageError::AlreadyExists);
     QCOMPARE(error.message, QStringLiteral("A department named 'Sales' already exists. Choose another name."));
-    QCOMPARE(s.departments().size(), 2);
+    QCOMPARE(s.organisation().departments().value().size(), 2);
 
     Calendar calendar{0, QStringLiteral("Shift A"), 1};
-    STORAGE_OK(s.addCalendar(calendar));
+    STORAGE_OK(s.organisation().addCalendar(calendar));
     QVERIFY(calendar.id > 0);
     Calendar twin = calendar;
-    QCOMPARE(s.addCalendar(twin).code, StorageError::AlreadyExists);
+    QCOMPARE(s.organisation().addCalendar(twin).code, StorageError::AlreadyExists);
     WorkDayKind kind{0, QString(), 1};
-    QCOMPARE(s.addWorkDayKind(kind).code, StorageError::InvalidArgument);
+    QCOMPARE(s.organisation().addWorkDayKind(kind).code, StorageError::InvalidArgument);
     ActivityKind orphan{0, QStringLiteral("Lunch"), 777};
-    error = s.addActivityKind(orphan);
+    error = s.organisation().addActivityKind(orphan);
     QCOMPARE(error.code, StorageError::NotFound);
-    QCOMPARE(s.activityKinds().size(), 1);
-    QCOMPARE(s.calendars().size(), 1);
-    QCOMPARE(s.calendars().first().name, QStringLiteral("Shift A"));
+    QCOMPARE(s.organisation().activityKinds().value().size(), 1);
+    QCOMPARE(s.organisation().calendars().value().size(), 1);
+    QCOMPARE(s.organisation().calendars().value().first().name, QStringLiteral("Shift A"));
 }
 
 void TestStorageAccounts::employeesAreAddedAllOrNothing()
 {
-    Storage &s = m_fixture.storage();
-    const Employee ok{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}};
-    const Employee twin{QStringLiteral("E1"), QStringLiteral("Kostić"), QStringLiteral("Luka"), m_sales, {}, {}};
-    const Employee nameless{QStringLiteral("E2"), QString(), QStringLiteral("Luka"), m_sales, {}, {}};
-    const Employee homeless{QStringLiteral("E3"), QStringLiteral("Lazić"), QStringLiteral("Mina"), 4242, {}, {}};
+    Database &s = m_fixture.storage();
+    const Employee ok{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}, {}};
+    const Employee twin{QStringLiteral("E1"), QStringLiteral("Kostić"), QStringLiteral("Luka"), m_sales, {}, {}, {}};
+    const Employee nameless{QStringLiteral("E2"), QString(), QStringLiteral("Luka"), m_sales, {}, {}, {}};
+    const Employee homeless{QStringLiteral("E3"), QStringLiteral("Lazić"), QStringLiteral("Mina"), 4242, {}, {}, {}};
 
-    StorageError error = s.addEmployees({ok, twin});
+    StorageError error = s.organisation().addEmployees({ok, twin});
     QCOMPARE(error.code, StorageError::AlreadyExists);
     QVERIFY(error.message.contains(QLatin1String("no employees were added")));
-    QCOMPARE(s.addEmployees({ok, nameless}).code, StorageError::InvalidArgument);
-    error = s.addEmployees({ok, homeless});
+    QCOMPARE(s.organisation().addEmployees({ok, nameless}).code, StorageError::InvalidArgument);
+    error = s.organisation().addEmployees({ok, homeless});
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY(error.message.contains(QLatin1String("4242")));
-    QVERIFY(!s.findEmployee(QStringLiteral("E1")));
+    QVERIFY(!s.organisation().findEmployee(QStringLiteral("E1")));
 
-    STORAGE_OK(s.addEmployees({ok}));
-    QCOMPARE(s.addEmployees({twin}).code, StorageError::AlreadyExists);
-    QCOMPARE(s.findEmployee(QStringLiteral("E1"))->lastName, QStringLiteral("Ilić"));
+    STORAGE_OK(s.organisation().addEmployees({ok}));
+    QCOMPARE(s.organisation().addEmployees({twin}).code, StorageError::AlreadyExists);
+    QCOMPARE(s.organisation().findEmployee(QStringLiteral("E1"))->lastName, QStringLiteral("Ilić"));
 }
 
 void TestStorageAccounts::employeeKeepsPictureAndDigest()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     QByteArray picture(5000, '\0');
     for (int i = 0; i < picture.size(); ++i)
         picture[i] = char(i * 7);
-    STORAGE_OK(s.addEmployees({{QStringLiteral("P"), QStringLiteral("Perić"), QStringLiteral("Teodora"), m_production,
-                                picture, {}},
-                               {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Vuk"), m_sales, {}, {}}}));
-    const std::optional<Employee> p = s.findEmployee(QStringLiteral("P"));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("P"), QStringLiteral("Perić"), QStringLiteral("Teodora"), m_production,
+                                picture, {}, {}},
+                               {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Vuk"), m_sales, {}, {}, {}}}));
+    const Result<Employee> p = s.organisation().findEmployee(QStringLiteral("P"));
     QVERIFY(p);
     QCOMPARE(p->picture, picture);
     QCOMPARE(p->pictureDigest, QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
     QCOMPARE(p->departmentId, m_production);
-    const std::optional<Employee> n = s.findEmployee(QStringLiteral("N"));
+    const Result<Employee> n = s.organisation().findEmployee(QStringLiteral("N"));
     QVERIFY(n);
     QVERIFY(n->picture.isEmpty());
     QVERIFY(n->pictureDigest.isEmpty());
@@ -347,7 +345,7 @@ int TestStorageAccounts::registrationCount(const QDateTime &at)
     User everyone;
     everyone.allDepartments = true;
     int registered = 0;
-    m_fixture.storage().presence(everyone, {at, 1, {}}, [&](const PresenceRow &row) {
+    m_fixture.storage().presence().presence(everyone, {at, 1, {}}, [&](const PresenceRow &row) {
         registered += row.lastActivity.isValid() ? 1 : 0;
     });
     return registered;
@@ -355,19 +353,19 @@ int TestStorageAccounts::registrationCount(const QDateTime &at)
 
 void TestStorageAccounts::registrationsAreAddedAllOrNothing()
 {
-    Storage &s = m_fixture.storage();
-    STORAGE_OK(s.addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}},
-                               {QStringLiteral("E2"), QStringLiteral("Perić"), QStringLiteral("Uroš"), m_sales, {}, {}}}));
+    Database &s = m_fixture.storage();
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales, {}, {}, {}},
+                               {QStringLiteral("E2"), QStringLiteral("Perić"), QStringLiteral("Uroš"), m_sales, {}, {}, {}}}));
     const QDateTime eight(QDate(2024, 3, 5), QTime(8, 0), Qt::UTC);
     const QDateTime noon(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC);
     const Registration good{QStringLiteral("E1"), eight, m_arrival, QStringLiteral("terminal:gate-1")};
 
-    StorageError error = s.addRegistrations({good, {QStringLiteral("E9"), eight, m_arrival, QString()}});
+    StorageError error = s.organisation().addRegistrations({good, {QStringLiteral("E9"), eight, m_arrival, QString()}});
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY2(error.message.contains(QLatin1String("'E9'")) && error.message.contains(QLatin1String("No registrations")),
              qPrintable(error.message));
-    QCOMPARE(s.addRegistrations({good, {QStringLiteral("E2"), eight, 999, QString()}}).code, StorageError::NotFound);
-    QCOMPARE(s.addRegistrations({good, {QStringLiteral("E2"), QDateTime(), m_arrival, QString()}}).code,
+    QCOMPARE(s.organisation().addRegistrations({good, {QStringLiteral("E2"), eight, 999, QString()}}).code, StorageError::NotFound);
+    QCOMPARE(s.organisation().addRegistrations({good, {QStringLiteral("E2"), QDateTime(), m_arrival, QString()}}).code,
              StorageError::InvalidArgument);
     QCOMPARE(registrationCount(noon), 0);
 
@@ -376,7 +374,7 @@ void TestStorageAccounts::registrationsAreAddedAllOrNothing()
     for (int i = 0; i < 1234; ++i)
         many.append({QStringLiteral("E2"), eight.addSecs(-60 * i), m_arrival, QString()});
     QVector<qint64> progress;
-    STORAGE_OK(s.addRegistrations(many, [&](const QString &phase, qint64 done, qint64 total) {
+    STORAGE_OK(s.organisation().addRegistrations(many, [&](const QString &phase, qint64 done, qint64 total) {
         QCOMPARE(phase, QStringLiteral("registrations"));
         QCOMPARE(total, qint64(many.size()));
         progress << done;
@@ -387,9 +385,9 @@ void TestStorageAccounts::registrationsAreAddedAllOrNothing()
     QCOMPARE(registrationCount(eight.addSecs(-60 * 1233)), 1);
 
     qint64 id = 0;
-    QCOMPARE(s.addRegistration({QStringLiteral("E404"), eight, m_arrival, QString()}, &id).code, StorageError::NotFound);
+    QCOMPARE(takeInto(id, s.organisation().addRegistration({QStringLiteral("E404"), eight, m_arrival, QString()})).code, StorageError::NotFound);
     QCOMPARE(id, qint64(0));
-    STORAGE_OK(s.addRegistration({QStringLiteral("E1"), noon, m_arrival, QStringLiteral("admin")}, &id));
+    STORAGE_OK(takeInto(id, s.organisation().addRegistration({QStringLiteral("E1"), noon, m_arrival, QStringLiteral("admin")})));
     QVERIFY(id > 0);
 }
 

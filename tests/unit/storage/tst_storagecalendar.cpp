@@ -49,27 +49,27 @@ private:
 
 void TestStorageCalendar::seed()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     Department production{0, QStringLiteral("Production")};
     Department sales{0, QStringLiteral("Sales")};
-    STORAGE_OK(s.addDepartment(production));
-    STORAGE_OK(s.addDepartment(sales));
+    STORAGE_OK(s.organisation().addDepartment(production));
+    STORAGE_OK(s.organisation().addDepartment(sales));
     m_production = production.id;
     m_sales = sales.id;
     m_calendars.clear();
     m_dayKinds.clear();
     for (const QString &name : {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}) {
         Calendar calendar{0, name, 0x100 + name.at(0).unicode()};
-        STORAGE_OK(s.addCalendar(calendar));
+        STORAGE_OK(s.organisation().addCalendar(calendar));
         m_calendars.insert(name, calendar.id);
     }
     for (const QString &name : {QStringLiteral("Holiday"), QStringLiteral("Day off")}) {
         WorkDayKind kind{0, name, 0x200 + name.at(0).unicode()};
-        STORAGE_OK(s.addWorkDayKind(kind));
+        STORAGE_OK(s.organisation().addWorkDayKind(kind));
         m_dayKinds.insert(name, kind.id);
     }
-    STORAGE_OK(s.addEmployees({{QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), production.id, {}, {}},
-                               {QStringLiteral("E2"), QStringLiteral("Ilić"), QStringLiteral("Marko"), sales.id, {}, {}}}));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Petrović"), QStringLiteral("Ana"), production.id, {}, {}, {}},
+                               {QStringLiteral("E2"), QStringLiteral("Ilić"), QStringLiteral("Marko"), sales.id, {}, {}, {}}}));
 }
 
 // `plan` lists "calendar:from-day" items separated by ";", applied in that order.
@@ -77,8 +77,8 @@ void TestStorageCalendar::assignCalendars(const QString &plan, const QString &em
 {
     for (const QString &item : plan.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QStringList parts = item.split(QLatin1Char(':'));
-        STORAGE_OK(m_fixture.storage().assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value(parts.at(0)), employee,
-                                                      day(parts.at(1)), assignedAt, nullptr));
+        STORAGE_OK(m_fixture.storage().calendars().assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value(parts.at(0)), employee,
+                                                      day(parts.at(1)), assignedAt));
     }
 }
 
@@ -86,7 +86,7 @@ void TestStorageCalendar::assignCalendars(const QString &plan, const QString &em
 QString TestStorageCalendar::ranges(int year, int month, const QString &employee)
 {
     QVector<CalendarRange> out;
-    const StorageError error = m_fixture.storage().calendarHistory(employee, year, month, &out);
+    const StorageError error = takeInto(out, m_fixture.storage().calendars().calendarHistory(employee, year, month));
     if (!error.ok())
         return error.message;
     QStringList items;
@@ -153,7 +153,7 @@ void TestStorageCalendar::rangesOfOtherEmployeesDoNotMix()
 QString TestStorageCalendar::exceptions(int year, int month)
 {
     QVector<ExceptionDay> out;
-    const StorageError error = m_fixture.storage().exceptionHistory(QStringLiteral("E1"), year, month, &out);
+    const StorageError error = takeInto(out, m_fixture.storage().calendars().exceptionHistory(QStringLiteral("E1"), year, month));
     if (!error.ok())
         return error.message;
     QStringList items;
@@ -164,17 +164,17 @@ QString TestStorageCalendar::exceptions(int year, int month)
 
 void TestStorageCalendar::exceptionsOnePerDayInDayOrder()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     const int holiday = m_dayKinds.value(QStringLiteral("Holiday"));
     const int dayOff = m_dayKinds.value(QStringLiteral("Day off"));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), dayOff, QStringLiteral("E1"), day("2024-03-20"), assignedAt, nullptr));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-01"), assignedAt, nullptr));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-31"), assignedAt, nullptr));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), dayOff, QStringLiteral("E1"), day("2024-04-01"), assignedAt, nullptr));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-02-29"), assignedAt, nullptr));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E2"), day("2024-03-05"), assignedAt, nullptr));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), dayOff, QStringLiteral("E1"), day("2024-03-20"), assignedAt));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-01"), assignedAt));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-31"), assignedAt));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), dayOff, QStringLiteral("E1"), day("2024-04-01"), assignedAt));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-02-29"), assignedAt));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E2"), day("2024-03-05"), assignedAt));
     // The same day again replaces the first choice.
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-20"), assignedAt, nullptr));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), holiday, QStringLiteral("E1"), day("2024-03-20"), assignedAt));
 
     QCOMPARE(exceptions(2024, 3), QStringLiteral("Holiday 248 2024-03-01;Holiday 248 2024-03-20;Holiday 248 2024-03-31"));
     QCOMPARE(exceptions(2024, 4), QStringLiteral("Day off 244 2024-04-01"));
@@ -185,34 +185,34 @@ void TestStorageCalendar::historiesOfUnknownEmployeeOrMonthAreRefused()
 {
     QVector<CalendarRange> ranges;
     QVector<ExceptionDay> days;
-    StorageError error = m_fixture.storage().calendarHistory(QStringLiteral("nobody"), 2024, 3, &ranges);
+    StorageError error = takeInto(ranges, m_fixture.storage().calendars().calendarHistory(QStringLiteral("nobody"), 2024, 3));
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY(error.message.contains(QLatin1String("'nobody'")));
-    error = m_fixture.storage().exceptionHistory(QStringLiteral("nobody"), 2024, 3, &days);
+    error = takeInto(days, m_fixture.storage().calendars().exceptionHistory(QStringLiteral("nobody"), 2024, 3));
     QCOMPARE(error.code, StorageError::NotFound);
-    error = m_fixture.storage().calendarHistory(QStringLiteral("E1"), 2024, 13, &ranges);
+    error = takeInto(ranges, m_fixture.storage().calendars().calendarHistory(QStringLiteral("E1"), 2024, 13));
     QCOMPARE(error.code, StorageError::InvalidArgument);
-    error = m_fixture.storage().exceptionHistory(QStringLiteral("E1"), 2024, 0, &days);
+    error = takeInto(days, m_fixture.storage().calendars().exceptionHistory(QStringLiteral("E1"), 2024, 0));
     QCOMPARE(error.code, StorageError::InvalidArgument);
 }
 
 void TestStorageCalendar::calendarAssignmentIsAudited()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     qint64 first = 0;
     qint64 second = 0;
     qint64 third = 0;
-    STORAGE_OK(s.assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("A"), QStringLiteral("E1"),
-                                day("2024-01-01"), assignedAt, &first));
+    STORAGE_OK(takeInto(first, s.calendars().assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("A"), QStringLiteral("E1"),
+                                day("2024-01-01"), assignedAt)));
     // In force on 10 March: A, from January.
-    STORAGE_OK(s.assignCalendar(managerOfAll(QStringLiteral("goran")), m_calendars.value("B"), QStringLiteral("E1"),
-                                day("2024-03-10"), assignedAt.addSecs(60), &second));
+    STORAGE_OK(takeInto(second, s.calendars().assignCalendar(managerOfAll(QStringLiteral("goran")), m_calendars.value("B"), QStringLiteral("E1"),
+                                day("2024-03-10"), assignedAt.addSecs(60))));
     // The same day again: replaces B.
-    STORAGE_OK(s.assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("C"), QStringLiteral("E1"),
-                                day("2024-03-10"), assignedAt.addSecs(120), &third));
+    STORAGE_OK(takeInto(third, s.calendars().assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("C"), QStringLiteral("E1"),
+                                day("2024-03-10"), assignedAt.addSecs(120))));
     QVERIFY(first > 0 && second > first && third > second);
 
-    const QVector<AuditEntry> log = s.auditLog(QStringLiteral("E1"));
+    const QVector<AuditEntry> log = s.calendars().auditLog(QStringLiteral("E1")).value();
     QCOMPARE(log.size(), 3);
     QCOMPARE(log.at(0).id, first);
     QCOMPARE(log.at(0).replacedValue, QString());
@@ -226,23 +226,23 @@ void TestStorageCalendar::calendarAssignmentIsAudited()
     QCOMPARE(log.at(1).replacedValue, QStringLiteral("A"));
     QCOMPARE(log.at(2).newValue, QStringLiteral("C"));
     QCOMPARE(log.at(2).replacedValue, QStringLiteral("B"));
-    QVERIFY(s.auditLog(QStringLiteral("E2")).isEmpty());
-    QCOMPARE(s.auditLog().size(), 3);
+    QVERIFY(s.calendars().auditLog(QStringLiteral("E2")).value().isEmpty());
+    QCOMPARE(s.calendars().auditLog().value().size(), 3);
 }
 
 void TestStorageCalendar::workDayAssignmentIsAudited()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     qint64 auditId = 0;
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Day off"), QStringLiteral("E2"), day("2024-05-02"),
-                               assignedAt, &auditId));
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E2"), day("2024-05-02"),
-                               assignedAt, &auditId));
+    STORAGE_OK(takeInto(auditId, s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Day off"), QStringLiteral("E2"), day("2024-05-02"),
+                               assignedAt)));
+    STORAGE_OK(takeInto(auditId, s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E2"), day("2024-05-02"),
+                               assignedAt)));
     // Another day: nothing to replace, even with an exception the day before.
-    STORAGE_OK(s.assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E2"), day("2024-05-03"),
-                               assignedAt, nullptr));
+    STORAGE_OK(s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E2"), day("2024-05-03"),
+                               assignedAt));
 
-    const QVector<AuditEntry> log = s.auditLog(QStringLiteral("E2"));
+    const QVector<AuditEntry> log = s.calendars().auditLog(QStringLiteral("E2")).value();
     QCOMPARE(log.size(), 3);
     QCOMPARE(log.at(1).id, auditId);
     QCOMPARE(log.at(1).action, QStringLiteral("workday"));
@@ -276,7 +276,7 @@ void TestStorageCalendar::refusedAssignmentsWriteNothing()
     QFETCH(int, expected);
     QFETCH(QString, sentencePart);
 
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     User user = managerOfAll(QStringLiteral("someone"));
     user.role = Role(role);
     user.allDepartments = !productionOnly;
@@ -284,20 +284,20 @@ void TestStorageCalendar::refusedAssignmentsWriteNothing()
 
     const int calendar = m_calendars.value("A") + calendarShift;
     qint64 auditId = -1;
-    StorageError error = s.assignCalendar(user, calendar, employee, day("2024-03-10"), assignedAt, &auditId);
+    StorageError error = takeInto(auditId, s.calendars().assignCalendar(user, calendar, employee, day("2024-03-10"), assignedAt));
     QCOMPARE(int(error.code), expected);
     QVERIFY2(error.message.contains(sentencePart), qPrintable(error.message));
     QCOMPARE(auditId, qint64(-1));
 
     const int kind = m_dayKinds.value("Holiday") + calendarShift;
-    error = s.assignWorkDay(user, kind, employee, day("2024-03-10"), assignedAt, &auditId);
+    error = takeInto(auditId, s.calendars().assignWorkDay(user, kind, employee, day("2024-03-10"), assignedAt));
     QCOMPARE(int(error.code), expected);
 
-    QVERIFY(s.auditLog().isEmpty());
+    QVERIFY(s.calendars().auditLog().value().isEmpty());
     for (const QString &id : {QStringLiteral("E1"), QStringLiteral("E2")}) {
         QCOMPARE(ranges(2024, 3, id), QString());
         QVector<ExceptionDay> days;
-        STORAGE_OK(s.exceptionHistory(id, 2024, 3, &days));
+        STORAGE_OK(takeInto(days, s.calendars().exceptionHistory(id, 2024, 3)));
         QVERIFY(days.isEmpty());
     }
 }
@@ -306,49 +306,48 @@ void TestStorageCalendar::refusedAssignmentsWriteNothing()
 // (here its table has gone away), the change is undone too.
 void TestStorageCalendar::failingAuditUndoesTheAssignment()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     assignCalendars(QStringLiteral("A:2024-01-01"));
     QString problem;
     QVERIFY2(m_fixture.execRaw(QStringLiteral("ALTER TABLE audit_log RENAME TO audit_log_away"), &problem),
              qPrintable(problem));
 
-    StorageError error = s.assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("B"), QStringLiteral("E1"), day("2024-03-10"),
-                                          assignedAt, nullptr);
+    StorageError error = s.calendars().assignCalendar(managerOfAll(QStringLiteral("maja")), m_calendars.value("B"), QStringLiteral("E1"), day("2024-03-10"),
+                                          assignedAt).error();
     QCOMPARE(error.code, StorageError::Internal);
     QVERIFY2(error.message.startsWith(QLatin1String("Could not assign a calendar to the employee 'E1'")),
              qPrintable(error.message));
-    error = s.assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E1"), day("2024-03-10"), assignedAt,
-                            nullptr);
+    error = s.calendars().assignWorkDay(managerOfAll(QStringLiteral("maja")), m_dayKinds.value("Holiday"), QStringLiteral("E1"), day("2024-03-10"), assignedAt).error();
     QCOMPARE(error.code, StorageError::Internal);
 
     QVERIFY2(m_fixture.execRaw(QStringLiteral("ALTER TABLE audit_log_away RENAME TO audit_log"), &problem),
              qPrintable(problem));
     QCOMPARE(ranges(2024, 3), QStringLiteral("A ok 2024-03-01..2024-03-31"));
     QCOMPARE(exceptions(2024, 3), QString());
-    QCOMPARE(s.auditLog().size(), 1);
+    QCOMPARE(s.calendars().auditLog().value().size(), 1);
 }
 
 void TestStorageCalendar::changesNeedTheUsersName()
 {
     User nameless = managerOfAll(QStringLiteral("maja"));
     nameless.name.clear();
-    const StorageError error = m_fixture.storage().assignCalendar(nameless, m_calendars.value("A"), QStringLiteral("E1"),
-                                                                  day("2024-03-10"), assignedAt, nullptr);
+    const StorageError error = m_fixture.storage().calendars().assignCalendar(nameless, m_calendars.value("A"), QStringLiteral("E1"),
+                                                                  day("2024-03-10"), assignedAt).error();
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QCOMPARE(ranges(2024, 3), QString());
 }
 
 void TestStorageCalendar::visibilityFollowsDepartments()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     User user;
     user.name = QStringLiteral("viewer");
     user.departmentIds = {m_sales};
-    QVERIFY(s.employeeVisibleTo(user, QStringLiteral("E2")));
-    QVERIFY(!s.employeeVisibleTo(user, QStringLiteral("E1")));
-    QVERIFY(!s.employeeVisibleTo(user, QStringLiteral("E404")));
+    QVERIFY(s.presence().employeeVisibleTo(user, QStringLiteral("E2")).value());
+    QVERIFY(!s.presence().employeeVisibleTo(user, QStringLiteral("E1")).value());
+    QVERIFY(!s.presence().employeeVisibleTo(user, QStringLiteral("E404")).value());
     user.allDepartments = true;
-    QVERIFY(s.employeeVisibleTo(user, QStringLiteral("E1")));
+    QVERIFY(s.presence().employeeVisibleTo(user, QStringLiteral("E1")).value());
 }
 
 QTEST_GUILESS_MAIN(TestStorageCalendar)

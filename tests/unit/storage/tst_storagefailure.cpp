@@ -16,28 +16,26 @@ QByteArray tokenHash(const char *token)
     return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
 }
 
-// One lookup of the interface: whether it found something, and what it reported.
+// One lookup of the stores: whether it found something, and what it reported.
 struct Answer
 {
     bool found = false;
     StorageError error;
 };
-using Lookup = std::function<Answer(Storage &)>;
+using Lookup = std::function<Answer(Database &)>;
 
-template<typename Result>
-bool holds(const std::optional<Result> &value) { return value.has_value(); }
-template<typename Result>
-bool holds(const QVector<Result> &list) { return !list.isEmpty(); }
+template<typename T>
+bool holds(const T &) { return true; }
+template<typename T>
+bool holds(const QVector<T> &list) { return !list.isEmpty(); }
 bool holds(bool visible) { return visible; }
 
-// Wraps a call that takes the error channel as its last argument.
 template<typename Call>
 Lookup lookup(Call call)
 {
-    return [call](Storage &s) {
-        Answer answer;
-        answer.found = holds(call(s, &answer.error));
-        return answer;
+    return [call](Database &s) {
+        const auto result = call(s);
+        return Answer{result.ok() && holds(result.value()), result.error()};
     };
 }
 
@@ -49,25 +47,25 @@ QList<QPair<QString, Lookup>> lookups(bool present)
     const QByteArray terminal = tokenHash(present ? "gate" : "none");
     const QString employee = present ? QStringLiteral("E1") : QStringLiteral("E404");
     return {
-        {"findUser", lookup([=](Storage &s, StorageError *e) { return s.findUser(user, e); })},
-        {"findSession", lookup([=](Storage &s, StorageError *e) { return s.findSession(session, e); })},
-        {"findTerminal", lookup([=](Storage &s, StorageError *e) { return s.findTerminal(terminal, e); })},
-        {"findEmployee", lookup([=](Storage &s, StorageError *e) { return s.findEmployee(employee, e); })},
+        {"findUser", lookup([=](Database &s) { return s.accounts().findUser(user); })},
+        {"findSession", lookup([=](Database &s) { return s.accounts().findSession(session); })},
+        {"findTerminal", lookup([=](Database &s) { return s.accounts().findTerminal(terminal); })},
+        {"findEmployee", lookup([=](Database &s) { return s.organisation().findEmployee(employee); })},
         {"employeeVisibleTo",
-         lookup([=](Storage &s, StorageError *e) { return s.employeeVisibleTo(managerOfAll(), employee, e); })},
+         lookup([=](Database &s) { return s.presence().employeeVisibleTo(managerOfAll(), employee); })},
     };
 }
 
 QList<QPair<QString, Lookup>> lists()
 {
     return {
-        {"users", lookup([](Storage &s, StorageError *e) { return s.users(e); })},
-        {"terminals", lookup([](Storage &s, StorageError *e) { return s.terminals(e); })},
-        {"departments", lookup([](Storage &s, StorageError *e) { return s.departments(e); })},
-        {"activityKinds", lookup([](Storage &s, StorageError *e) { return s.activityKinds(e); })},
-        {"calendars", lookup([](Storage &s, StorageError *e) { return s.calendars(e); })},
-        {"workDayKinds", lookup([](Storage &s, StorageError *e) { return s.workDayKinds(e); })},
-        {"auditLog", lookup([](Storage &s, StorageError *e) { return s.auditLog(QString(), e); })},
+        {"users", lookup([](Database &s) { return s.accounts().users(); })},
+        {"terminals", lookup([](Database &s) { return s.accounts().terminals(); })},
+        {"departments", lookup([](Database &s) { return s.organisation().departments(); })},
+        {"activityKinds", lookup([](Database &s) { return s.organisation().activityKinds(); })},
+        {"calendars", lookup([](Database &s) { return s.organisation().calendars(); })},
+        {"workDayKinds", lookup([](Database &s) { return s.organisation().workDayKinds(); })},
+        {"auditLog", lookup([](Database &s) { return s.calendars().auditLog(QString()); })},
     };
 }
 
@@ -88,29 +86,29 @@ private:
 
 void TestStorageFailure::seed()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     Department department{0, QStringLiteral("Production")};
-    STORAGE_OK(s.addDepartment(department));
-    STORAGE_OK(s.addUser({0, QStringLiteral("ana"), QStringLiteral("hash"), Role::Manager, true, {}}));
-    STORAGE_OK(s.createSession({tokenHash("session"), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
-    STORAGE_OK(s.addTerminal({0, QStringLiteral("gate"), tokenHash("gate"), {}}));
-    STORAGE_OK(s.addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), department.id, {}, {}}}));
+    STORAGE_OK(s.organisation().addDepartment(department));
+    STORAGE_OK(s.accounts().addUser({0, QStringLiteral("ana"), QStringLiteral("hash"), Role::Manager, true, {}}));
+    STORAGE_OK(s.accounts().createSession({tokenHash("session"), 0, QStringLiteral("ana"), {}, {}, {}, {}}));
+    STORAGE_OK(s.accounts().addTerminal({0, QStringLiteral("gate"), tokenHash("gate"), {}}));
+    STORAGE_OK(s.organisation().addEmployees({{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), department.id, {}, {}, {}}}));
     PresenceStatus present{0, QStringLiteral("Present"), 0x00FF00};
-    STORAGE_OK(s.addPresenceStatus(present));
+    STORAGE_OK(s.organisation().addPresenceStatus(present));
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
-    STORAGE_OK(s.addActivityKind(arrival));
+    STORAGE_OK(s.organisation().addActivityKind(arrival));
     Calendar calendar{0, QStringLiteral("Shift A"), 0x112233};
-    STORAGE_OK(s.addCalendar(calendar));
+    STORAGE_OK(s.organisation().addCalendar(calendar));
     WorkDayKind holiday{0, QStringLiteral("Holiday"), 0x445566};
-    STORAGE_OK(s.addWorkDayKind(holiday));
+    STORAGE_OK(s.organisation().addWorkDayKind(holiday));
     qint64 auditId = 0;
-    STORAGE_OK(s.assignCalendar(managerOfAll(QStringLiteral("ana")), calendar.id, QStringLiteral("E1"),
-                                QDate(2024, 3, 1), civilTime(QStringLiteral("2024-03-01T08:00:00")), &auditId));
+    STORAGE_OK(takeInto(auditId, s.calendars().assignCalendar(managerOfAll(QStringLiteral("ana")), calendar.id, QStringLiteral("E1"),
+                                QDate(2024, 3, 1), civilTime(QStringLiteral("2024-03-01T08:00:00")))));
 }
 
 void TestStorageFailure::aMissIsNotFoundAndAHitIsClean()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     for (const auto &[name, ask] : lookups(true) + lists()) {
         const Answer answer = ask(s);
         QVERIFY2(answer.found && answer.error.ok(), qPrintable(name + QLatin1String(": ") + answer.error.message));
@@ -122,23 +120,21 @@ void TestStorageFailure::aMissIsNotFoundAndAHitIsClean()
         QVERIFY2(!answer.error.message.isEmpty(), qPrintable(name));
     }
     // An empty list is an answer, not a failure.
-    StorageError error;
-    QVERIFY(s.auditLog(QStringLiteral("E404"), &error).isEmpty());
-    QVERIFY2(error.ok(), qPrintable(error.message));
+    const Result<QVector<AuditEntry>> none = s.calendars().auditLog(QStringLiteral("E404"));
+    QVERIFY2(none.ok(), qPrintable(none.error().message));
+    QVERIFY(none->isEmpty());
 }
 
 void TestStorageFailure::aDatabaseThatWentAwayIsUnavailable()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     QString problem;
     QVERIFY2(m_fixture.takeDatabaseAway(&problem), qPrintable(problem));
     QList<QPair<QString, Answer>> answers;
     const auto askAll = [&] {
         for (const auto &[name, ask] : lookups(true) + lookups(false) + lists())
             answers.append({name, ask(s)});
-        StorageError error;
-        s.schemaVersion(&error);
-        answers.append({QStringLiteral("schemaVersion"), {false, error}});
+        answers.append({QStringLiteral("schemaVersion"), {false, s.schemaVersion().error()}});
     };
     // An open SQLite connection keeps reading the moved file; a new one finds it gone.
     // PostgreSQL's connection is cut by the drop, so this thread's own connection serves.
@@ -161,8 +157,8 @@ void TestStorageFailure::aRestartedServerHealsOnTheNextCall()
 {
     if (!m_fixture.isPostgres())
         QSKIP("Only a database server can drop the storage's connections.");
-    Storage &s = m_fixture.storage();
-    QVERIFY(s.findUser(QStringLiteral("ana")));
+    Database &s = m_fixture.storage();
+    QVERIFY(s.accounts().findUser(QStringLiteral("ana")));
     const auto cutConnections = [&] {
         return m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity"
                                                   " WHERE datname = current_database() AND pid <> pg_backend_pid()"))
@@ -170,17 +166,15 @@ void TestStorageFailure::aRestartedServerHealsOnTheNextCall()
     };
 
     QCOMPARE(cutConnections(), 1);
-    StorageError error;
-    const std::optional<User> ana = s.findUser(QStringLiteral("ana"), &error);
-    QVERIFY2(error.ok(), qPrintable(error.message));
-    QVERIFY(ana);
+    const Result<User> ana = s.accounts().findUser(QStringLiteral("ana"));
+    QVERIFY2(ana.ok(), qPrintable(ana.error().message));
     QCOMPARE(ana->name, QStringLiteral("ana"));
 
     // A write that meets the cut connection at its start goes through as well.
     QCOMPARE(cutConnections(), 1);
     Department department{0, QStringLiteral("After the restart")};
-    STORAGE_OK(s.addDepartment(department));
-    QCOMPARE(s.departments().size(), 2);
+    STORAGE_OK(s.organisation().addDepartment(department));
+    QCOMPARE(s.organisation().departments().value().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestStorageFailure)

@@ -17,11 +17,11 @@ using namespace vorna::service;
 namespace {
 
 // The number of the newest migration; a new one must be counted here on purpose.
-constexpr int latestSchema = 7;
+constexpr int latestSchema = 8;
 
-StorageError presenceNow(Storage &storage)
+StorageError presenceNow(Database &storage)
 {
-    return storage.presence(managerOfAll(), {QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC), 1, {}},
+    return storage.presence().presence(managerOfAll(), {QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC), 1, {}},
                             [](const PresenceRow &) {});
 }
 
@@ -103,16 +103,16 @@ void TestStorageLifecycle::connectionStringRetargeted()
 void TestStorageLifecycle::unreadableConnectionStringIsRefused()
 {
     StorageError error;
-    QVERIFY(!openStorage(QStringLiteral("host=127.0.0.1 dbname='never closed"), &error));
+    QVERIFY(!openDatabase(QStringLiteral("host=127.0.0.1 dbname='never closed"), &error));
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY2(error.message.startsWith(QLatin1String("The PostgreSQL connection string cannot be read")),
              qPrintable(error.message));
 
-    QVERIFY(!openStorage(QStringLiteral("host=127.0.0.1 colour=blue"), &error));
+    QVERIFY(!openDatabase(QStringLiteral("host=127.0.0.1 colour=blue"), &error));
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY2(error.message.contains(QLatin1String("colour")), qPrintable(error.message));
 
-    QVERIFY(!openStorage(QStringLiteral("   "), &error));
+    QVERIFY(!openDatabase(QStringLiteral("   "), &error));
     QCOMPARE(error.code, StorageError::InvalidArgument);
 }
 
@@ -120,7 +120,7 @@ void TestStorageLifecycle::unreachableServerIsReportedWithAdvice()
 {
     StorageError error;
     // Port 1 on loopback: refused at once, nothing listens there.
-    QVERIFY(!openStorage(QStringLiteral("host=127.0.0.1 port=1 dbname=vorna user=vorna connect_timeout=3"), &error));
+    QVERIFY(!openDatabase(QStringLiteral("host=127.0.0.1 port=1 dbname=vorna user=vorna connect_timeout=3"), &error));
     QCOMPARE(error.code, StorageError::Unavailable);
     QVERIFY2(error.message.startsWith(QLatin1String("Cannot open the PostgreSQL database \"vorna\" on 127.0.0.1:1 (")),
              qPrintable(error.message));
@@ -161,27 +161,27 @@ void TestStorageLifecycle::emptyDatabaseHasVersionZero()
     QFETCH_GLOBAL(QString, engine);
     QString reason;
     QCOMPARE(m_fixture.setUp(engine, false, &reason), StorageFixture::Ready);
-    QCOMPARE(m_fixture.storage().schemaVersion(), 0);
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), 0);
     QVector<QPair<qint64, qint64>> steps;
     STORAGE_OK(m_fixture.storage().migrate([&](const QString &phase, qint64 done, qint64 total) {
         QCOMPARE(phase, QStringLiteral("migrations"));
         steps.append({done, total});
     }));
-    QCOMPARE(m_fixture.storage().schemaVersion(), latestSchema);
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), latestSchema);
     QCOMPARE(steps.first(), qMakePair(qint64(0), qint64(latestSchema)));
     QCOMPARE(steps.last(), qMakePair(qint64(latestSchema), qint64(latestSchema)));
 }
 
 void TestStorageLifecycle::migrationsAreIdempotent()
 {
-    Storage &s = m_fixture.storage();
-    QCOMPARE(s.schemaVersion(), latestSchema);
+    Database &s = m_fixture.storage();
+    QCOMPARE(s.schemaVersion().value(), latestSchema);
     int reports = 0;
     STORAGE_OK(s.migrate([&](const QString &, qint64, qint64) { ++reports; }));
     QCOMPARE(reports, 0); // nothing pending, nothing to report
     STORAGE_OK(m_fixture.reopen());
     STORAGE_OK(m_fixture.storage().migrate());
-    QCOMPARE(m_fixture.storage().schemaVersion(), latestSchema);
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), latestSchema);
 
     // One row per migration, and the reserved status once.
     QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM schema_migrations")).toInt(), latestSchema);
@@ -198,7 +198,7 @@ void TestStorageLifecycle::racingMigrationsApplyOnce()
     StorageError results[2];
     const auto migrateOnce = [&](StorageError *result) {
         StorageError opened;
-        std::unique_ptr<Storage> storage = openStorage(location, &opened);
+        std::unique_ptr<Database> storage = openDatabase(location, &opened);
         *result = storage ? storage->migrate() : opened;
     };
     std::thread first(migrateOnce, &results[0]);
@@ -207,9 +207,9 @@ void TestStorageLifecycle::racingMigrationsApplyOnce()
     second.join();
     STORAGE_OK(results[0]);
     STORAGE_OK(results[1]);
-    QCOMPARE(m_fixture.storage().schemaVersion(), latestSchema);
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), latestSchema);
     Department department{0, QStringLiteral("Works after the race")};
-    STORAGE_OK(m_fixture.storage().addDepartment(department));
+    STORAGE_OK(m_fixture.storage().organisation().addDepartment(department));
 }
 
 void TestStorageLifecycle::foreignDatabaseIsRefused()
@@ -220,7 +220,7 @@ void TestStorageLifecycle::foreignDatabaseIsRefused()
     QVERIFY2(m_fixture.execRaw(QStringLiteral("CREATE TABLE invoices (id INTEGER PRIMARY KEY, total INTEGER)"), &reason),
              qPrintable(reason));
     StorageError error;
-    QVERIFY(!openStorage(m_fixture.location(), &error));
+    QVERIFY(!openDatabase(m_fixture.location(), &error));
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY2(error.message.contains(QLatin1String("holds tables that are not vorna-service's")), qPrintable(error.message));
     QVERIFY2(error.message.contains(m_fixture.isPostgres() ? QStringLiteral("PostgreSQL database")
@@ -250,7 +250,7 @@ void TestStorageLifecycle::sqliteFileThatIsNoDatabaseIsRefused()
     file.write(QByteArray(4096, 'x'));
     file.close();
     StorageError error;
-    QVERIFY(!openStorage(path, &error));
+    QVERIFY(!openDatabase(path, &error));
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY2(error.message.contains(QLatin1String("notes.txt: the file is not a database")), qPrintable(error.message));
     QFile kept(path);
@@ -264,7 +264,7 @@ void TestStorageLifecycle::sqliteFolderIsCreatedAndWalIsOn()
         QSKIP("An SQLite matter.");
     const QString path = m_fixture.temporaryPath(QStringLiteral("a/b/c/vorna.db"));
     StorageError error;
-    std::unique_ptr<Storage> storage = openStorage(path, &error);
+    std::unique_ptr<Database> storage = openDatabase(path, &error);
     QVERIFY2(storage, qPrintable(error.message));
     STORAGE_OK(storage->migrate());
     QVERIFY(QFile::exists(path));
@@ -283,16 +283,16 @@ void TestStorageLifecycle::sqliteFolderIsCreatedAndWalIsOn()
     QSqlDatabase::removeDatabase(QStringLiteral("wal-check"));
 
     // A folder that cannot be made: a file stands where it would go.
-    QVERIFY(!openStorage(path + QStringLiteral("/inside/vorna.db"), &error));
+    QVERIFY(!openDatabase(path + QStringLiteral("/inside/vorna.db"), &error));
     QCOMPARE(error.code, StorageError::Unavailable);
     QVERIFY2(error.message.startsWith(QLatin1String("Cannot create the folder")), qPrintable(error.message));
 }
 
 void TestStorageLifecycle::eachThreadHasItsOwnConnection()
 {
-    SqlStorage &s = m_fixture.sqlStorage();
+    Database &s = m_fixture.storage();
     Department production{0, QStringLiteral("Production")};
-    STORAGE_OK(s.addDepartment(production));
+    STORAGE_OK(s.organisation().addDepartment(production));
     QCOMPARE(s.openConnections(), 1);
 
     constexpr int threads = 4;
@@ -305,7 +305,7 @@ void TestStorageLifecycle::eachThreadHasItsOwnConnection()
         workers.emplace_back([&, t] {
             for (int i = 0; i < rounds && failures[t].ok(); ++i) {
                 const QString id = QStringLiteral("T%1-%2").arg(t).arg(i);
-                failures[t] = s.addEmployees({{id, QStringLiteral("Worker"), id, production.id, {}, {}}});
+                failures[t] = s.organisation().addEmployees({{id, QStringLiteral("Worker"), id, production.id, {}, {}, {}}});
                 if (failures[t].ok())
                     failures[t] = presenceNow(s);
                 if (i > 0)
@@ -327,7 +327,7 @@ void TestStorageLifecycle::eachThreadHasItsOwnConnection()
     // Ended threads closed their connections; this thread's is still open.
     QCOMPARE(s.openConnections(), 1);
     int rows = 0;
-    STORAGE_OK(s.presence(managerOfAll(), {QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC), 1, {}},
+    STORAGE_OK(s.presence().presence(managerOfAll(), {QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC), 1, {}},
                           [&](const PresenceRow &) { ++rows; }));
     QCOMPARE(rows, threads * rounds);
 
@@ -343,7 +343,7 @@ void TestStorageLifecycle::eachThreadHasItsOwnConnection()
 void TestStorageLifecycle::connectionsCloseWhenStorageDiesFirst()
 {
     StorageError opened;
-    std::unique_ptr<Storage> storage = openStorage(m_fixture.location(), &opened);
+    std::unique_ptr<Database> storage = openDatabase(m_fixture.location(), &opened);
     QVERIFY2(storage, qPrintable(opened.message));
     const int before = QSqlDatabase::connectionNames().size();
 
@@ -379,7 +379,7 @@ void TestStorageLifecycle::lostServerConnectionIsReopened()
 {
     if (!m_fixture.isPostgres())
         QSKIP("Only a server can go away under a connection.");
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     STORAGE_OK(presenceNow(s));
     QString problem;
     QVERIFY2(m_fixture.execRaw(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
@@ -398,7 +398,7 @@ void TestStorageLifecycle::busyDatabaseSaysSo()
     QString problem;
     QVERIFY2(m_fixture.execRaw(QStringLiteral("BEGIN IMMEDIATE"), &problem), qPrintable(problem));
     Department department{0, QStringLiteral("Blocked")};
-    const StorageError error = m_fixture.storage().addDepartment(department);
+    const StorageError error = m_fixture.storage().organisation().addDepartment(department);
     // Readers go on while another writer holds the lock.
     const StorageError read = presenceNow(m_fixture.storage());
     QVERIFY2(m_fixture.execRaw(QStringLiteral("ROLLBACK"), &problem), qPrintable(problem));
@@ -406,7 +406,7 @@ void TestStorageLifecycle::busyDatabaseSaysSo()
     QVERIFY2(error.message.contains(QLatin1String("The database is busy; try again in a moment.")),
              qPrintable(error.message));
     STORAGE_OK(read);
-    STORAGE_OK(m_fixture.storage().addDepartment(department));
+    STORAGE_OK(m_fixture.storage().organisation().addDepartment(department));
 }
 
 QTEST_GUILESS_MAIN(TestStorageLifecycle)

@@ -57,43 +57,43 @@ private:
 
 void TestStoragePresence::seed()
 {
-    Storage &s = m_fixture.storage();
+    Database &s = m_fixture.storage();
     Department production{0, QStringLiteral("Production")};
     Department sales{0, QStringLiteral("Sales")};
     PresenceStatus present{0, QStringLiteral("Present"), 0x0047A043};
     PresenceStatus onBreak{0, QStringLiteral("On break"), 0x0000B3FF};
     PresenceStatus absent{0, QStringLiteral("Absent"), 0x003539E5};
-    STORAGE_OK(s.addDepartment(production));
-    STORAGE_OK(s.addDepartment(sales));
-    STORAGE_OK(s.addPresenceStatus(present));
-    STORAGE_OK(s.addPresenceStatus(onBreak));
-    STORAGE_OK(s.addPresenceStatus(absent));
+    STORAGE_OK(s.organisation().addDepartment(production));
+    STORAGE_OK(s.organisation().addDepartment(sales));
+    STORAGE_OK(s.organisation().addPresenceStatus(present));
+    STORAGE_OK(s.organisation().addPresenceStatus(onBreak));
+    STORAGE_OK(s.organisation().addPresenceStatus(absent));
     ActivityKind arrival{0, QStringLiteral("Arrival"), present.id};
     ActivityKind breakStart{0, QStringLiteral("Break start"), onBreak.id};
     ActivityKind departure{0, QStringLiteral("Departure"), absent.id};
-    STORAGE_OK(s.addActivityKind(arrival));
-    STORAGE_OK(s.addActivityKind(breakStart));
-    STORAGE_OK(s.addActivityKind(departure));
+    STORAGE_OK(s.organisation().addActivityKind(arrival));
+    STORAGE_OK(s.organisation().addActivityKind(breakStart));
+    STORAGE_OK(s.organisation().addActivityKind(departure));
     m_ref = {production.id, sales.id, arrival.id, breakStart.id, departure.id};
 }
 
 void TestStoragePresence::addEmployee(const QString &id, const QString &last, const QString &first, qint64 department,
                                       const QByteArray &picture)
 {
-    STORAGE_OK(m_fixture.storage().addEmployees({{id, last, first, department, picture, {}}}));
+    STORAGE_OK(m_fixture.storage().organisation().addEmployees({{id, last, first, department, picture, {}, {}}}));
 }
 
 void TestStoragePresence::addRegistration(const QString &employee, const QString &at, qint64 kind)
 {
     qint64 id = 0;
-    STORAGE_OK(m_fixture.storage().addRegistration({employee, civilTime(at), kind, QStringLiteral("test")}, &id));
+    STORAGE_OK(takeInto(id, m_fixture.storage().organisation().addRegistration({employee, civilTime(at), kind, QStringLiteral("test")})));
     QVERIFY(id > 0);
 }
 
 QVector<PresenceRow> TestStoragePresence::presence(const PresenceQuery &query, const User &user)
 {
     QVector<PresenceRow> rows;
-    const StorageError error = m_fixture.storage().presence(user, query, [&](const PresenceRow &r) { rows << r; });
+    const StorageError error = m_fixture.storage().presence().presence(user, query, [&](const PresenceRow &r) { rows << r; });
     if (!error.ok())
         qWarning("%s", qPrintable(error.message));
     return rows;
@@ -158,7 +158,7 @@ void TestStoragePresence::backDatedRegistrationsDoNotHideNewerOnes()
     addEmployee(QStringLiteral("E1"), QStringLiteral("Savić"), QStringLiteral("Teodora"), m_ref.production);
     addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T10:00:00"), m_ref.departure);
     addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T08:00:00"), m_ref.arrival);
-    STORAGE_OK(m_fixture.storage().addRegistrations(
+    STORAGE_OK(m_fixture.storage().organisation().addRegistrations(
         {{QStringLiteral("E1"), civilTime(QStringLiteral("2024-03-05T07:00:00")), m_ref.breakStart, QString()},
          {QStringLiteral("E1"), civilTime(QStringLiteral("2024-03-04T18:00:00")), m_ref.arrival, QString()}}));
 
@@ -178,7 +178,7 @@ void TestStoragePresence::sameSecondGoesToTheLaterStored()
     addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T09:00:00"), m_ref.arrival);
     addRegistration(QStringLiteral("E1"), QStringLiteral("2024-03-05T09:00:00"), m_ref.breakStart);
     const QDateTime nine = civilTime(QStringLiteral("2024-03-05T09:00:00"));
-    STORAGE_OK(m_fixture.storage().addRegistrations({{QStringLiteral("E2"), nine, m_ref.departure, QString()},
+    STORAGE_OK(m_fixture.storage().organisation().addRegistrations({{QStringLiteral("E2"), nine, m_ref.departure, QString()},
                                                      {QStringLiteral("E2"), nine, m_ref.arrival, QString()}}));
 
     QVector<PresenceRow> rows = presenceAt(QStringLiteral("2024-03-05T12:00:00"));
@@ -363,11 +363,11 @@ void TestStoragePresence::picturesOfManyEmployeesGoToTheirOwnRows()
     for (int i = 0; i < count; ++i) {
         const QString id = QStringLiteral("E%1").arg(i, 3, 10, QLatin1Char('0'));
         const QByteArray picture = QByteArray("picture of ") + id.toUtf8();
-        employees.append({id, QStringLiteral("Name%1").arg(id), QStringLiteral("First"), m_ref.production, picture, {}});
+        employees.append({id, QStringLiteral("Name%1").arg(id), QStringLiteral("First"), m_ref.production, picture, {}, {}});
         if (i % 3 == 0)
             known.insert(QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
     }
-    STORAGE_OK(m_fixture.storage().addEmployees(employees));
+    STORAGE_OK(m_fixture.storage().organisation().addEmployees(employees));
 
     const QVector<PresenceRow> rows = presence({civilTime(QStringLiteral("2024-03-05T12:00:00")), 1, known});
     QCOMPARE(rows.size(), count);
@@ -395,11 +395,11 @@ void TestStoragePresence::pagesAreCutByRowsAndPictureBytesAndJoinUpToTheWholeAns
         const QString id = QStringLiteral("E%1").arg(i, 2, 10, QLatin1Char('0'));
         const QByteArray picture = i % 4 == 3 ? QByteArray() : QByteArray(100, char('a' + i));
         employees.append({id, i % 5 == 0 ? QStringLiteral("Jović") : QStringLiteral("Name%1").arg(22 - i),
-                          QStringLiteral("Ana"), m_ref.production, picture, {}});
+                          QStringLiteral("Ana"), m_ref.production, picture, {}, {}});
         if (i % 7 == 0)
             known.insert(QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
     }
-    STORAGE_OK(m_fixture.storage().addEmployees(employees));
+    STORAGE_OK(m_fixture.storage().organisation().addEmployees(employees));
     PresenceQuery query{civilTime(QStringLiteral("2024-03-05T12:00:00")), 1, known};
     const QVector<PresenceRow> whole = presence(query);
     QCOMPARE(whole.size(), employees.size());
@@ -411,7 +411,7 @@ void TestStoragePresence::pagesAreCutByRowsAndPictureBytesAndJoinUpToTheWholeAns
     int pages = 0;
     while (!cursor.done && pages < 100) {
         QVector<PresenceRow> page;
-        STORAGE_OK(m_fixture.storage().presencePage(managerOfAll(), query, &cursor, &page));
+        STORAGE_OK(takeInto(page, m_fixture.storage().presence().presencePage(managerOfAll(), query, cursor)));
         ++pages;
         QVERIFY(page.size() <= 4);
         int pictureBytes = 0;
@@ -436,7 +436,7 @@ void TestStoragePresence::pagesAreCutByRowsAndPictureBytesAndJoinUpToTheWholeAns
     }
     QCOMPARE(jovic, QStringList({"E00", "E05", "E10", "E15", "E20"}));
     QVector<PresenceRow> after;
-    STORAGE_OK(m_fixture.storage().presencePage(managerOfAll(), query, &cursor, &after));
+    STORAGE_OK(takeInto(after, m_fixture.storage().presence().presencePage(managerOfAll(), query, cursor)));
     QVERIFY(after.isEmpty());
 }
 
@@ -446,11 +446,11 @@ void TestStoragePresence::invalidQueriesAreRefused()
     int calls = 0;
     const auto count = [&](const PresenceRow &) { ++calls; };
 
-    StorageError error = m_fixture.storage().presence(managerOfAll(), {QDateTime(), 1, {}}, count);
+    StorageError error = m_fixture.storage().presence().presence(managerOfAll(), {QDateTime(), 1, {}}, count);
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY(error.message.contains(QLatin1String("not a valid date")));
 
-    error = m_fixture.storage().presence(managerOfAll(), {civilTime(QStringLiteral("2024-03-05T12:00:00")), 0, {}}, count);
+    error = m_fixture.storage().presence().presence(managerOfAll(), {civilTime(QStringLiteral("2024-03-05T12:00:00")), 0, {}}, count);
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY(error.message.contains(QLatin1String("at least 1")));
     QCOMPARE(calls, 0);

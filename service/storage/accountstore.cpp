@@ -1,0 +1,429 @@
+#include "accountstore.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <limits>
+
+namespace vorna::service {
+
+namespace {
+
+using Error = StorageError;
+
+Error noUser(const QString &name)
+{
+    return {Error::NotFound, QStringLiteral("There is no user named %1.").arg(quoted(name))};
+}
+
+Error sessionEnded()
+{
+    return {Error::NotFound, QStringLiteral("The session has ended. Log in again.")};
+}
+
+QDateTime utcFromSeconds(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+}
+
+Session sessionFrom(const QSqlQuery &q)
+{
+    return {q.value(0).toByteArray(), q.value(1).toLongLong(), q.value(2).toString(), q.value(3).toString(),
+            q.value(4).toString(), utcFromSeconds(q.value(5).toLongLong()), utcFromSeconds(q.value(6).toLongLong())};
+}
+
+Terminal terminalFrom(const QSqlQuery &q)
+{
+    return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toByteArray(),
+            utcFromSeconds(q.value(3).toLongLong())};
+}
+
+User userFrom(const QSqlQuery &q)
+{
+    User user;
+    user.id = q.value(0).toLongLong();
+    user.name = q.value(1).toString();
+    user.passwordHash = q.value(2).toString();
+    user.role = q.value(3).toInt() == int(Role::Manager) ? Role::Manager : Role::Viewer;
+    user.allDepartments = q.value(4).toInt() != 0;
+    return user;
+}
+
+const QString userColumns = QStringLiteral("SELECT id, name, password_hash, role, all_departments FROM users");
+const QString sessionColumns = QStringLiteral(
+    "SELECT s.token_hash, s.user_id, u.name, s.client, s.peer, s.created_utc, s.last_seen_utc"
+    " FROM sessions s JOIN users u ON u.id = s.user_id");
+const QString terminalColumns = QStringLiteral("SELECT id, name, token_hash, created_utc FROM terminals");
+
+} // namespace
+
+// ---- Users ------------------------------------------------------------------------------------
+
+StorageError AccountStore::addUser(const User &user)
+{
+    return m_sql.write(QStringLiteral("add the user %1").arg(quoted(user.name)),
+                       [&](Transaction &tx) { return addUser(tx, user); });
+}
+
+StorageError AccountStore::addUser(Transaction &tx, const User &user)
+{
+    if (user.name.trimmed().isEmpty())
+        return invalid(QStringLiteral("A user needs a name."));
+    if (user.passwordHash.isEmpty())
+        return invalid(QStringLiteral("The user %1 needs a password.").arg(quoted(user.name)));
+    const QString doing = QStringLiteral("add the user %1").arg(quoted(user.name));
+    Error result = [&] {
+        QSqlQuery query(tx.db());
+        Error error = tx.exec(query,
+                              QStringLiteral("INSERT INTO users (name, password_hash, role, all_departments)"
+                                             " VALUES (?, ?, ?, ?) RETURNING id"),
+                              {user.name, user.passwordHash, int(user.role), user.allDepartments ? 1 : 0}, doing);
+        if (!error.ok() || !query.next())
+            return error;
+        const qint64 userId = query.value(0).toLongLong();
+        const QSet<qint64> departmentIds(user.departmentIds.cbegin(), user.departmentIds.cend());
+        for (qint64 departmentId : departmentIds) {
+            error = tx.exec(query, QStringLiteral("SELECT 1 FROM departments WHERE id = ?"), {departmentId}, doing);
+            if (!error.ok())
+                return error;
+            if (!query.next())
+                return Error{Error::NotFound, QStringLiteral("There is no department with the number %1; the user %2 "
+                                                             "was not added.")
+                                                  .arg(departmentId)
+                                                  .arg(quoted(user.name))};
+            error = tx.exec(query, QStringLiteral("INSERT INTO user_departments (user_id, department_id) VALUES (?, ?)"),
+                            {userId, departmentId}, doing);
+            if (!error.ok())
+                return error;
+        }
+        return Error::none();
+    }();
+    if (result.code == Error::AlreadyExists)
+        result.message = QStringLiteral("A user named %1 already exists. Choose another name, or change that "
+                                        "user's password instead.")
+                             .arg(quoted(user.name));
+    return result;
+}
+
+StorageError AccountStore::setPasswordHash(const QString &userName, const QString &hash)
+{
+    if (hash.isEmpty())
+        return invalid(QStringLiteral("The new password of %1 is empty.").arg(quoted(userName)));
+    return changedOrNotFound(m_sql.writeOne(QStringLiteral("change the password of %1").arg(quoted(userName)),
+                                            QStringLiteral("UPDATE users SET password_hash = ? WHERE name = ?"),
+                                            {hash, userName}),
+                             noUser(userName));
+}
+
+StorageError AccountStore::removeUser(const QString &userName)
+{
+    return changedOrNotFound(m_sql.writeOne(QStringLiteral("remove the user %1").arg(quoted(userName)),
+                                            QStringLiteral("DELETE FROM users WHERE name = ?"), {userName}),
+                             noUser(userName));
+}
+
+Result<User> AccountStore::findUser(const QString &userName)
+{
+    Result<User> found = noUser(userName);
+    const Error error = m_sql.read([&](Transaction &tx) {
+        const QString doing = QStringLiteral("read the user %1").arg(quoted(userName));
+        found = tx.row<User>(userColumns + QStringLiteral(" WHERE name = ?"), {userName}, userFrom, doing,
+                             noUser(userName));
+        if (!found)
+            return found.error().code == Error::NotFound ? Error::none() : found.error();
+        const Result<QVector<qint64>> departments = tx.rows<qint64>(
+            QStringLiteral("SELECT department_id FROM user_departments WHERE user_id = ? ORDER BY department_id"),
+            {found->id}, [](const QSqlQuery &q) { return q.value(0).toLongLong(); }, doing);
+        found->departmentIds = QList<qint64>(departments->cbegin(), departments->cend());
+        return departments.error();
+    });
+    if (!error.ok())
+        return error;
+    return found;
+}
+
+Result<QVector<User>> AccountStore::users()
+{
+    Result<QVector<User>> all = QVector<User>();
+    const Error error = m_sql.read([&](Transaction &tx) {
+        const QString doing = QStringLiteral("read the users");
+        all = tx.rows<User>(userColumns + QStringLiteral(" ORDER BY name"), {}, userFrom, doing);
+        if (!all)
+            return all.error();
+        QHash<qint64, User *> byId;
+        for (User &user : *all)
+            byId.insert(user.id, &user);
+        // Users without their departments would look like users who see less than they may.
+        return tx.rows<bool>(QStringLiteral("SELECT user_id, department_id FROM user_departments ORDER BY department_id"),
+                             {},
+                             [&](const QSqlQuery &q) {
+                                 if (User *user = byId.value(q.value(0).toLongLong()))
+                                     user->departmentIds << q.value(1).toLongLong();
+                                 return true;
+                             },
+                             doing)
+            .error();
+    });
+    if (!error.ok())
+        return error;
+    return all;
+}
+
+StorageError AccountStore::changeUser(const User &user)
+{
+    const QString doing = QStringLiteral("change the user %1").arg(quoted(user.name));
+    return m_sql.write(doing, [&](Transaction &tx) {
+        const Result<qint64> id = tx.row<qint64>(QStringLiteral("SELECT id FROM users WHERE name = ?"), {user.name},
+                                                 [](const QSqlQuery &q) { return q.value(0).toLongLong(); }, doing,
+                                                 noUser(user.name));
+        if (!id)
+            return id.error();
+        Error error = tx.change(QStringLiteral("UPDATE users SET role = ?, all_departments = ? WHERE id = ?"),
+                                {int(user.role), user.allDepartments ? 1 : 0, *id}, doing)
+                          .error();
+        if (error.ok())
+            error = tx.change(QStringLiteral("DELETE FROM user_departments WHERE user_id = ?"), {*id}, doing).error();
+        const QSet<qint64> departmentIds(user.departmentIds.cbegin(), user.departmentIds.cend());
+        for (auto it = departmentIds.cbegin(); error.ok() && it != departmentIds.cend(); ++it)
+            error = tx.change(QStringLiteral("INSERT INTO user_departments (user_id, department_id) VALUES (?, ?)"),
+                              {*id, *it}, doing)
+                        .error();
+        return error;
+    });
+}
+
+// ---- Sessions ---------------------------------------------------------------------------------
+
+StorageError AccountStore::createSession(const Session &session, const SessionCap &cap)
+{
+    if (session.tokenHash.isEmpty())
+        return invalid(QStringLiteral("A session needs a token."));
+    const QString doing = QStringLiteral("open a session for %1").arg(quoted(session.userName));
+    return m_sql.write(doing, [&](Transaction &tx) {
+        QSqlQuery query(tx.db());
+        // The user id wins; the name serves callers that have only the name. The user's row
+        // stays locked until commit, so that two logins cannot both take the last free place.
+        const QString &lock = tx.dialect().forUpdate;
+        Error error = session.userId != 0
+            ? tx.exec(query, QStringLiteral("SELECT id FROM users WHERE id = ?") + lock, {session.userId}, doing)
+            : tx.exec(query, QStringLiteral("SELECT id FROM users WHERE name = ?") + lock, {session.userName}, doing);
+        if (!error.ok())
+            return error;
+        if (!query.next())
+            return noUser(session.userName);
+        const qint64 userId = query.value(0).toLongLong();
+        error = checkSessionCap(tx, query, userId, session, cap, doing);
+        if (!error.ok())
+            return error;
+        const QDateTime created = session.createdUtc.isValid() ? session.createdUtc : QDateTime::currentDateTimeUtc();
+        const QDateTime lastSeen = session.lastSeenUtc.isValid() ? session.lastSeenUtc : created;
+        return tx.exec(query,
+                       QStringLiteral("INSERT INTO sessions (token_hash, user_id, client, peer, created_utc, last_seen_utc)"
+                                      " VALUES (?, ?, ?, ?, ?, ?)"),
+                       {session.tokenHash, userId, session.client, session.peer, created.toSecsSinceEpoch(),
+                        lastSeen.toSecsSinceEpoch()},
+                       doing);
+    });
+}
+
+StorageError AccountStore::checkSessionCap(Transaction &tx, QSqlQuery &query, qint64 userId, const Session &session,
+                                           const SessionCap &cap, const QString &doing)
+{
+    if (cap.maxPerUser <= 0)
+        return Error::none();
+    const qint64 seenAfter = cap.lastSeenAfterUtc.isValid() ? cap.lastSeenAfterUtc.toSecsSinceEpoch()
+                                                            : std::numeric_limits<qint64>::min();
+    const Error error = tx.exec(
+        query, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE user_id = ? AND last_seen_utc > ?"),
+        {userId, seenAfter}, doing);
+    if (!error.ok() || !query.next() || query.value(0).toLongLong() < cap.maxPerUser)
+        return error;
+    return {Error::PermissionDenied,
+            QStringLiteral("User %1 already has %2 open sessions, the most one user may hold. Log out elsewhere or "
+                           "wait until idle sessions expire.")
+                .arg(quoted(session.userName))
+                .arg(cap.maxPerUser)};
+}
+
+Result<Session> AccountStore::findSession(const QByteArray &tokenHash)
+{
+    Result<Session> found = sessionEnded();
+    const Error error = m_sql.read([&](Transaction &tx) {
+        found = tx.row<Session>(sessionColumns + QStringLiteral(" WHERE s.token_hash = ?"), {tokenHash}, sessionFrom,
+                                QStringLiteral("read the session"), sessionEnded());
+        return found.error().code == Error::NotFound ? Error::none() : found.error();
+    });
+    if (!error.ok())
+        return error;
+    return found;
+}
+
+StorageError AccountStore::touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc)
+{
+    return changedOrNotFound(m_sql.writeOne(QStringLiteral("note the session's activity"),
+                                            QStringLiteral("UPDATE sessions SET last_seen_utc = ? WHERE token_hash = ?"),
+                                            {nowUtc.toSecsSinceEpoch(), tokenHash}),
+                             sessionEnded());
+}
+
+StorageError AccountStore::removeSession(const QByteArray &tokenHash)
+{
+    return changedOrNotFound(m_sql.writeOne(QStringLiteral("end the session"),
+                                            QStringLiteral("DELETE FROM sessions WHERE token_hash = ?"), {tokenHash}),
+                             {Error::NotFound, QStringLiteral("The session has already ended.")});
+}
+
+Result<int> AccountStore::removeSessionsOf(const QString &userName)
+{
+    int removed = 0;
+    const QString doing = QStringLiteral("end the sessions of %1").arg(quoted(userName));
+    const Error error = m_sql.write(doing, [&](Transaction &tx) {
+        const Result<qint64> userId = tx.row<qint64>(QStringLiteral("SELECT id FROM users WHERE name = ?"), {userName},
+                                                     [](const QSqlQuery &q) { return q.value(0).toLongLong(); },
+                                                     doing, noUser(userName));
+        if (!userId)
+            return userId.error();
+        const Result<int> changed = tx.change(QStringLiteral("DELETE FROM sessions WHERE user_id = ?"), {*userId}, doing);
+        removed = changed.value();
+        return changed.error();
+    });
+    if (!error.ok())
+        return error;
+    return removed;
+}
+
+Result<int> AccountStore::expireSessions(const QDateTime &idleBeforeUtc)
+{
+    return m_sql.writeOne(QStringLiteral("remove idle sessions"),
+                          QStringLiteral("DELETE FROM sessions WHERE last_seen_utc < ?"),
+                          {idleBeforeUtc.toSecsSinceEpoch()});
+}
+
+// ---- Terminals --------------------------------------------------------------------------------
+
+StorageError AccountStore::addTerminal(const Terminal &terminal)
+{
+    if (terminal.name.trimmed().isEmpty())
+        return invalid(QStringLiteral("A terminal needs a name."));
+    if (terminal.tokenHash.isEmpty())
+        return invalid(QStringLiteral("The terminal %1 needs a token.").arg(quoted(terminal.name)));
+    const QDateTime created = terminal.createdUtc.isValid() ? terminal.createdUtc : QDateTime::currentDateTimeUtc();
+    Error result = m_sql.writeOne(QStringLiteral("add the terminal %1").arg(quoted(terminal.name)),
+                                  QStringLiteral("INSERT INTO terminals (name, token_hash, created_utc) VALUES (?, ?, ?)"),
+                                  {terminal.name, terminal.tokenHash, created.toSecsSinceEpoch()})
+                       .error();
+    if (result.code == Error::AlreadyExists)
+        result.message = QStringLiteral("A terminal named %1 already exists. Choose another name, or remove the "
+                                        "old terminal first.")
+                             .arg(quoted(terminal.name));
+    return result;
+}
+
+StorageError AccountStore::removeTerminal(const QString &name)
+{
+    return changedOrNotFound(m_sql.writeOne(QStringLiteral("remove the terminal %1").arg(quoted(name)),
+                                            QStringLiteral("DELETE FROM terminals WHERE name = ?"), {name}),
+                             {Error::NotFound, QStringLiteral("There is no terminal named %1.").arg(quoted(name))});
+}
+
+Result<Terminal> AccountStore::findTerminal(const QByteArray &tokenHash)
+{
+    const Error missing{Error::NotFound, QStringLiteral("No terminal is registered with this token.")};
+    Result<Terminal> found = missing;
+    const Error error = m_sql.read([&](Transaction &tx) {
+        found = tx.row<Terminal>(terminalColumns + QStringLiteral(" WHERE token_hash = ?"), {tokenHash}, terminalFrom,
+                                 QStringLiteral("read the terminal"), missing);
+        return found.error().code == Error::NotFound ? Error::none() : found.error();
+    });
+    if (!error.ok())
+        return error;
+    return found;
+}
+
+Result<QVector<Terminal>> AccountStore::terminals()
+{
+    Result<QVector<Terminal>> all = QVector<Terminal>();
+    const Error error = m_sql.read([&](Transaction &tx) {
+        all = tx.rows<Terminal>(terminalColumns + QStringLiteral(" ORDER BY name"), {}, terminalFrom,
+                                QStringLiteral("read the terminals"));
+        return all.error();
+    });
+    if (!error.ok())
+        return error;
+    return all;
+}
+
+// ---- Login throttling -------------------------------------------------------------------------
+
+StorageError AccountStore::updateLoginFailures(const QStringList &keys,
+                                               const std::function<bool(QVector<LoginFailures> &)> &change)
+{
+    // One order for every caller, so two attempts that share keys cannot wait on each other.
+    QStringList ordered = keys;
+    ordered.sort();
+    ordered.removeDuplicates();
+    const QString doing = QStringLiteral("count the failed login");
+    return m_sql.write(doing, [&](Transaction &tx) {
+        QSqlQuery query(tx.db());
+        QVector<LoginFailures> entries;
+        // The no-op update locks an existing row (and the insert a new one) until commit, on
+        // PostgreSQL; SQLite's write transaction holds the whole database anyway.
+        for (const QString &key : qAsConst(ordered)) {
+            const Error error = tx.exec(
+                query,
+                QStringLiteral("INSERT INTO login_attempts (throttle_key, failures, last_failure_utc, blocked_until_utc)"
+                               " VALUES (?, 0, 0, 0) ON CONFLICT (throttle_key) DO UPDATE"
+                               " SET failures = login_attempts.failures"
+                               " RETURNING failures, last_failure_utc, blocked_until_utc"),
+                {key}, doing);
+            if (!error.ok())
+                return error;
+            if (!query.next())
+                return Error{Error::Internal, QStringLiteral("Could not %1 in the %2 (no entry came back).")
+                                                  .arg(doing, tx.dialect().label)};
+            entries.append({key, query.value(0).toInt(), query.value(1).toLongLong(), query.value(2).toLongLong()});
+        }
+        if (!change(entries))
+            return Error::none();
+        for (const LoginFailures &entry : qAsConst(entries)) {
+            const Error error = tx.exec(
+                query,
+                QStringLiteral("UPDATE login_attempts SET failures = ?, last_failure_utc = ?, blocked_until_utc = ?"
+                               " WHERE throttle_key = ?"),
+                {entry.failures, entry.lastFailureUtc, entry.blockedUntilUtc, entry.key}, doing);
+            if (!error.ok())
+                return error;
+        }
+        return Error::none();
+    });
+}
+
+StorageError AccountStore::clearLoginFailures(const QStringList &keys)
+{
+    if (keys.isEmpty())
+        return Error::none();
+    QVariantList values;
+    for (const QString &key : keys)
+        values << key;
+    return m_sql
+        .writeOne(QStringLiteral("clear the failed logins"),
+                  QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (%1)").arg(placeholders(keys.size())),
+                  values)
+        .error();
+}
+
+Result<int> AccountStore::forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc)
+{
+    // Entries that a login holds right now are skipped rather than waited for: the sweep must
+    // never deadlock with a login that locks them in another order.
+    const QString &forUpdate = m_sql.dialect().forUpdate;
+    const QString skipLocked = forUpdate.isEmpty() ? QString() : forUpdate + QStringLiteral(" SKIP LOCKED");
+    return m_sql.writeOne(
+        QStringLiteral("forget old failed logins"),
+        QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (SELECT throttle_key FROM login_attempts"
+                       " WHERE last_failure_utc < ? AND blocked_until_utc <= ?%1)")
+            .arg(skipLocked),
+        {lastFailureBeforeUtc, nowUtc});
+}
+
+} // namespace vorna::service

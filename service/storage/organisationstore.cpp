@@ -1,0 +1,400 @@
+#include "organisationstore.h"
+
+#include "bulkinsert.h"
+#include "civiltime.h"
+#include "employeekey.h"
+#include "presencereader.h"
+
+#include <QCryptographicHash>
+
+#include <algorithm>
+#include <limits>
+
+namespace vorna::service {
+
+namespace {
+
+using Error = StorageError;
+
+// Employees and registrations go in batches; progress is reported per batch.
+constexpr int rowsPerProgress = 10000;
+
+QByteArray pictureDigest(const QByteArray &picture)
+{
+    return picture.isEmpty() ? QByteArray() : QCryptographicHash::hash(picture, QCryptographicHash::Sha256);
+}
+
+Error loadEmployeeKeys(Transaction &tx, const QString &doing, QHash<QString, qint64> *keys)
+{
+    QSqlQuery query(tx.db());
+    const Error error = tx.exec(query, QStringLiteral("SELECT code, id FROM employees"), {}, doing);
+    while (error.ok() && query.next())
+        keys->insert(query.value(0).toString(), query.value(1).toLongLong());
+    return error;
+}
+
+Error loadIds(Transaction &tx, const QString &table, const QString &doing, QSet<qint64> *ids)
+{
+    QSqlQuery query(tx.db());
+    const Error error = tx.exec(query, QStringLiteral("SELECT id FROM %1").arg(table), {}, doing);
+    while (error.ok() && query.next())
+        ids->insert(query.value(0).toLongLong());
+    return error;
+}
+
+Error checkEmployee(const Employee &employee, int position, const QSet<qint64> &departmentIds)
+{
+    const QString where = QStringLiteral("Employee %1 of the list").arg(position + 1);
+    if (employee.id.trimmed().isEmpty())
+        return invalid(where + QStringLiteral(" has no id; no employees were added."));
+    if (employee.lastName.trimmed().isEmpty() || employee.firstName.trimmed().isEmpty())
+        return invalid(QStringLiteral("The employee %1 needs a last and a first name; no employees were added.")
+                           .arg(quoted(employee.id)));
+    if (!departmentIds.contains(employee.departmentId))
+        return {Error::NotFound, QStringLiteral("There is no department with the number %1 for the employee %2; no "
+                                                "employees were added.")
+                                     .arg(employee.departmentId)
+                                     .arg(quoted(employee.id))};
+    return Error::none();
+}
+
+Error checkRegistration(const Registration &registration, const QHash<QString, qint64> &employees,
+                        const QSet<qint64> &kinds)
+{
+    if (!employees.contains(registration.employeeId))
+        return noEmployee(registration.employeeId);
+    if (!kinds.contains(registration.activityKindId))
+        return {Error::NotFound,
+                QStringLiteral("There is no activity kind with the number %1.").arg(registration.activityKindId)};
+    if (!registration.at.isValid())
+        return invalid(QStringLiteral("A registration of the employee %1 has no valid date and time.")
+                           .arg(quoted(registration.employeeId)));
+    return Error::none();
+}
+
+} // namespace
+
+StorageError OrganisationStore::inOwnTransaction(const QString &doing,
+                                                 const std::function<StorageError(Transaction &)> &work)
+{
+    return m_sql.write(doing, work);
+}
+
+// ---- Named kinds ------------------------------------------------------------------------------
+
+StorageError OrganisationStore::insertNamed(Transaction &tx, const QString &table, const QStringList &columns,
+                                            const QString &what, const QVariantList &values, qint64 *id)
+{
+    const QString name = values.value(0).toString();
+    if (name.trimmed().isEmpty())
+        return invalid(QStringLiteral("A %1 needs a name.").arg(what));
+    const QString doing = QStringLiteral("add the %1 %2").arg(what, quoted(name));
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING id")
+                            .arg(table, columns.join(QLatin1Char(',')), placeholders(columns.size()));
+    QSqlQuery query(tx.db());
+    Error error = tx.exec(query, sql, values, doing);
+    if (error.ok() && query.next())
+        *id = query.value(0).toLongLong();
+    if (error.code == Error::AlreadyExists)
+        error.message = QStringLiteral("A %1 named %2 already exists. Choose another name.").arg(what, quoted(name));
+    return error;
+}
+
+StorageError OrganisationStore::addDepartment(Department &department)
+{
+    return inOwnTransaction(QStringLiteral("add a department"),
+                            [&](Transaction &tx) { return addDepartment(tx, department); });
+}
+
+StorageError OrganisationStore::addDepartment(Transaction &tx, Department &department)
+{
+    return insertNamed(tx, QStringLiteral("departments"), {QStringLiteral("name")}, QStringLiteral("department"),
+                       {department.name}, &department.id);
+}
+
+Result<QVector<Department>> OrganisationStore::departments()
+{
+    return m_sql.fetch<QVector<Department>>([](Transaction &tx) {
+        return tx.rows<Department>(
+            QStringLiteral("SELECT id, name FROM departments ORDER BY name"), {},
+            [](const QSqlQuery &q) { return Department{q.value(0).toLongLong(), q.value(1).toString()}; },
+            QStringLiteral("read the departments"));
+    });
+}
+
+StorageError OrganisationStore::addPresenceStatus(PresenceStatus &status)
+{
+    return inOwnTransaction(QStringLiteral("add a presence status"),
+                            [&](Transaction &tx) { return addPresenceStatus(tx, status); });
+}
+
+StorageError OrganisationStore::addPresenceStatus(Transaction &tx, PresenceStatus &status)
+{
+    return insertNamed(tx, QStringLiteral("presence_statuses"),
+                       {QStringLiteral("name"), QStringLiteral("color"), QStringLiteral("counts_present")},
+                       QStringLiteral("presence status"), {status.name, status.color, status.countsPresent ? 1 : 0},
+                       &status.id);
+}
+
+StorageError OrganisationStore::addActivityKind(ActivityKind &kind)
+{
+    return inOwnTransaction(QStringLiteral("add an activity kind"),
+                            [&](Transaction &tx) { return addActivityKind(tx, kind); });
+}
+
+StorageError OrganisationStore::addActivityKind(Transaction &tx, ActivityKind &kind)
+{
+    const Result<bool> status = tx.row<bool>(
+        QStringLiteral("SELECT 1 FROM presence_statuses WHERE id = ?"), {kind.statusId},
+        [](const QSqlQuery &) { return true; }, QStringLiteral("look up the presence status"),
+        {Error::NotFound, QStringLiteral("There is no presence status with the number %1 for the activity %2.")
+                              .arg(kind.statusId)
+                              .arg(quoted(kind.name))});
+    if (!status)
+        return status.error();
+    return insertNamed(tx, QStringLiteral("activity_kinds"), {QStringLiteral("name"), QStringLiteral("status_id")},
+                       QStringLiteral("activity kind"), {kind.name, kind.statusId}, &kind.id);
+}
+
+Result<QVector<ActivityKind>> OrganisationStore::activityKinds()
+{
+    return m_sql.fetch<QVector<ActivityKind>>([](Transaction &tx) {
+        return tx.rows<ActivityKind>(QStringLiteral("SELECT id, name, status_id FROM activity_kinds ORDER BY id"), {},
+                                     [](const QSqlQuery &q) {
+                                         return ActivityKind{q.value(0).toLongLong(), q.value(1).toString(),
+                                                             q.value(2).toLongLong()};
+                                     },
+                                     QStringLiteral("read the activity kinds"));
+    });
+}
+
+StorageError OrganisationStore::addCalendar(Calendar &calendar)
+{
+    return inOwnTransaction(QStringLiteral("add a calendar"),
+                            [&](Transaction &tx) { return addCalendar(tx, calendar); });
+}
+
+StorageError OrganisationStore::addCalendar(Transaction &tx, Calendar &calendar)
+{
+    qint64 id = 0;
+    const Error error = insertNamed(tx, QStringLiteral("calendars"), {QStringLiteral("name"), QStringLiteral("color")},
+                                    QStringLiteral("calendar"), {calendar.name, calendar.color}, &id);
+    calendar.id = int(id);
+    return error;
+}
+
+StorageError OrganisationStore::addWorkDayKind(WorkDayKind &kind)
+{
+    return inOwnTransaction(QStringLiteral("add a working-day kind"),
+                            [&](Transaction &tx) { return addWorkDayKind(tx, kind); });
+}
+
+StorageError OrganisationStore::addWorkDayKind(Transaction &tx, WorkDayKind &kind)
+{
+    qint64 id = 0;
+    const Error error = insertNamed(tx, QStringLiteral("work_day_kinds"),
+                                    {QStringLiteral("name"), QStringLiteral("color")},
+                                    QStringLiteral("working-day kind"), {kind.name, kind.color}, &id);
+    kind.id = int(id);
+    return error;
+}
+
+Result<QVector<Calendar>> OrganisationStore::calendars()
+{
+    return m_sql.fetch<QVector<Calendar>>([](Transaction &tx) {
+        return tx.rows<Calendar>(
+            QStringLiteral("SELECT id, name, color FROM calendars ORDER BY id"), {},
+            [](const QSqlQuery &q) { return Calendar{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()}; },
+            QStringLiteral("read the calendars"));
+    });
+}
+
+Result<QVector<WorkDayKind>> OrganisationStore::workDayKinds()
+{
+    return m_sql.fetch<QVector<WorkDayKind>>([](Transaction &tx) {
+        return tx.rows<WorkDayKind>(
+            QStringLiteral("SELECT id, name, color FROM work_day_kinds ORDER BY id"), {},
+            [](const QSqlQuery &q) { return WorkDayKind{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()}; },
+            QStringLiteral("read the working-day kinds"));
+    });
+}
+
+// ---- Employees --------------------------------------------------------------------------------
+
+StorageError OrganisationStore::addEmployees(const QVector<Employee> &employees, const Progress &progress)
+{
+    return inOwnTransaction(QStringLiteral("add %1 employees").arg(employees.size()),
+                            [&](Transaction &tx) { return addEmployees(tx, employees, progress); });
+}
+
+StorageError OrganisationStore::addEmployees(Transaction &tx, const QVector<Employee> &employees,
+                                             const Progress &progress)
+{
+    const QString doing = QStringLiteral("add %1 employees").arg(employees.size());
+    const QString phase = QStringLiteral("employees");
+    QSet<qint64> departmentIds;
+    Error error = loadIds(tx, QStringLiteral("departments"), doing, &departmentIds);
+    BulkInsert people(tx.db(), QStringLiteral("employees"),
+                      {QStringLiteral("code"), QStringLiteral("last_name"), QStringLiteral("first_name"),
+                       QStringLiteral("department_id"), QStringLiteral("picture_digest"), QStringLiteral("sort_key")});
+    for (int i = 0; error.ok() && i < employees.size(); ++i) {
+        const Employee &e = employees.at(i);
+        error = checkEmployee(e, i, departmentIds);
+        const QByteArray digest = pictureDigest(e.picture);
+        if (error.ok() && !people.add({e.id, e.lastName, e.firstName, e.departmentId,
+                                       digest.isEmpty() ? QVariant(QVariant::ByteArray) : QVariant(digest),
+                                       PresenceReader::sortKey(e.lastName, e.firstName, e.id)}))
+            error = tx.failure(people.lastError(), doing);
+        if (i % rowsPerProgress == 0)
+            report(progress, phase, i, employees.size());
+    }
+    if (error.ok() && !people.finish())
+        error = tx.failure(people.lastError(), doing);
+    QHash<QString, qint64> keys;
+    if (error.ok())
+        error = loadEmployeeKeys(tx, doing, &keys);
+    BulkInsert pictures(tx.db(), QStringLiteral("employee_pictures"),
+                        {QStringLiteral("employee_id"), QStringLiteral("bytes")}, 50);
+    for (int i = 0; error.ok() && i < employees.size(); ++i) {
+        const Employee &e = employees.at(i);
+        if (!e.picture.isEmpty() && !pictures.add({keys.value(e.id), e.picture}))
+            error = tx.failure(pictures.lastError(), doing);
+    }
+    if (error.ok() && !pictures.finish())
+        error = tx.failure(pictures.lastError(), doing);
+    if (error.code == Error::AlreadyExists)
+        error.message = QStringLiteral("An employee id in the list is taken, by an employee already stored or by "
+                                       "another one in the list; no employees were added. Give every employee "
+                                       "an id of its own.");
+    if (error.ok())
+        report(progress, phase, employees.size(), employees.size());
+    return error;
+}
+
+Result<Employee> OrganisationStore::findEmployee(const QString &employeeId)
+{
+    return m_sql.fetch<Employee>([&](Transaction &tx) {
+        return tx.row<Employee>(
+            QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.bytes, e.picture_digest,"
+                           " e.left_on FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id"
+                           " WHERE e.code = ?"),
+            {employeeId},
+            [](const QSqlQuery &q) {
+                Employee e{q.value(0).toString(),   q.value(1).toString(),    q.value(2).toString(),
+                           q.value(3).toLongLong(), q.value(4).toByteArray(), q.value(5).toByteArray(), {}};
+                if (!q.isNull(6))
+                    e.leftOn = civil::dayFromNumber(q.value(6).toLongLong());
+                return e;
+            },
+            QStringLiteral("read the employee %1").arg(quoted(employeeId)), noEmployee(employeeId));
+    });
+}
+
+// ---- Registrations ----------------------------------------------------------------------------
+
+StorageError OrganisationStore::addRegistrations(const QVector<Registration> &registrations, const Progress &progress)
+{
+    return inOwnTransaction(QStringLiteral("add %1 registrations").arg(registrations.size()),
+                            [&](Transaction &tx) { return addRegistrations(tx, registrations, progress); });
+}
+
+StorageError OrganisationStore::addRegistrations(Transaction &tx, const QVector<Registration> &registrations,
+                                                 const Progress &progress)
+{
+    const QString doing = QStringLiteral("add %1 registrations").arg(registrations.size());
+    const QString phase = QStringLiteral("registrations");
+    QHash<QString, qint64> employees;
+    QSet<qint64> kinds;
+    Error error = loadEmployeeKeys(tx, doing, &employees);
+    if (error.ok())
+        error = loadIds(tx, QStringLiteral("activity_kinds"), doing, &kinds);
+    QSet<qint64> registered;
+    BulkInsert rows(tx.db(), QStringLiteral("registrations"),
+                    {QStringLiteral("employee_id"), QStringLiteral("at"), QStringLiteral("activity_kind_id"),
+                     QStringLiteral("source")},
+                    500);
+    for (int i = 0; error.ok() && i < registrations.size(); ++i) {
+        const Registration &r = registrations.at(i);
+        error = checkRegistration(r, employees, kinds);
+        const qint64 employee = employees.value(r.employeeId);
+        registered.insert(employee);
+        if (error.ok() && !rows.add({employee, civil::seconds(r.at), r.activityKindId, r.source}))
+            error = tx.failure(rows.lastError(), doing);
+        if (i % rowsPerProgress == 0)
+            report(progress, phase, i, registrations.size());
+    }
+    if (error.ok() && !rows.finish())
+        error = tx.failure(rows.lastError(), doing);
+    if (error.ok())
+        error = refreshLatestRegistrations(tx, registered, doing);
+    if (!error.ok() && error.code != Error::Unavailable && error.code != Error::Internal)
+        error.message += QStringLiteral(" No registrations of this batch were added.");
+    if (error.ok())
+        report(progress, phase, registrations.size(), registrations.size());
+    return error;
+}
+
+Result<qint64> OrganisationStore::addRegistration(const Registration &registration)
+{
+    const QString doing = QStringLiteral("add a registration of the employee %1").arg(quoted(registration.employeeId));
+    qint64 newId = 0;
+    const Error error = m_sql.write(doing, [&](Transaction &tx) {
+        const Result<EmployeeKey> employee = lookUpEmployee(tx, registration.employeeId);
+        if (!employee)
+            return employee.error();
+        QSet<qint64> kinds;
+        Error failed = loadIds(tx, QStringLiteral("activity_kinds"), doing, &kinds);
+        if (failed.ok())
+            failed = checkRegistration(registration, {{registration.employeeId, employee->id}}, kinds);
+        QSqlQuery query(tx.db());
+        if (failed.ok())
+            failed = tx.exec(query,
+                             QStringLiteral("INSERT INTO registrations (employee_id, at, activity_kind_id, source)"
+                                            " VALUES (?, ?, ?, ?) RETURNING id"),
+                             {employee->id, civil::seconds(registration.at), registration.activityKindId,
+                              registration.source},
+                             doing);
+        if (failed.ok() && query.next())
+            newId = query.value(0).toLongLong();
+        if (failed.ok())
+            failed = refreshLatestRegistrations(tx, {employee->id}, doing);
+        return failed;
+    });
+    if (!error.ok())
+        return error;
+    return newId;
+}
+
+// Seeks the newest registration of each given employee and keeps it as the latest unless a
+// newer one is kept already: a concurrent writer may have committed one this transaction
+// cannot see yet.
+StorageError OrganisationStore::refreshLatestRegistrations(Transaction &tx, const QSet<qint64> &employees,
+                                                           const QString &doing)
+{
+    constexpr int employeesPerStatement = 500;
+    const QString seek = tx.dialect().lastRegistrationSeek.arg(QStringLiteral("1 = 1"));
+    QList<qint64> keys = employees.values();
+    std::sort(keys.begin(), keys.end());
+    QSqlQuery query(tx.db());
+    for (int start = 0; start < keys.size(); start += employeesPerStatement) {
+        QStringList ids;
+        for (const qint64 key : keys.mid(start, employeesPerStatement))
+            ids << QString::number(key);
+        const QString sql =
+            QStringLiteral("INSERT INTO latest_registrations (employee_id, registration_id, at, activity_kind_id)"
+                           " SELECT e.id, r.id, r.at, r.activity_kind_id FROM employees e %1"
+                           " WHERE e.id IN (%2) AND r.id IS NOT NULL"
+                           " ON CONFLICT (employee_id) DO UPDATE SET registration_id = excluded.registration_id,"
+                           "   at = excluded.at, activity_kind_id = excluded.activity_kind_id"
+                           " WHERE excluded.at > latest_registrations.at OR (excluded.at = latest_registrations.at"
+                           "   AND excluded.registration_id > latest_registrations.registration_id)")
+                .arg(seek, ids.join(QLatin1Char(',')));
+        // The seek's moment: after every registration.
+        const Error error = tx.exec(query, sql, {std::numeric_limits<qint64>::max()}, doing);
+        if (!error.ok())
+            return error;
+    }
+    return Error::none();
+}
+
+} // namespace vorna::service

@@ -1,0 +1,112 @@
+#pragma once
+// The organisation's own data: departments, employees and their pictures, presence statuses,
+// activity kinds, calendars and working-day kinds, and the registrations loaded in bulk.
+//
+// Writers come in two forms: one that runs in a transaction of its own, and one that joins
+// the caller's Transaction, so that many of them are kept or dropped together.
+
+#include "sqlexecutor.h"
+#include "storage.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace vorna::service {
+
+class OrganisationStore
+{
+public:
+    explicit OrganisationStore(SqlExecutor &sql) : m_sql(sql) {}
+
+    StorageError addDepartment(Department &department);                  // sets id
+    StorageError addDepartment(Transaction &tx, Department &department);
+    Result<QVector<Department>> departments();
+
+    StorageError addEmployees(const QVector<Employee> &employees, const Progress &progress = {});
+    StorageError addEmployees(Transaction &tx, const QVector<Employee> &employees, const Progress &progress = {});
+    Result<Employee> findEmployee(const QString &employeeId);
+
+    StorageError addPresenceStatus(PresenceStatus &status);              // sets id
+    StorageError addPresenceStatus(Transaction &tx, PresenceStatus &status);
+    StorageError addActivityKind(ActivityKind &kind);                    // sets id
+    StorageError addActivityKind(Transaction &tx, ActivityKind &kind);
+    Result<QVector<ActivityKind>> activityKinds();
+    StorageError addCalendar(Calendar &calendar);                        // sets id
+    StorageError addCalendar(Transaction &tx, Calendar &calendar);
+    Result<QVector<Calendar>> calendars();
+    StorageError addWorkDayKind(WorkDayKind &kind);                      // sets id
+    StorageError addWorkDayKind(Transaction &tx, WorkDayKind &kind);
+    Result<QVector<WorkDayKind>> workDayKinds();
+
+    // Bulk load, for the demo and imports.
+    StorageError addRegistrations(const QVector<Registration> &registrations, const Progress &progress = {});
+    StorageError addRegistrations(Transaction &tx, const QVector<Registration> &registrations,
+                                  const Progress &progress = {});
+    // One registration, e.g. from a terminal; the result is its number.
+    Result<qint64> addRegistration(const Registration &registration);
+
+    // ---- Administration and imports --------------------------------------------------------
+    // The kinds of organisation data that are known by a unique name.
+    enum class Kind { Department, Status, Activity, Calendar, WorkDay };
+    static QString nounOf(Kind kind); // "department", "presence status" ...
+
+    // The number behind a name; NotFound names the kind and the name.
+    Result<qint64> idOf(Kind kind, const QString &name);
+    Result<qint64> idOf(Transaction &tx, Kind kind, const QString &name);
+    StorageError rename(Kind kind, const QString &name, const QString &newName);
+    // Refused, with nothing removed, while anything refers to it; the sentence names what.
+    StorageError remove(Kind kind, const QString &name);
+
+    // Upserts by natural key (the name; the id for employees), inside the caller's
+    // transaction. Each sets the record's number and tells whether it added, changed or left
+    // the stored record alone. An activity's status and an employee's department are numbers
+    // the caller looked up.
+    Result<Upsert> upsertDepartment(Transaction &tx, Department &department);
+    Result<Upsert> upsertStatus(Transaction &tx, PresenceStatus &status);
+    Result<Upsert> upsertActivityKind(Transaction &tx, ActivityKind &kind);
+    Result<Upsert> upsertCalendar(Transaction &tx, Calendar &calendar);
+    Result<Upsert> upsertWorkDayKind(Transaction &tx, WorkDayKind &kind);
+    Result<Upsert> upsertEmployee(Transaction &tx, const Employee &employee);
+    // The same, each in a transaction of its own.
+    template<typename Record>
+    Result<Upsert> upsert(Result<Upsert> (OrganisationStore::*one)(Transaction &, Record &), Record &record)
+    {
+        Result<Upsert> outcome = Upsert::Unchanged;
+        const StorageError error = m_sql.write(QStringLiteral("store a change of the organisation"), [&](Transaction &tx) {
+            outcome = (this->*one)(tx, record);
+            return outcome.error();
+        });
+        if (!error.ok())
+            return error;
+        return outcome;
+    }
+
+    Result<QVector<PresenceStatus>> presenceStatuses();
+    // Every employee without pictures, ordered by id; of one department when it is not 0.
+    Result<QVector<Employee>> employees(qint64 departmentId = 0);
+    // The employee stays with their history; presence answers for moments after `lastDay`
+    // leave them out.
+    StorageError setLeaveDay(const QString &employeeId, const QDate &lastDay);
+    StorageError removeEmployee(const QString &employeeId);
+
+    // Adds the registrations that are not stored yet, in the caller's transaction; one that
+    // equals a stored one (or an earlier one of the list) in employee, moment and activity is
+    // skipped. The result is how many were added.
+    Result<qint64> addNewRegistrations(Transaction &tx, const QVector<Registration> &registrations,
+                                       const Progress &progress = {});
+    // The registrations of the range, in the order employee id, moment.
+    Result<QVector<RegistrationRow>> registrations(const RegistrationRange &range);
+
+    // Seeks the newest registration of each given employee and keeps it as the latest.
+    static StorageError refreshLatestRegistrations(Transaction &tx, const QSet<qint64> &employees, const QString &doing);
+
+private:
+    // Runs `work` in a transaction of its own.
+    StorageError inOwnTransaction(const QString &doing, const std::function<StorageError(Transaction &)> &work);
+    StorageError insertNamed(Transaction &tx, const QString &table, const QStringList &columns, const QString &what,
+                             const QVariantList &values, qint64 *id);
+
+    SqlExecutor &m_sql;
+};
+
+} // namespace vorna::service
