@@ -33,14 +33,14 @@ namespace {
 const QString Binary = QStringLiteral(VORNA_SERVICE_BINARY);
 const QRegularExpression TimeStamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "));
 
-struct Result
+struct Outcome
 {
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-Result run(const QStringList &arguments, const QByteArray &input = QByteArray())
+Outcome run(const QStringList &arguments, const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.start(Binary, arguments);
@@ -272,7 +272,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_database = path(QStringLiteral("vorna.db"));
         QVERIFY2(run({QStringLiteral("init"), QStringLiteral("--database"), m_database}).exitCode == 0, "init failed");
-        const Result demo = run({QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("40"),
+        const Outcome demo = run({QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("40"),
                                  QStringLiteral("--database"), m_database});
         QVERIFY2(demo.exitCode == 0, qPrintable(demo.err));
     }
@@ -294,7 +294,7 @@ private slots:
         // The database comes from the file, and the command line's wins over it.
         const QString good = writeFile(QStringLiteral("good.conf"), "database = " + m_database.toUtf8() + "\n");
         const QString wrong = writeFile(QStringLiteral("wrong.conf"), "database = /nonexistent/vorna.db\n");
-        Result r = run({QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--config"), good});
+        Outcome r = run({QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--config"), good});
         QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("manager")), qPrintable(r.err));
         r = run({QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--config"), wrong});
         QCOMPARE(r.exitCode, 3);
@@ -323,7 +323,7 @@ private slots:
                      QStringLiteral("debug")}, Binary, true);
         QVERIFY2(!serve.address().isEmpty() && !serve.metrics().isEmpty(), qPrintable(serve.log()));
 
-        Result r = run({QStringLiteral("health"), QStringLiteral("--address"), serve.address()});
+        Outcome r = run({QStringLiteral("health"), QStringLiteral("--address"), serve.address()});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         const auto channel = grpc::CreateChannel(serve.address().toStdString(), grpc::InsecureChannelCredentials());
         const QByteArray services = reflectedServices(channel);
@@ -454,7 +454,7 @@ private slots:
         while (pairs < 20)
             QThread::yieldCurrentThread();
         const QString backup = path(QStringLiteral("busy-backup.db"));
-        const Result r = run({QStringLiteral("backup"), backup, QStringLiteral("--database"), source});
+        const Outcome r = run({QStringLiteral("backup"), backup, QStringLiteral("--database"), source});
         const int pairsAtEnd = (stop = true, writer.join(), pairs.load());
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
 
@@ -529,7 +529,7 @@ private slots:
         QVERIFY(psql(source, counts, &before));
         QVERIFY(psql(target, counts, &after));
         QCOMPARE(after, before);
-        const Result users = run({QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--database"), target});
+        const Outcome users = run({QStringLiteral("user"), QStringLiteral("list"), QStringLiteral("--database"), target});
         QVERIFY2(users.exitCode == 0 && users.out.contains(QStringLiteral("manager")), qPrintable(users.err));
         QVERIFY(run({QStringLiteral("backup"), path(QStringLiteral("pg.db")), QStringLiteral("--database"), source})
                     .err.contains(QStringLiteral("pg_dump -Fc")));
