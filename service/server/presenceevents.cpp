@@ -14,7 +14,7 @@ PresenceEvents::~PresenceEvents() = default;
 
 void PresenceEvents::start()
 {
-    if (!m_storage.sharesChanges() || m_listener)
+    if (m_listener)
         return;
     m_listener = m_storage.listenForPresenceChanges(
         [this](qint64 departmentId) { m_hub.presenceChanged(departmentId); },

@@ -1,10 +1,11 @@
 #pragma once
 // Carries "someone's presence changed in department D" from where a change is stored (a
 // terminal's registration, a calendar or exception assignment) to the session streams whose
-// users see that department. With SQLite one process makes and hears every change, so the news
-// goes straight to this process's streams. On PostgreSQL several instances may share the
-// database: the news goes out through it (NOTIFY), and each instance hands on what it hears
-// (LISTEN), its own announcements included.
+// users see that department. With SQLite the service makes its own changes, so the news goes
+// straight to this process's streams; what another process (an import) writes, it reads from
+// the database's change journal. On PostgreSQL several instances may share the database: the
+// news goes out through it (NOTIFY), and each instance hands on what it hears (LISTEN), its own
+// announcements included.
 
 #include "sessionhub.h"
 #include "presencestore.h"
@@ -19,7 +20,7 @@ public:
     PresenceEvents(PresenceStore &presence, SessionHub &hub);
     ~PresenceEvents();
 
-    // Starts hearing the other instances' changes, where the database carries them.
+    // Starts hearing the changes that other processes announce through the database.
     void start();
     // After a change to someone's presence in `departmentId` was stored.
     void changed(qint64 departmentId);

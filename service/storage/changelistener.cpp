@@ -2,6 +2,9 @@
 
 #include <libpq-fe.h>
 
+#include <QDateTime>
+#include <QSqlQuery>
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,6 +23,9 @@ using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 const char *const ConnectSeconds = "10";
 constexpr int FirstRetryMs = 500;
 constexpr int LastRetryMs = 30000;
+// How often the SQLite journal is read, and how long its rows are kept for a late reader.
+constexpr int JournalPollMs = 250;
+constexpr qint64 JournalKeepSeconds = 3600;
 
 QString problemOf(PGconn *connection)
 {
@@ -28,39 +34,59 @@ QString problemOf(PGconn *connection)
 
 } // namespace
 
-PostgresChangeListener::PostgresChangeListener(const QString &connectionString, Heard heard, Lost lost)
-    : m_connectionString(connectionString.toUtf8())
-    , m_heard(std::move(heard))
-    , m_lost(std::move(lost))
+ListenerStop::ListenerStop()
 {
-    if (::pipe(m_stopPipe) != 0)
-        m_stopPipe[0] = m_stopPipe[1] = -1;
-    m_thread = std::thread([this] { run(); });
+    if (::pipe(m_pipe) != 0)
+        m_pipe[0] = m_pipe[1] = -1;
 }
 
-PostgresChangeListener::~PostgresChangeListener()
+ListenerStop::~ListenerStop()
 {
-    m_stopping = true;
-    if (m_stopPipe[1] >= 0) {
-        const char stop = 's';
-        [[maybe_unused]] const ssize_t written = ::write(m_stopPipe[1], &stop, 1);
-    }
-    m_thread.join();
-    for (int fd : m_stopPipe) {
+    for (int fd : m_pipe) {
         if (fd >= 0)
             ::close(fd);
     }
 }
 
+void ListenerStop::stop()
+{
+    m_stopping = true;
+    if (m_pipe[1] >= 0) {
+        const char stop = 's';
+        [[maybe_unused]] const ssize_t written = ::write(m_pipe[1], &stop, 1);
+    }
+}
+
+bool ListenerStop::pause(int ms)
+{
+    pollfd stop{m_pipe[0], POLLIN, 0};
+    ::poll(&stop, 1, ms);
+    return !m_stopping;
+}
+
+PostgresChangeListener::PostgresChangeListener(const QString &connectionString, HeardChange heard, LostChanges lost)
+    : m_connectionString(connectionString.toUtf8())
+    , m_heard(std::move(heard))
+    , m_lost(std::move(lost))
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+PostgresChangeListener::~PostgresChangeListener()
+{
+    m_stop.stop();
+    m_thread.join();
+}
+
 void PostgresChangeListener::run()
 {
     int retryMs = FirstRetryMs;
-    while (!m_stopping) {
+    while (!m_stop.stopping()) {
         QString problem;
-        if (listenOnce(&problem) || m_stopping)
+        if (listenOnce(&problem) || m_stop.stopping())
             return;
         m_lost(problem);
-        if (!pause(retryMs))
+        if (!m_stop.pause(retryMs))
             return;
         retryMs = std::min(retryMs * 2, LastRetryMs);
     }
@@ -83,13 +109,13 @@ bool PostgresChangeListener::listenOnce(QString *problem)
         *problem = problemOf(connection.get());
         return false;
     }
-    while (!m_stopping) {
-        pollfd watched[2] = {{PQsocket(connection.get()), POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    while (!m_stop.stopping()) {
+        pollfd watched[2] = {{PQsocket(connection.get()), POLLIN, 0}, {m_stop.wakeDescriptor(), POLLIN, 0}};
         if (::poll(watched, 2, -1) < 0 && errno != EINTR) {
             *problem = QString::fromLocal8Bit(strerror(errno));
             return false;
         }
-        if (m_stopping)
+        if (m_stop.stopping())
             return true;
         if (!PQconsumeInput(connection.get())) {
             *problem = problemOf(connection.get());
@@ -106,11 +132,84 @@ bool PostgresChangeListener::listenOnce(QString *problem)
     return true;
 }
 
-bool PostgresChangeListener::pause(int ms)
+JournalChangeListener::JournalChangeListener(SqlExecutor &sql, HeardChange heard, LostChanges lost)
+    : m_sql(sql)
+    , m_heard(std::move(heard))
+    , m_lost(std::move(lost))
 {
-    pollfd stop{m_stopPipe[0], POLLIN, 0};
-    ::poll(&stop, 1, ms);
-    return !m_stopping;
+    m_thread = std::thread([this] { run(); });
+}
+
+JournalChangeListener::~JournalChangeListener()
+{
+    m_stop.stop();
+    m_thread.join();
+}
+
+void JournalChangeListener::run()
+{
+    bool failing = false;
+    do {
+        QString problem;
+        const bool read = readNewRows(&problem);
+        // One warning per outage, not one per poll.
+        if (!read && !failing)
+            m_lost(problem);
+        failing = !read;
+    } while (m_stop.pause(JournalPollMs));
+}
+
+bool JournalChangeListener::readNewRows(QString *problem)
+{
+    QVector<qint64> departments;
+    const StorageError error = m_sql.read([&](Transaction &tx) -> StorageError {
+        departments.clear();
+        QSqlQuery query(tx.db());
+        if (m_lastSeen < 0) {
+            const StorageError start = tx.exec(query, QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM presence_changes"),
+                                               {}, QStringLiteral("read the newest presence change"));
+            if (start.ok() && query.next())
+                m_lastSeen = query.value(0).toLongLong();
+            return start;
+        }
+        const StorageError rows = tx.exec(query,
+                                          QStringLiteral("SELECT id, department_id FROM presence_changes WHERE id > ? ORDER BY id"),
+                                          {m_lastSeen}, QStringLiteral("read the presence changes"));
+        while (rows.ok() && query.next()) {
+            m_lastSeen = query.value(0).toLongLong();
+            departments << query.value(1).toLongLong();
+        }
+        return rows;
+    });
+    if (!error.ok()) {
+        *problem = error.message;
+        return false;
+    }
+    for (qint64 department : departments)
+        m_heard(department);
+    return true;
+}
+
+StorageError notePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds)
+{
+    const QString doing = QStringLiteral("note the presence changes");
+    QSqlQuery query(tx.db());
+    if (tx.dialect().engine == SqlDialect::Engine::PostgreSQL) {
+        const QString notify = QStringLiteral("SELECT pg_notify('%1', ?)").arg(QLatin1String(PresenceChangeChannel));
+        for (qint64 department : departmentIds) {
+            const StorageError error = tx.exec(query, notify, {QString::number(department)}, doing);
+            if (!error.ok())
+                return error;
+        }
+        return StorageError::none();
+    }
+    const qint64 nowUtc = QDateTime::currentSecsSinceEpoch();
+    StorageError error = tx.exec(query, QStringLiteral("DELETE FROM presence_changes WHERE noted_utc < ?"),
+                                 {nowUtc - JournalKeepSeconds}, doing);
+    for (auto department = departmentIds.begin(); error.ok() && department != departmentIds.end(); ++department)
+        error = tx.exec(query, QStringLiteral("INSERT INTO presence_changes (department_id, noted_utc) VALUES (?, ?)"),
+                        {*department, nowUtc}, doing);
+    return error;
 }
 
 } // namespace vorna::service

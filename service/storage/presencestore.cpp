@@ -61,8 +61,13 @@ std::unique_ptr<PresenceChangeListener> PresenceStore::listenForPresenceChanges(
     std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost)
 {
     if (!sharesChanges())
-        return nullptr;
+        return std::make_unique<JournalChangeListener>(m_sql, std::move(heard), std::move(lost));
     return std::make_unique<PostgresChangeListener>(m_sql.dialect().connectionString, std::move(heard), std::move(lost));
+}
+
+StorageError PresenceStore::announcePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds)
+{
+    return notePresenceChanges(tx, departmentIds);
 }
 
 } // namespace vorna::service

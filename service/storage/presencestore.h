@@ -5,6 +5,8 @@
 #include "sqlexecutor.h"
 #include "storage.h"
 
+#include <QSet>
+
 #include <memory>
 
 namespace vorna::service {
@@ -34,12 +36,16 @@ public:
     // Tells every instance that listens that someone's presence in `departmentId` changed.
     // Carries the department's number only, no personal data.
     StorageError announcePresenceChange(qint64 departmentId);
-    // Calls `heard` with the department of every change announced from now on, by any instance
-    // (this one included), on a thread of its own, until the listener is destroyed. A lost
+    // Calls `heard` with the department of every change announced from now on, on a thread of
+    // its own, until the listener is destroyed: where sharesChanges(), by any instance (this
+    // one included); on SQLite, by other processes through announcePresenceChanges(). A lost
     // connection is opened again; `lost` is called meanwhile with what happened, so nothing
-    // announced in the gap goes unnoticed by the caller. nullptr where sharesChanges() is false.
+    // announced in the gap goes unnoticed by the caller.
     std::unique_ptr<PresenceChangeListener> listenForPresenceChanges(
         std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost);
+    // For a process other than the service (an import): announces, when `tx` commits, that
+    // presence in these departments changed, to every service on the database.
+    static StorageError announcePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds);
 
 private:
     SqlExecutor &m_sql;

@@ -692,6 +692,28 @@ private slots:
         QVERIFY(toViewer.back() > lastStored);
     }
 
+    // An import runs in a process of its own; what it writes reaches the service's sessions
+    // through the database, and only those that see the department.
+    void changesFromAnotherProcessReachTheSessions()
+    {
+        auto manager = listen(loginAs("manager"), 2500ms);
+        auto salesViewer = listen(loginAs("viewer"), 2500ms);
+        QTest::qWait(300);
+
+        Result<std::unique_ptr<Database>> opened = Database::open(m_dir.filePath(QStringLiteral("vorna.db")));
+        QVERIFY2(opened.ok(), qPrintable(opened.error().message));
+        const std::unique_ptr<Database> importer = opened.take();
+        const qint64 warehouse = importer->organisation().idOf(OrganisationStore::Kind::Department,
+                                                               QStringLiteral("Warehouse")).value();
+        const StorageError written = importer->write(QStringLiteral("import"), [&](Transaction &tx) {
+            return PresenceStore::announcePresenceChanges(tx, {warehouse});
+        });
+        QVERIFY2(written.ok(), qPrintable(written.message));
+
+        QCOMPARE(presenceEvents(manager.get()).size(), size_t(1));
+        QVERIFY(presenceEvents(salesViewer.get()).empty());
+    }
+
     void streamsPerSessionAreCapped()
     {
         const std::string token = loginAs("manager");
