@@ -30,6 +30,12 @@ grep -q "libHarrow.so => $prefix/" <<<"$panel_deps" || fail "the panel does not 
 
 [ "$("$prefix/bin/vornapanel" --version)" = "vornapanel $version" ] || fail "vornapanel --version"
 [ "$("$prefix/bin/vorna-service" --version)" = "vorna-service $version" ] || fail "vorna-service --version"
+# The installed panel starts and loads its screens: still running when stopped, and no QML error.
+status=0
+HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software \
+  timeout 5 "$prefix/bin/vornapanel" >"$work/panel.out" 2>&1 || status=$?
+[ "$status" = 124 ] || fail "the installed panel stopped with $status: $(cat "$work/panel.out")"
+if grep -E "qrc:/.*(Error|error|not installed|is not a type)" "$work/panel.out"; then fail "the installed panel's screens do not load"; fi
 # The installed service finds its SQL driver and creates a database.
 "$prefix/bin/vorna-service" init --database "$work/check.db" >/dev/null || fail "the installed service cannot create a database"
 
