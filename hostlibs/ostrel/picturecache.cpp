@@ -1,5 +1,7 @@
 #include "picturecache.h"
 
+#include <iterator>
+
 namespace ostrel {
 
 std::vector<std::string> PictureCache::digests() const
@@ -13,9 +15,7 @@ std::vector<std::string> PictureCache::digests() const
 
 void PictureCache::beginAnswer()
 {
-    m_seen.clear();
-    // An answer usually shows the same people again: no rehashing while it streams.
-    m_seen.reserve(m_held.size());
+    ++m_answer;
 }
 
 QByteArray PictureCache::resolve(const std::string &digest, const std::string &bytes)
@@ -24,30 +24,24 @@ QByteArray PictureCache::resolve(const std::string &digest, const std::string &b
         return QByteArray(bytes.data(), int(bytes.size()));
     if (!bytes.empty()) {
         const QByteArray picture(bytes.data(), int(bytes.size()));
-        m_seen.insert(QByteArray(digest.data(), int(digest.size())), picture);
+        m_held.insert(QByteArray(digest.data(), int(digest.size())), Held{picture, m_answer});
         return picture;
     }
-    // Looked up without a copy of the digest; a held picture moves on with its stored key.
-    const QByteArray key = QByteArray::fromRawData(digest.data(), int(digest.size()));
-    const auto seen = m_seen.constFind(key);
-    if (seen != m_seen.constEnd())
-        return seen.value();
-    const auto held = m_held.constFind(key);
-    if (held == m_held.constEnd())
+    // Looked up without a copy of the digest.
+    const auto held = m_held.find(QByteArray::fromRawData(digest.data(), int(digest.size())));
+    if (held == m_held.end())
         return QByteArray();
-    m_seen.insert(held.key(), held.value());
-    return held.value();
+    held->answer = m_answer;
+    return held->picture;
 }
 
 void PictureCache::finishAnswer(bool complete)
 {
-    if (complete) {
-        m_held.swap(m_seen);
-    } else {
-        for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
-            m_held.insert(it.key(), it.value());
-    }
-    m_seen.clear();
+    // An interrupted answer keeps everything: what it did not reach may come back next time.
+    if (!complete)
+        return;
+    for (auto it = m_held.begin(); it != m_held.end();)
+        it = it->answer == m_answer ? std::next(it) : m_held.erase(it);
 }
 
 } // namespace ostrel
