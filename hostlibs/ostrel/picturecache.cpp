@@ -1,5 +1,7 @@
 #include "picturecache.h"
 
+#include <iterator>
+
 namespace ostrel {
 
 std::vector<std::string> PictureCache::digests() const
@@ -13,33 +15,33 @@ std::vector<std::string> PictureCache::digests() const
 
 void PictureCache::beginAnswer()
 {
-    m_seen.clear();
+    ++m_answer;
 }
 
 QByteArray PictureCache::resolve(const std::string &digest, const std::string &bytes)
 {
     if (digest.empty())
         return QByteArray(bytes.data(), int(bytes.size()));
-    const QByteArray key(digest.data(), int(digest.size()));
-    QByteArray picture;
-    if (!bytes.empty())
-        picture = QByteArray(bytes.data(), int(bytes.size()));
-    else
-        picture = m_seen.value(key, m_held.value(key));
-    if (!picture.isEmpty())
-        m_seen.insert(key, picture);
-    return picture;
+    if (!bytes.empty()) {
+        const QByteArray picture(bytes.data(), int(bytes.size()));
+        m_held.insert(QByteArray(digest.data(), int(digest.size())), Held{picture, m_answer});
+        return picture;
+    }
+    // Looked up without a copy of the digest.
+    const auto held = m_held.find(QByteArray::fromRawData(digest.data(), int(digest.size())));
+    if (held == m_held.end())
+        return QByteArray();
+    held->answer = m_answer;
+    return held->picture;
 }
 
 void PictureCache::finishAnswer(bool complete)
 {
-    if (complete) {
-        m_held.swap(m_seen);
-    } else {
-        for (auto it = m_seen.cbegin(); it != m_seen.cend(); ++it)
-            m_held.insert(it.key(), it.value());
-    }
-    m_seen.clear();
+    // An interrupted answer keeps everything: what it did not reach may come back next time.
+    if (!complete)
+        return;
+    for (auto it = m_held.begin(); it != m_held.end();)
+        it = it->answer == m_answer ? std::next(it) : m_held.erase(it);
 }
 
 } // namespace ostrel

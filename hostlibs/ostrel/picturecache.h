@@ -32,8 +32,16 @@ public:
     int size() const { return m_held.size(); }
 
 private:
-    QHash<QByteArray, QByteArray> m_held;
-    QHash<QByteArray, QByteArray> m_seen;
+    struct Held
+    {
+        QByteArray picture;
+        quint64 answer = 0; // the last answer that showed it
+    };
+
+    // One table, each picture marked with the last answer that showed it: a row costs one
+    // lookup, and a complete answer drops the pictures it did not show.
+    QHash<QByteArray, Held> m_held;
+    quint64 m_answer = 0;
 };
 
 } // namespace ostrel

@@ -26,8 +26,19 @@ const QString doingSortKeys = QStringLiteral("order the employees by name");
 // Columns of the presence statement, in order.
 enum Column {
     EmployeeKey, Code, LastName, FirstName, DepartmentName, Digest, At, KindName, StatusName, StatusColor,
-    SortKey, PictureBytes, NoRegistrationName, NoRegistrationColor
+    SortKey, NoRegistrationName, NoRegistrationColor
 };
+
+// Employee keys as an SQL list. Our own integers go in as literals: Qt's SQLite driver looks
+// up every bound parameter's name, which for a thousand of them costs more than the lookup.
+QString keyList(const QList<qint64> &keys)
+{
+    QStringList numbers;
+    numbers.reserve(keys.size());
+    for (qint64 key : keys)
+        numbers << QString::number(key);
+    return numbers.join(QLatin1Char(','));
+}
 
 QString scopeCondition(const User &user)
 {
@@ -128,13 +139,10 @@ QString PresenceReader::statement(const User &user, qint64 moment, const QByteAr
 {
     const QString keyset = after.isEmpty() ? QString() : QStringLiteral(" AND e.sort_key > ") + bytesLiteral(after);
     QString sql = QStringLiteral("SELECT e.id, e.code, e.last_name, e.first_name, d.name, e.picture_digest,"
-                                 " e.last_at, k.name, s.name, s.color, e.sort_key, e.picture_bytes, n.name, n.color"
+                                 " e.last_at, k.name, s.name, s.color, e.sort_key, n.name, n.color"
                                  " FROM (SELECT e.*,"
                                  "   CASE WHEN l.at <= ? THEN l.at ELSE r.at END AS last_at,"
-                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind,"
-                                 // Asked per row, so that no engine reads the whole picture table
-                                 // to join it to one page.
-                                 "   (SELECT length(p.bytes) FROM employee_pictures p WHERE p.employee_id = e.id) AS picture_bytes"
+                                 "   CASE WHEN l.at <= ? THEN l.activity_kind_id ELSE r.activity_kind_id END AS last_kind"
                                  "   FROM employees e"
                                  "   LEFT JOIN latest_registrations l ON l.employee_id = e.id %1"
                                  // Who left before T's day is no longer listed.
@@ -266,14 +274,32 @@ StorageError PresenceReader::collect(Transaction &tx, const User &user, const Pr
             row.status = rows.value(StatusName).toString();
             row.statusColor = rows.value(StatusColor).toInt();
         }
+        // Sized below; a picture that is not there still counts, so the page moves on.
         if (!row.pictureDigest.isEmpty() && !query.knownPictureDigests.contains(row.pictureDigest))
-            entry.pictureBytes = std::max<qint64>(1, rows.value(PictureBytes).toLongLong());
+            entry.pictureBytes = 1;
         entry.sortKey = rows.value(SortKey).toByteArray();
         entries->append(std::move(entry));
     }
     if (rows.lastError().isValid())
         return tx.failure(rows.lastError(), doingPresence);
-    return StorageError::none();
+
+    // The sizes of the pictures the caller lacks, in one statement for the page. A reload whose
+    // pictures are all known (the usual live reload) reads no picture at all.
+    QHash<qint64, Entry *> byKey;
+    for (Entry &entry : *entries) {
+        if (entry.pictureBytes > 0)
+            byKey.insert(entry.employeeKey, &entry);
+    }
+    if (byKey.isEmpty())
+        return StorageError::none();
+    QSqlQuery sizes(tx.db());
+    const StorageError sized = tx.exec(
+        sizes,
+        QStringLiteral("SELECT employee_id, length(bytes) FROM employee_pictures WHERE employee_id IN (%1)").arg(keyList(byKey.keys())),
+        {}, doingPictures);
+    while (sized.ok() && sizes.next())
+        byKey.value(sizes.value(0).toLongLong())->pictureBytes = std::max<qint64>(1, sizes.value(1).toLongLong());
+    return sized;
 }
 
 // The page ends with the row whose picture reaches the budget; the first row always goes,
@@ -300,14 +326,11 @@ StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *ent
         return StorageError::none();
     if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)
         return attachPicturesBinary(tx, byKey);
-    QVariantList keys;
-    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
-        keys << it.key();
     QSqlQuery query(tx.db());
     const StorageError error = tx.exec(
         query,
-        QStringLiteral("SELECT employee_id, bytes FROM employee_pictures WHERE employee_id IN (%1)").arg(placeholders(keys.size())),
-        keys, doingPictures);
+        QStringLiteral("SELECT employee_id, bytes FROM employee_pictures WHERE employee_id IN (%1)").arg(keyList(byKey.keys())),
+        {}, doingPictures);
     while (error.ok() && query.next())
         byKey.value(query.value(0).toLongLong())->row.picture = query.value(1).toByteArray();
     return error;
