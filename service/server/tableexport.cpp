@@ -1,5 +1,7 @@
 #include "tableexport.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 
 namespace vorna::service {
@@ -42,40 +44,48 @@ TableExport::TableExport(const QCommandLineParser &parser, const QVector<TableCo
 
 QString TableExport::open()
 {
-    QIODevice *device = &m_stdout;
+    // A device or a pipe named as the output is written as it is: renaming a finished file
+    // over it would replace the device.
+    const QFileInfo target(m_path);
+    m_atomic = !m_path.isEmpty() && !(target.exists() && !target.isFile());
+    QIODevice *device = &m_plain;
+    bool opened = false;
     if (m_path.isEmpty()) {
         std::fflush(stdout);
-        if (!m_stdout.open(stdout, QIODevice::WriteOnly))
-            return QStringLiteral("Cannot write to stdout (%1).").arg(m_stdout.errorString());
+        opened = m_plain.open(stdout, QIODevice::WriteOnly);
+    } else if (!m_atomic) {
+        m_plain.setFileName(m_path);
+        opened = m_plain.open(QIODevice::WriteOnly);
     } else {
         device = &m_file;
-        if (!m_file.open(QIODevice::WriteOnly))
-            return QStringLiteral("Cannot write the file %1 (%2). Check that its folder exists and may be written.")
-                .arg(m_path, m_file.errorString());
+        opened = m_file.open(QIODevice::WriteOnly);
     }
+    if (!opened)
+        return QStringLiteral("Cannot write to %1 (%2). Check that its folder exists and may be written.")
+            .arg(m_path.isEmpty() ? QStringLiteral("stdout") : m_path, device->errorString());
     m_writer = std::make_unique<TableWriter>(device, m_format, m_columns);
     return {};
 }
 
 QString TableExport::finish()
 {
+    const QString target = m_path.isEmpty() ? QStringLiteral("stdout") : m_path;
     if (!m_writer->finish()) {
         cancel();
         return m_writer->errorString();
     }
-    if (m_path.isEmpty()) {
-        m_stdout.close();
-        return {};
-    }
-    if (!m_file.commit())
-        return QStringLiteral("Could not write the file %1 (%2). Check that the disk has room; nothing was written.")
-            .arg(m_path, m_file.errorString());
+    const bool written = m_atomic ? m_file.commit() : m_plain.flush();
+    const QString reason = m_atomic ? m_file.errorString() : m_plain.errorString();
+    if (!m_atomic)
+        m_plain.close();
+    if (!written)
+        return QStringLiteral("Could not write to %1 (%2). Check that the disk has room.").arg(target, reason);
     return {};
 }
 
 void TableExport::cancel()
 {
-    if (!m_path.isEmpty())
+    if (m_atomic)
         m_file.cancelWriting();
 }
 

@@ -19,7 +19,8 @@ QCommandLineOption departmentOption(const QString &what);
 QString checkExportFormat(const QCommandLineParser &parser);
 
 // The table one export writes: to stdout, or to --output FILE, which appears only once it is
-// complete, so a full disk or a failed query leaves no half a file behind.
+// complete, so a full disk or a failed query leaves no half a file behind (a device or a pipe
+// named as FILE is written directly).
 class TableExport
 {
 public:
@@ -37,8 +38,9 @@ private:
     QString m_path;
     transfer::OutputFormat m_format;
     QVector<transfer::TableColumn> m_columns;
-    QFile m_stdout;
-    QSaveFile m_file;
+    bool m_atomic = false;
+    QFile m_plain;    // stdout, or a device or pipe named as the output
+    QSaveFile m_file; // a file, put in place when complete
     std::unique_ptr<transfer::TableWriter> m_writer;
 };
 
