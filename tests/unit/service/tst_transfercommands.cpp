@@ -241,6 +241,11 @@ private:
             ok(QStringList(presence) << "--stale-days" << "2" << "--format" << "json", database).toUtf8()).array();
         QCOMPARE(later.size(), 3);
         QCOMPARE(later.at(2).toObject().value(QLatin1String("stale")), QJsonValue(false));
+
+        // A full disk is an error, not a short file.
+        const CommandRun full = run(QStringList(presence) << "--output" << "/dev/full", database);
+        QCOMPARE(full.exitCode, 1);
+        QVERIFY2(full.err.contains(QLatin1String("No space left on device")), qPrintable(full.err));
     }
 
     static bool psql(const QString &server, const QString &sql)
