@@ -101,5 +101,7 @@ void addHealthCommand(CommandList &commands);
 void addBackupCommands(CommandList &commands);
 void addOrganisationCommands(CommandList &commands);
 void addEmployeeCommands(CommandList &commands);
+void addImportCommand(CommandList &commands);
+void addExportCommands(CommandList &commands);
 
 } // namespace vorna::service

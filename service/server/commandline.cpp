@@ -36,6 +36,8 @@ CommandLine::CommandLine(FILE *in, FILE *out, FILE *err)
     addBackupCommands(m_commands);
     addOrganisationCommands(m_commands);
     addEmployeeCommands(m_commands);
+    addImportCommand(m_commands);
+    addExportCommands(m_commands);
 }
 
 int CommandLine::run(const QStringList &arguments)

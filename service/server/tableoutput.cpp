@@ -1,27 +1,13 @@
 #include "tableoutput.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "tablewriter.h"
+
+#include <QBuffer>
 
 #include <algorithm>
 
 namespace vorna::service {
 
-namespace {
-
-// RFC 4180: a field with a comma, a quote or a line break goes in quotes, quotes doubled.
-QString csvField(const QString &value)
-{
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n'))
-        && !value.contains(QLatin1Char('\r')))
-        return value;
-    QString escaped = value;
-    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
-}
-
-} // namespace
 
 QCommandLineOption TableOutput::formatOption()
 {
@@ -59,8 +45,8 @@ void TableOutput::write(QTextStream &out, Format format) const
 {
     switch (format) {
     case Format::Table: writeTable(out); break;
-    case Format::Csv: writeCsv(out); break;
-    case Format::Json: writeJson(out); break;
+    case Format::Csv: writeCsvOrJson(out, transfer::OutputFormat::Csv); break;
+    case Format::Json: writeCsvOrJson(out, transfer::OutputFormat::Json); break;
     }
     out.flush();
 }
@@ -88,29 +74,18 @@ void TableOutput::writeTable(QTextStream &out) const
         line(row);
 }
 
-void TableOutput::writeCsv(QTextStream &out) const
+void TableOutput::writeCsvOrJson(QTextStream &out, transfer::OutputFormat format) const
 {
-    const auto line = [&](const QStringList &values) {
-        QStringList fields;
-        for (const QString &value : values)
-            fields << csvField(value);
-        out << fields.join(QLatin1Char(',')) << "\r\n";
-    };
-    line(m_columns);
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    QVector<transfer::TableColumn> columns;
+    for (const QString &name : m_columns)
+        columns.append({name});
+    transfer::TableWriter writer(&bytes, format, columns, transfer::TableWriter::LineEnd::CrLf);
     for (const QStringList &row : m_rows)
-        line(row);
-}
-
-void TableOutput::writeJson(QTextStream &out) const
-{
-    QJsonArray rows;
-    for (const QStringList &row : m_rows) {
-        QJsonObject object;
-        for (int i = 0; i < m_columns.size(); ++i)
-            object.insert(m_columns.at(i), row.value(i));
-        rows.append(object);
-    }
-    out << QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented));
+        writer.writeRow(row);
+    writer.finish();
+    out << QString::fromUtf8(bytes.data());
 }
 
 } // namespace vorna::service

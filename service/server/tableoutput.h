@@ -2,6 +2,8 @@
 // What the admin commands' list verbs print: an aligned table for people (the default), or
 // CSV (RFC 4180, a header row) or JSON (an array of objects) for scripts.
 
+#include "tablewriter.h"
+
 #include <QCommandLineOption>
 #include <QStringList>
 #include <QTextStream>
@@ -28,8 +30,8 @@ public:
 
 private:
     void writeTable(QTextStream &out) const;
-    void writeCsv(QTextStream &out) const;
-    void writeJson(QTextStream &out) const;
+    // Through the transfer library's writer, which the exports use too.
+    void writeCsvOrJson(QTextStream &out, transfer::OutputFormat format) const;
 
     QStringList m_columns;
     QVector<QStringList> m_rows;

@@ -324,23 +324,40 @@ Result<QVector<PresenceStatus>> OrganisationStore::presenceStatuses()
 
 Result<QVector<Employee>> OrganisationStore::employees(qint64 departmentId)
 {
+    return m_sql.fetch<QVector<Employee>>([&](Transaction &tx) { return employees(tx, departmentId); });
+}
+
+Result<QHash<QString, qint64>> OrganisationStore::idsByName(Transaction &tx, Kind kind)
+{
+    const QString filter = kind == Kind::Status ? QStringLiteral(" WHERE system_key IS NULL") : QString();
+    QSqlQuery query(tx.db());
+    const Error error = tx.exec(query, QStringLiteral("SELECT name, id FROM %1%2").arg(tableOf(kind), filter), {},
+                                QStringLiteral("read the names of every %1").arg(nounOf(kind)));
+    if (!error.ok())
+        return error;
+    QHash<QString, qint64> ids;
+    while (query.next())
+        ids.insert(query.value(0).toString(), query.value(1).toLongLong());
+    return ids;
+}
+
+Result<QVector<Employee>> OrganisationStore::employees(Transaction &tx, qint64 departmentId)
+{
     const QString filter = departmentId ? QStringLiteral(" WHERE department_id = ?") : QString();
     const QVariantList values = departmentId ? QVariantList{departmentId} : QVariantList();
-    return m_sql.fetch<QVector<Employee>>([&](Transaction &tx) {
-        return tx.rows<Employee>(
-            QStringLiteral("SELECT code, last_name, first_name, department_id, picture_digest, left_on FROM employees%1"
-                           " ORDER BY code")
-                .arg(filter),
-            values,
-            [](const QSqlQuery &q) {
-                Employee e{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                           q.value(3).toLongLong(), {}, q.value(4).toByteArray(), {}};
-                if (!q.isNull(5))
-                    e.leftOn = civil::dayFromNumber(q.value(5).toLongLong());
-                return e;
-            },
-            QStringLiteral("read the employees"));
-    });
+    return tx.rows<Employee>(
+        QStringLiteral("SELECT code, last_name, first_name, department_id, picture_digest, left_on FROM employees%1"
+                       " ORDER BY code")
+            .arg(filter),
+        values,
+        [](const QSqlQuery &q) {
+            Employee e{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                       q.value(3).toLongLong(), {}, q.value(4).toByteArray(), {}};
+            if (!q.isNull(5))
+                e.leftOn = civil::dayFromNumber(q.value(5).toLongLong());
+            return e;
+        },
+        QStringLiteral("read the employees"));
 }
 
 StorageError OrganisationStore::setLeaveDay(const QString &employeeId, const QDate &lastDay)

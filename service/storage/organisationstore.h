@@ -84,6 +84,10 @@ public:
     Result<QVector<PresenceStatus>> presenceStatuses();
     // Every employee without pictures, ordered by id; of one department when it is not 0.
     Result<QVector<Employee>> employees(qint64 departmentId = 0);
+    Result<QVector<Employee>> employees(Transaction &tx, qint64 departmentId = 0);
+    // The number of every record of the kind by its name, in the caller's transaction; of the
+    // statuses only those an organisation made. Imports resolve their references with it.
+    Result<QHash<QString, qint64>> idsByName(Transaction &tx, Kind kind);
     // The employee stays with their history; presence answers for moments after `lastDay`
     // leave them out.
     StorageError setLeaveDay(const QString &employeeId, const QDate &lastDay);

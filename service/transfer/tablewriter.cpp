@@ -54,8 +54,8 @@ std::optional<OutputFormat> parseOutputFormat(const QString &text)
     return std::nullopt;
 }
 
-TableWriter::TableWriter(QIODevice *device, OutputFormat format, const QVector<TableColumn> &columns)
-    : m_device(device), m_format(format), m_columns(columns)
+TableWriter::TableWriter(QIODevice *device, OutputFormat format, const QVector<TableColumn> &columns, LineEnd lineEnd)
+    : m_device(device), m_format(format), m_columns(columns), m_lineEnd(lineEnd == LineEnd::CrLf ? "\r\n" : "\n")
 {
     if (m_format == OutputFormat::Json) {
         for (const TableColumn &column : m_columns)
@@ -68,7 +68,7 @@ TableWriter::TableWriter(QIODevice *device, OutputFormat format, const QVector<T
             m_buffer += ',';
         appendCsvField(m_columns.at(i).name);
     }
-    m_buffer += '\n';
+    m_buffer += m_lineEnd;
 }
 
 TableWriter::~TableWriter() = default;
@@ -113,7 +113,7 @@ bool TableWriter::writeRow(const QStringList &values)
                 m_buffer += ',';
             appendCsvField(values.value(i));
         }
-        m_buffer += '\n';
+        m_buffer += m_lineEnd;
     } else {
         m_buffer += m_rows == 0 ? "\n{" : ",\n{";
         for (int i = 0; i < m_columns.size(); ++i) {

@@ -37,8 +37,12 @@ struct TableColumn
 class TableWriter
 {
 public:
+    // CSV lines end in LF; CRLF is for outputs that always ended so (the admin list verbs).
+    enum class LineEnd { Lf, CrLf };
+
     // Writes the header at once (CSV) or the array's start (JSON).
-    TableWriter(QIODevice *device, OutputFormat format, const QVector<TableColumn> &columns);
+    TableWriter(QIODevice *device, OutputFormat format, const QVector<TableColumn> &columns,
+                LineEnd lineEnd = LineEnd::Lf);
     ~TableWriter();
 
     // `values` holds one text per column. False once writing has failed (see errorString()).
@@ -57,6 +61,7 @@ private:
     OutputFormat m_format;
     QVector<TableColumn> m_columns;
     QVector<QByteArray> m_jsonKeys;   // each column's `"name":`, encoded once
+    QByteArray m_lineEnd;
     QByteArray m_buffer;
     qint64 m_rows = 0;
     bool m_finished = false;

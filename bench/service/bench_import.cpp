@@ -1,0 +1,187 @@
+// How fast `vorna-service import` loads a large organisation into a fresh SQLite database:
+// 100,000 employees with a picture of about 5 KB each and 1,000,000 registrations at scale 1
+// (the target is at most 2 minutes on a 2-core machine). The folder is generated once per
+// scale and kept under the build folder; every run imports it into a new database with the
+// built executable, as an operator would.
+//
+//     bench_import [--scale 0.1] [--runs 3]
+//
+// Prints `BENCH import_rows_per_s ...` and `BENCH import_total ...`, with the machine's load.
+
+#include <QBuffer>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct Size
+{
+    int employees = 0;
+    int registrationsPerEmployee = 10;
+    qint64 registrations() const { return qint64(employees) * registrationsPerEmployee; }
+};
+
+// A JPEG of noise, about 5 KB: what a small passport photo weighs.
+QByteArray basePicture()
+{
+    QImage image(72, 72, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(128 + int(random.bounded(40)), 100 + int(random.bounded(40)), 90 + (x + y) % 60));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 80);
+    return buffer.data();
+}
+
+// The base picture with a comment segment naming the employee, so that every picture differs
+// (and has its own digest) without encoding 100,000 images.
+QByteArray pictureOf(const QByteArray &base, const QByteArray &id)
+{
+    const QByteArray comment = "employee " + id;
+    const int length = comment.size() + 2;
+    QByteArray segment("\xFF\xFE", 2);
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    segment += comment;
+    return base.left(2) + segment + base.mid(2);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Generates the folder unless a complete one is there already.
+bool prepare(const QString &folder, const Size &size)
+{
+    const QString done = QDir(folder).filePath(QStringLiteral(".complete"));
+    if (QFile::exists(done))
+        return true;
+    std::fprintf(stderr, "Generating %d employees and %lld registrations in %s ...\n", size.employees,
+                 size.registrations(), qPrintable(folder));
+    QDir().mkpath(QDir(folder).filePath(QStringLiteral("pictures")));
+    const QByteArray base = basePicture();
+    QByteArray employees = "id,last_name,first_name,department,picture\n";
+    QByteArray registrations = "employee,at,activity\n";
+    const QDateTime start(QDate(2026, 11, 2), QTime(7, 0), Qt::UTC);
+    for (int i = 0; i < size.employees; ++i) {
+        const QByteArray id = "E" + QByteArray::number(i).rightJustified(6, '0');
+        const QByteArray picture = "pictures/" + id.toLower() + ".jpg";
+        if (!writeFile(QDir(folder).filePath(QString::fromLatin1(picture)), pictureOf(base, id)))
+            return false;
+        employees += id + ",Last" + QByteArray::number(i % 977) + ",First" + QByteArray::number(i % 313) + ",Department "
+            + QByteArray::number(i % 50) + ',' + picture + '\n';
+        for (int r = 0; r < size.registrationsPerEmployee; ++r) {
+            const QDateTime at = start.addDays(r / 2).addSecs(r % 2 ? 9 * 3600 + i % 600 : i % 900);
+            registrations += id + ',' + at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1()
+                + (r % 2 ? ",Departure\n" : ",Arrival\n");
+        }
+    }
+    QByteArray departments = "name\n";
+    for (int d = 0; d < 50; ++d)
+        departments += "Department " + QByteArray::number(d) + '\n';
+    return writeFile(QDir(folder).filePath(QStringLiteral("departments.csv")), departments)
+        && writeFile(QDir(folder).filePath(QStringLiteral("statuses.csv")), "name,color,present\nIn,#00AA00,yes\nOut,#999999,no\n")
+        && writeFile(QDir(folder).filePath(QStringLiteral("activities.csv")), "name,status\nArrival,In\nDeparture,Out\n")
+        && writeFile(QDir(folder).filePath(QStringLiteral("employees.csv")), employees)
+        && writeFile(QDir(folder).filePath(QStringLiteral("registrations.csv")), registrations)
+        && writeFile(done, "");
+}
+
+bool service(const QStringList &arguments, QString *error)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
+    const bool ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ok)
+        *error = QString::fromUtf8(process.readAllStandardError());
+    return ok;
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join('/')) : QStringLiteral("?");
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const int n = values.size();
+    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Import speed of vorna-service on SQLite."));
+    parser.addHelpOption();
+    const QCommandLineOption scaleOption(QStringLiteral("scale"),
+        QStringLiteral("Fraction of 100,000 employees and 1,000,000 registrations. Default: 1."), QStringLiteral("scale"),
+        QStringLiteral("1"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Imports to time. Default: 3."),
+                                        QStringLiteral("runs"), QStringLiteral("3"));
+    parser.addOptions({scaleOption, runsOption});
+    parser.process(app);
+    const double scale = parser.value(scaleOption).toDouble();
+    const int runs = std::max(1, parser.value(runsOption).toInt());
+    if (scale <= 0 || scale > 1) {
+        std::fprintf(stderr, "--scale takes a number above 0 and at most 1.\n");
+        return 2;
+    }
+    Size size;
+    size.employees = std::max(1, int(100000 * scale));
+    const QString folder = QStringLiteral(BENCH_DATA_DIR "/import-%1").arg(size.employees);
+    if (!prepare(folder, size)) {
+        std::fprintf(stderr, "Could not write the benchmark's folder %s.\n", qPrintable(folder));
+        return 1;
+    }
+    const qint64 rows = size.employees + size.registrations();
+    const QString loadBefore = loadAverage();
+    QVector<double> seconds;
+    for (int run = 0; run < runs; ++run) {
+        QTemporaryDir dir(QStringLiteral(BENCH_DATA_DIR "/run-XXXXXX"));
+        const QString database = dir.filePath(QStringLiteral("vorna.db"));
+        QString error;
+        if (!service({QStringLiteral("init"), QStringLiteral("--database"), database}, &error)) {
+            std::fprintf(stderr, "init failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        if (!service({QStringLiteral("import"), QStringLiteral("--database"), database, folder}, &error)) {
+            std::fprintf(stderr, "import failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        seconds.append(timer.nsecsElapsed() / 1e9);
+        std::fprintf(stderr, "run %d: %.1f s\n", run + 1, seconds.last());
+    }
+    const double total = median(seconds);
+    const QString shape = QStringLiteral("employees=%1 registrations=%2 runs=%3 load=%4..%5")
+                              .arg(size.employees).arg(size.registrations()).arg(runs).arg(loadBefore, loadAverage());
+    std::printf("BENCH import_rows_per_s median=%.0f min=%.0f max=%.0f %s\n", rows / total,
+                rows / *std::max_element(seconds.cbegin(), seconds.cend()),
+                rows / *std::min_element(seconds.cbegin(), seconds.cend()), qPrintable(shape));
+    std::printf("BENCH import_total median=%.1fs min=%.1f max=%.1f %s target=<=120s at scale 1\n", total,
+                *std::min_element(seconds.cbegin(), seconds.cend()), *std::max_element(seconds.cbegin(), seconds.cend()),
+                qPrintable(shape));
+    return 0;
+}
