@@ -10,15 +10,6 @@
 
 namespace vorna::service {
 
-// Tells the panels that the presence of these departments changed. Called inside the import's
-// transaction, right after its registrations are written, with the departments of the
-// employees the imported registrations belong to.
-void announceImportedPresence(Transaction &tx, const QSet<qint64> &departmentIds)
-{
-    Q_UNUSED(tx)
-    Q_UNUSED(departmentIds)
-}
-
 namespace {
 
 using namespace vorna::transfer;
@@ -203,8 +194,10 @@ private:
             return added.error();
         counts->added = *added;
         counts->unchanged = registrations.size() - *added;
+        // Running services tell their panels once the import commits; a dry run's rollback
+        // takes the announcement back with everything else.
         if (*added > 0)
-            announceImportedPresence(m_tx, departments);
+            return PresenceStore::announcePresenceChanges(m_tx, departments);
         return StorageError::none();
     }
 

@@ -615,6 +615,20 @@ void TestE2eClient::presenceChangesReachTheWatchingPanels()
     SignalRecorder::settle(1500);
     QCOMPARE(dispatcherLog.of("presenceChanged").size(), 0);
     QCOMPARE(m_log->of("presenceChanged").size(), 1);
+
+    // An import, a process of its own, reaches the running service through the database.
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("registrations.csv")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("employee,at,activity\n%1,%2,%3\n")
+                   .arg(employeeId(1), QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                        b.storage->organisation().activityKinds().value().value(0).name)
+                   .toUtf8());
+    file.close();
+    QVERIFY2(b.service->command({QStringLiteral("import"), folder.path()}, QByteArray(), &output) == 0, qPrintable(output));
+    QVERIFY2(m_log->waitFor("presenceChanged", 2, 3000), "the manager's panel hears of the import");
+    SignalRecorder::settle(500);
+    QCOMPARE(dispatcherLog.of("presenceChanged").size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestE2eClient)
