@@ -285,11 +285,7 @@ StorageError PresenceReader::collect(Transaction &tx, const User &user, const Pr
 
     // The sizes of the pictures the caller lacks, in one statement for the page. A reload whose
     // pictures are all known (the usual live reload) reads no picture at all.
-    QHash<qint64, Entry *> byKey;
-    for (Entry &entry : *entries) {
-        if (entry.pictureBytes > 0)
-            byKey.insert(entry.employeeKey, &entry);
-    }
+    const QHash<qint64, Entry *> byKey = lackingPictures(entries);
     if (byKey.isEmpty())
         return StorageError::none();
     QSqlQuery sizes(tx.db());
@@ -315,13 +311,19 @@ int PresenceReader::rowsWithinPictureBudget(const QVector<Entry> &entries, qint6
     return entries.size();
 }
 
-StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *entries)
+QHash<qint64, PresenceReader::Entry *> PresenceReader::lackingPictures(QVector<Entry> *entries)
 {
     QHash<qint64, Entry *> byKey;
     for (Entry &entry : *entries) {
         if (entry.pictureBytes > 0)
             byKey.insert(entry.employeeKey, &entry);
     }
+    return byKey;
+}
+
+StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *entries)
+{
+    const QHash<qint64, Entry *> byKey = lackingPictures(entries);
     if (byKey.isEmpty())
         return StorageError::none();
     if (m_sql.dialect().engine == SqlDialect::Engine::PostgreSQL)

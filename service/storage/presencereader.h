@@ -49,6 +49,8 @@ private:
     StorageError collect(Transaction &tx, const User &user, const PresenceQuery &query, const PresenceCursor &cursor,
                          QVector<Entry> *entries);
     static int rowsWithinPictureBudget(const QVector<Entry> &entries, qint64 budget);
+    // The rows whose pictures the caller lacks, by employee key.
+    static QHash<qint64, Entry *> lackingPictures(QVector<Entry> *entries);
     StorageError attachPictures(Transaction &tx, QVector<Entry> *entries);
     StorageError attachPicturesBinary(Transaction &tx, const QHash<qint64, Entry *> &byKey);
 

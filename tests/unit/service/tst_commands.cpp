@@ -2,6 +2,7 @@
 // temporary SQLite database (and on PostgreSQL when VORNA_TEST_PG names a server).
 
 #include "passwordhasher.h"
+#include "servicebinary.h"
 #include "database.h"
 #include "tokens.h"
 
@@ -23,13 +24,6 @@ using namespace vorna::service;
 
 namespace {
 
-struct CommandRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 } // namespace
 
 class TestCommands : public QObject
@@ -40,23 +34,9 @@ private:
     QTemporaryDir m_dir;
     QString m_database;
 
-    // Runs the executable to its end (at most 120 s) with `input` on its stdin.
     CommandRun run(const QStringList &arguments, const QByteArray &input = QByteArray())
     {
-        QProcess process;
-        process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
-        if (!process.waitForStarted(10000))
-            return {};
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished(5000);
-            return {};
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        return runServiceBinary(arguments, input);
     }
 
     CommandRun runOn(const QString &database, QStringList arguments, const QByteArray &input = QByteArray())

@@ -4,6 +4,7 @@
 
 #include "commservice.grpc.pb.h"
 #include "configfile.h"
+#include "servicebinary.h"
 #include "sqlitefiles.h"
 #include "database.h"
 
@@ -33,26 +34,11 @@ namespace {
 const QString Binary = QStringLiteral(VORNA_SERVICE_BINARY);
 const QRegularExpression TimeStamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z "));
 
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Outcome = CommandRun;
 
 Outcome run(const QStringList &arguments, const QByteArray &input = QByteArray())
 {
-    QProcess process;
-    process.start(Binary, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    return runServiceBinary(arguments, input);
 }
 
 // `serve` in the background, with the addresses it announces on stdout.

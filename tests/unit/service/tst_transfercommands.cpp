@@ -5,6 +5,7 @@
 
 #include "csvreader.h"
 #include "database.h"
+#include "servicebinary.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -17,13 +18,6 @@
 using namespace vorna::service;
 
 namespace {
-
-struct CommandRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 const QString Example = QStringLiteral(VORNA_SOURCE_DIR "/docs/example-organisation");
 
@@ -76,15 +70,7 @@ private:
     CommandRun run(QStringList arguments, const QString &database)
     {
         arguments << QStringLiteral("--database") << database;
-        QProcess process;
-        process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished(5000);
-            return {};
-        }
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+        return runServiceBinary(arguments);
     }
 
     QString ok(const QStringList &arguments, const QString &database)
