@@ -17,6 +17,8 @@
 //   panel_cpu   the panel process's CPU time over to_frame, all threads (the client library's
 //               worker, the render threads and the GUI thread);
 //   service_cpu the service process's CPU time over to_frame;
+//   render_cpu  the part of panel_cpu spent by the render thread and Mesa's rasteriser threads
+//               (with the number of frames swapped over to_frame);
 //   script_cpu  the GUI thread's CPU time in the page's own per-row handler. QML handlers run
 //               before the C++ ones and before Qt's signal-spy callbacks, so the time from the
 //               previous row's end (or the start of the batch's event) to a row signal's begin
@@ -52,6 +54,7 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -85,12 +88,19 @@ int signalIndex(const QMetaObject *meta, const char *signature)
 }
 
 // CPU time of all threads of a process so far (the scheduler's own account, in ns), or 0
-// when the process is gone.
-qint64 processCpuNs(qint64 pid)
+// when the process is gone. With `renderOnly`, of the scene graph's render thread and Mesa's
+// software rasteriser threads only.
+qint64 processCpuNs(qint64 pid, bool renderOnly = false)
 {
     qint64 total = 0;
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (renderOnly) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            const QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.readLine().trimmed() : QByteArray();
+            if (!name.startsWith("QSGRenderThread") && !name.startsWith("llvmpipe"))
+                continue;
+        }
         QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
         if (schedstat.open(QIODevice::ReadOnly))
             total += schedstat.readLine().split(' ').value(0).toLongLong();
@@ -105,7 +115,9 @@ struct Reload
     double guiCpuMs = 0;
     double panelCpuMs = 0;
     double serviceCpuMs = 0;
+    double renderCpuMs = 0;
     double scriptCpuMs = 0;
+    int frames = 0;
     int rows = 0;
 };
 
@@ -128,6 +140,7 @@ public:
         qt_register_signal_spy_callbacks(&hooks);
         // Every batch of rows, and Begin and End, reach the client as a queued call.
         client->installEventFilter(this);
+        connect(window, &QQuickWindow::frameSwapped, this, [this] { ++m_framesSwapped; }, Qt::DirectConnection);
     }
 
     ~ReloadProbe() override
@@ -172,6 +185,8 @@ public:
         m_run.guiCpuMs = msSince(m_beginCpu, threadCpuNs());
         m_run.panelCpuMs = msSince(m_beginPanelCpu, processCpuNs(QCoreApplication::applicationPid()));
         m_run.serviceCpuMs = msSince(m_beginServiceCpu, processCpuNs(m_servicePid));
+        m_run.renderCpuMs = msSince(m_beginRenderCpu, processCpuNs(QCoreApplication::applicationPid(), true));
+        m_run.frames = m_framesSwapped - m_beginFrames;
         *result = m_run;
         return true;
     }
@@ -221,6 +236,8 @@ private:
             m_beginCpu = m_eventCpu;
             m_beginPanelCpu = processCpuNs(QCoreApplication::applicationPid());
             m_beginServiceCpu = processCpuNs(m_servicePid);
+            m_beginRenderCpu = processCpuNs(QCoreApplication::applicationPid(), true);
+            m_beginFrames = m_framesSwapped;
             m_state = State::Streaming;
         } else if (index == m_rowIndex && m_state == State::Streaming) {
             if (m_run.rows % ScriptSampleEvery == 0) {
@@ -261,6 +278,9 @@ private:
     qint64 m_beginCpu = 0;
     qint64 m_beginPanelCpu = 0;
     qint64 m_beginServiceCpu = 0;
+    qint64 m_beginRenderCpu = 0;
+    std::atomic<int> m_framesSwapped{0};
+    int m_beginFrames = 0;
     double m_sampledScriptMs = 0;
     int m_sampledRows = 0;
     Reload m_run;
@@ -275,6 +295,8 @@ struct Figures
     Figure guiCpu;
     Figure panelCpu;
     Figure serviceCpu;
+    Figure renderCpu;
+    Figure frames;
     Figure scriptCpu;
 
     void add(const Reload &r)
@@ -284,6 +306,8 @@ struct Figures
         guiCpu.values.append(r.guiCpuMs);
         panelCpu.values.append(r.panelCpuMs);
         serviceCpu.values.append(r.serviceCpuMs);
+        renderCpu.values.append(r.renderCpuMs);
+        frames.values.append(r.frames);
         scriptCpu.values.append(r.scriptCpuMs);
     }
 };
@@ -400,6 +424,9 @@ void printSize(const SizeFigures &size)
         printFigure(prefix + kind + QStringLiteral("_gui_cpu"), figures.guiCpu, QString());
         printFigure(prefix + kind + QStringLiteral("_panel_cpu"), figures.panelCpu, QString());
         printFigure(prefix + kind + QStringLiteral("_service_cpu"), figures.serviceCpu, QString());
+        printFigure(prefix + kind + QStringLiteral("_render_cpu"), figures.renderCpu, QString());
+        std::printf("# %s%s_frames median=%.0f min=%.0f max=%.0f\n", qPrintable(prefix), qPrintable(kind),
+                    figures.frames.median(), figures.frames.min(), figures.frames.max());
         printFigure(prefix + kind + QStringLiteral("_script_cpu"), figures.scriptCpu, share(figures.scriptCpu, figures.guiCpu));
     }
 }
@@ -469,10 +496,10 @@ int main(int argc, char *argv[])
                 return 1;
             }
             std::printf("# %s round %d: first %.0f ms (script %.0f of %.0f ms GUI CPU; panel %.0f, service %.0f ms CPU), "
-                        "live %.0f ms (script %.0f of %.0f ms GUI CPU; panel %.0f, service %.0f ms CPU)\n",
+                        "live %.0f ms (script %.0f of %.0f ms GUI CPU; panel %.0f, render %.0f, service %.0f ms CPU; %d frames)\n",
                         qPrintable(sizeName(size.employees)), i + 1, first.frameMs, first.scriptCpuMs, first.guiCpuMs,
                         first.panelCpuMs, first.serviceCpuMs, live.frameMs, live.scriptCpuMs, live.guiCpuMs,
-                        live.panelCpuMs, live.serviceCpuMs);
+                        live.panelCpuMs, live.renderCpuMs, live.serviceCpuMs, live.frames);
             std::fflush(stdout);
             size.first.add(first);
             size.live.add(live);
