@@ -146,6 +146,12 @@ void PresenceStream::readAhead()
         sendNext();
 }
 
+bool PresenceStream::nextPageReady()
+{
+    std::lock_guard<std::mutex> lock(m_ahead);
+    return m_nextReady;
+}
+
 PresenceStream::Next PresenceStream::takeNextPage()
 {
     std::unique_lock<std::mutex> lock(m_ahead);
@@ -217,6 +223,12 @@ void PresenceStream::sendNext()
         }
         if (m_pageIsLast)
             break;
+        // Rows held back for a full chunk go out now rather than wait for the page still being
+        // read: the first page is smaller than a chunk, so that the first rows leave early.
+        if (!nextPageReady() && m_chunker.finish() && m_outReady) {
+            StartWrite(&m_out);
+            return;
+        }
         const Next next = takeNextPage();
         if (next != Next::Taken)
             return;

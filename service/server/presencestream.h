@@ -34,6 +34,7 @@ private:
     // Reads the page after the one being written, on a database worker.
     void readAhead();
     bool postReadAhead();
+    bool nextPageReady();
     // Moves the page read ahead into place, or leaves the writer waiting for it, or ends the
     // answer when it could not be read.
     Next takeNextPage();
