@@ -93,24 +93,108 @@ void PresenceStream::admit()
         finish(refusal);
         return;
     }
-    readPage();
+    if (failed(readPage(&m_page, &m_pageIsLast)))
+        return;
+    if (!m_pageIsLast) {
+        std::lock_guard<std::mutex> lock(m_ahead);
+        m_reading = true;
+    }
+    // A read ahead that cannot be queued now is posted again when its page is needed.
+    if (m_reading && !postReadAhead()) {
+        std::lock_guard<std::mutex> lock(m_ahead);
+        m_reading = false;
+    }
+    sendNext();
+}
+
+// On a database worker; the reads of one answer never overlap.
+StorageError PresenceStream::readPage(QVector<PresenceRow> *rows, bool *last)
+{
+    m_query.pageRows = m_cursor.after.isEmpty() ? FirstPageRows : PageRows;
+    Result<QVector<PresenceRow>> page = m_core.presence.presencePage(m_caller.user(), m_query, m_cursor);
+    *rows = page.take();
+    *last = m_cursor.done;
+    return page.error();
+}
+
+bool PresenceStream::postReadAhead()
+{
+    return m_core.post("presence", m_peer, [this] { readAhead(); });
 }
 
 // On a database worker.
-void PresenceStream::readPage()
+void PresenceStream::readAhead()
 {
-    m_page.clear();
-    m_pageAt = 0;
-    m_query.pageRows = m_cursor.after.isEmpty() ? FirstPageRows : PageRows;
-    Result<QVector<PresenceRow>> page = m_core.presence.presencePage(m_caller.user(), m_query, m_cursor);
-    m_page = page.take();
-    const StorageError error = page.error();
-    if (!error.ok()) {
-        EventLog::error("presence", {{"user", m_caller.user().name}, {"result", QStringLiteral("failed")}, {"msg", error.message}});
-        finish(wire::toStatus(error));
+    QVector<PresenceRow> rows;
+    bool last = true;
+    const StorageError error = readPage(&rows, &last);
+    std::unique_lock<std::mutex> lock(m_ahead);
+    m_reading = false;
+    if (m_doneWhileReading) {
+        lock.unlock();
+        delete this;
         return;
     }
-    sendNext();
+    m_nextPage = std::move(rows);
+    m_nextIsLast = last;
+    m_readError = error;
+    m_nextReady = true;
+    const bool resume = m_writerWaits;
+    m_writerWaits = false;
+    lock.unlock();
+    if (resume)
+        sendNext();
+}
+
+bool PresenceStream::nextPageReady()
+{
+    std::lock_guard<std::mutex> lock(m_ahead);
+    return m_nextReady;
+}
+
+PresenceStream::Next PresenceStream::takeNextPage()
+{
+    std::unique_lock<std::mutex> lock(m_ahead);
+    if (!m_nextReady) {
+        m_writerWaits = true;
+        if (m_reading)
+            return Next::Waiting;
+        // The read ahead could not be queued before; the writer queues it now.
+        m_reading = true;
+        lock.unlock();
+        if (postReadAhead())
+            return Next::Waiting;
+        lock.lock();
+        m_reading = m_writerWaits = false;
+        lock.unlock();
+        finish(HandlerCore::busy());
+        return Next::Finished;
+    }
+    m_nextReady = false;
+    m_page.swap(m_nextPage);
+    m_nextPage.clear();
+    m_pageAt = 0;
+    m_pageIsLast = m_nextIsLast;
+    const StorageError error = m_readError;
+    m_reading = !m_pageIsLast && error.ok();
+    lock.unlock();
+    if (failed(error))
+        return Next::Finished;
+    if (m_reading && !postReadAhead()) {
+        lock.lock();
+        m_reading = false;
+    }
+    return Next::Taken;
+}
+
+// Ends the answer when a page could not be read; true then.
+bool PresenceStream::failed(const StorageError &error)
+{
+    if (error.ok())
+        return false;
+    EventLog::error("presence", {{"user", m_caller.user().name}, {"result", QStringLiteral("failed")}, {"msg", error.message}});
+    finish(wire::toStatus(error));
+    return true;
 }
 
 void PresenceStream::OnWriteDone(bool ok)
@@ -132,14 +216,22 @@ void PresenceStream::OnWriteDone(bool ok)
 
 void PresenceStream::sendNext()
 {
-    if (fillChunk()) {
-        StartWrite(&m_out);
-        return;
-    }
-    if (!m_cursor.done) {
-        if (!m_core.post("presence", m_peer, [this] { readPage(); }))
-            finish(HandlerCore::busy());
-        return;
+    for (;;) {
+        if (fillChunk()) {
+            StartWrite(&m_out);
+            return;
+        }
+        if (m_pageIsLast)
+            break;
+        // Rows held back for a full chunk go out now rather than wait for the page still being
+        // read: the first page is smaller than a chunk, so that the first rows leave early.
+        if (!nextPageReady() && m_chunker.finish() && m_outReady) {
+            StartWrite(&m_out);
+            return;
+        }
+        const Next next = takeNextPage();
+        if (next != Next::Taken)
+            return;
     }
     m_chunker.finish();
     if (m_outReady) {
@@ -194,6 +286,14 @@ void PresenceStream::finish(const grpc::Status &status)
 
 void PresenceStream::OnDone()
 {
+    {
+        // A read ahead still running deletes the stream when it returns.
+        std::lock_guard<std::mutex> lock(m_ahead);
+        if (m_reading) {
+            m_doneWhileReading = true;
+            return;
+        }
+    }
     const bool large = m_pictureBytes >= TrimAfterPictureBytes || m_chunker.rowsSent() >= 10000;
     delete this;
     if (large)

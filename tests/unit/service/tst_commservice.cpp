@@ -397,6 +397,56 @@ private slots:
         QCOMPARE(rows.at(1).picture(), bytes(m_picture2));
     }
 
+    // An answer of many pages is read one page ahead of the writing: every row comes once and in
+    // order, and a caller that goes away mid-answer leaves the service serving.
+    void largePresenceAnswerComesWholeInOrderAndCanBeCancelled()
+    {
+        constexpr int Employees = 2345; // a small first page, two full pages and a partial one
+        QTemporaryDir dir;
+        Result<std::unique_ptr<Database>> opened = Database::open(dir.filePath(QStringLiteral("large.db")));
+        QVERIFY2(opened, qPrintable(opened.error().message));
+        std::unique_ptr<Database> large = opened.take();
+        QVERIFY(large->migrate().ok());
+        Department archive{0, QStringLiteral("Archive")};
+        QVERIFY(large->organisation().addDepartment(archive).ok());
+        QVector<Employee> staff;
+        for (int i = 0; i < Employees; ++i)
+            staff.append({QStringLiteral("A%1").arg(i, 5, 10, QLatin1Char('0')), QStringLiteral("Lastname"),
+                          QStringLiteral("First"), archive.id, QByteArray(), QByteArray(), {}});
+        QVERIFY(large->organisation().addEmployees(staff).ok());
+        User manager;
+        manager.name = QStringLiteral("manager");
+        manager.passwordHash = PasswordHasher().hash(Password);
+        manager.role = Role::Manager;
+        manager.allDepartments = true;
+        QVERIFY(large->accounts().addUser(manager).ok());
+
+        std::swap(m_storage, large);
+        const auto restore = qScopeGuard([&] {
+            cleanup();
+            std::swap(m_storage, large);
+        });
+        startServer();
+        const std::string token = loginAs("manager");
+        for (int round = 0; round < 2; ++round) {
+            auto ctx = context(token);
+            auto reader = m_stub->Presence(ctx.get(), presenceAt(m_now));
+            v1::PresenceChunk chunk;
+            QVERIFY(reader->Read(&chunk));
+            ctx->TryCancel();
+            while (reader->Read(&chunk)) {
+            }
+            // The whole answer may already be on its way when the cancel goes out.
+            const grpc::StatusCode code = reader->Finish().error_code();
+            QVERIFY(code == grpc::CANCELLED || code == grpc::OK);
+        }
+        QList<v1::PresenceRow> rows;
+        QVERIFY(presence(token, presenceAt(m_now), &rows).ok());
+        QCOMPARE(rows.size(), Employees);
+        for (int i = 0; i < Employees; ++i)
+            QCOMPARE(rows.at(i).employee_id(), staff.at(i).id.toStdString());
+    }
+
     void presenceAnswersForTheSessionUserNotTheNamedOne()
     {
         const std::string token = loginAs("viewer");
