@@ -24,9 +24,12 @@ service=$build/service/server/vorna-service
 panel=$build/app/vornapanel
 
 mkdir -p "$data"
-# Both are safe to repeat: init applies missing migrations, demo leaves a seeded database alone.
+# init is safe to repeat: it applies missing migrations. demo seeds only a database without
+# employees (it refuses one that holds anything), so a seeded one is left alone.
 "$service" init --database "$db"
-"$service" demo --database "$db"
+if "$service" info --database "$db" | grep -Eq '^Employees: +0$'; then
+  "$service" demo --database "$db"
+fi
 
 log=$data/demo-service.log
 "$service" serve --database "$db" --listen "127.0.0.1:$port" >"$log" 2>&1 &
