@@ -17,15 +17,7 @@ using sentences::SessionEnded;
 using sentences::SessionExpired;
 
 HandlerCore::HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers)
-    : accounts(parts.accounts)
-    , organisation(parts.organisation)
-    , calendars(parts.calendars)
-    , presence(parts.presence)
-    , sessions(parts.sessions)
-    , authenticator(parts.authenticator)
-    , hub(parts.hub)
-    , streams(parts.streams)
-    , config(parts.config)
+    : ServiceParts(parts)
     , timers(timers)
     , m_pool(pool)
 {

@@ -36,7 +36,8 @@ struct ServiceParts
     DatabasePool *databasePool = nullptr;
 };
 
-class HandlerCore
+// The parts the handlers use, and the checks they share.
+class HandlerCore : public ServiceParts
 {
 public:
     // The session behind a call, and for streams the stream place it holds.
@@ -54,15 +55,6 @@ public:
     // `pool` is the one the handlers post to: parts.databasePool, or the service's own.
     HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers);
 
-    AccountStore &accounts;
-    OrganisationStore &organisation;
-    CalendarStore &calendars;
-    PresenceStore &presence;
-    SessionManager &sessions;
-    Authenticator &authenticator;
-    SessionHub &hub;
-    StreamLimiter &streams;
-    const ServerConfig &config;
     TimerQueue &timers;
 
     // Runs `job` on a database worker; false, with a log line, when the queue is full. The
