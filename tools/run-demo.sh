@@ -20,7 +20,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j "$(nproc)" --target vornapanel vorna-service
 
-service=$build/service/server/vorna-service
+service=$build/service/vorna-service
 panel=$build/app/vornapanel
 
 mkdir -p "$data"

@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORNA_BUILD_DIR:-$root/build}
 out=${1:-$root/docs/screenshots}
-service=$build/service/server/vorna-service
+service=$build/service/vorna-service
 shooter=$build/tools/screenshots/vorna-screenshots
 
 for program in "$service" "$shooter"; do

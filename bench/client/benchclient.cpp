@@ -11,8 +11,8 @@
 
 #include <ostrel/clientobjectqml.h>
 #include "commservice.grpc.pb.h"
-#include "loopbacksocket.h"
-#include "serviceprocess.h"
+#include "support/loopbacksocket.h"
+#include "support/servicerunner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-using vorna::bench::ServiceProcess;
+using vorna::testing::ServiceRunner;
 
 namespace {
 
@@ -205,7 +205,7 @@ Answer timeBareStream(vorna::v1::CommService::Stub &stub, const std::string &tok
 }
 
 // A seeded demo database of `employees`, made once and kept in `directory`.
-QString demoDatabase(const ServiceProcess &service, const QDir &directory, int employees, QString *error)
+QString demoDatabase(const QString &binary, const QDir &directory, int employees, QString *error)
 {
     const QString database = directory.filePath(QStringLiteral("demo-%1.db").arg(employees));
     if (QFile::exists(database))
@@ -214,8 +214,11 @@ QString demoDatabase(const ServiceProcess &service, const QDir &directory, int e
     const QString partial = database + QStringLiteral(".partial");
     QFile::remove(partial);
     std::fprintf(stderr, "Seeding a demo of %d employees into %s ...\n", employees, qPrintable(database));
-    if (!service.seedDemo(partial, employees, error) || !QFile::rename(partial, database))
+    ServiceRunner seeder(partial, binary);
+    if (!seeder.seed(employees) || !seeder.addPanelUsers() || !QFile::rename(partial, database)) {
+        *error = seeder.error();
         return {};
+    }
     return database;
 }
 
@@ -320,19 +323,18 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    ServiceProcess service(parser.value(serviceOption));
     for (const int employees : employeeCounts) {
         QString error;
-        const QString database = demoDatabase(service, cache, employees, &error);
-        const QString address = database.isEmpty() ? QString()
-            : service.start(database, {}, temporary.filePath(QStringLiteral("service.log")), &error);
+        ServiceRunner service(demoDatabase(parser.value(serviceOption), cache, employees, &error), parser.value(serviceOption));
+        service.setLogFile(temporary.filePath(QStringLiteral("service.log")));
         Measurement measurement;
-        if (address.isEmpty() || !measure(address, runs, &measurement, &error)) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
+        if (service.database().isEmpty() || !service.start({QStringLiteral("--log-level"), QStringLiteral("warning")})
+            || !measure(service.address(), runs, &measurement, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error.isEmpty() ? service.error() : error));
             return 1;
         }
         std::printf("# service RSS after the runs: %.0f MB\n", service.sample().rssMb);
-        service.stop();
+        service.terminate();
         report(employees, runs, measurement);
     }
     return 0;

@@ -37,7 +37,7 @@
 #include "frameprobe.h"
 #include "paneldriver.h"
 #include "panelsteps.h"
-#include "serviceprocess.h"
+#include "support/servicerunner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -323,8 +323,7 @@ struct SizeFigures
 };
 
 // A demo database of `employees`, seeded on first use and kept in `cacheDir`.
-QString cachedDatabase(const vorna::bench::ServiceProcess &service, const QString &cacheDir, int employees,
-                       QString *error)
+QString cachedDatabase(const QString &cacheDir, int employees, QString *error)
 {
     QDir().mkpath(cacheDir);
     const QString database = QDir(cacheDir).filePath(QStringLiteral("presence-%1.db").arg(employees));
@@ -336,9 +335,13 @@ QString cachedDatabase(const vorna::bench::ServiceProcess &service, const QStrin
     // Seeded under another name, so that an interrupted seeding leaves no half database behind.
     const QString partial = database + QStringLiteral(".seeding");
     QFile::remove(partial);
-    if (!service.seed(partial, employees, error) || !QFile::rename(partial, database)) {
-        if (error->isEmpty())
-            *error = QStringLiteral("Cannot rename %1 to %2.").arg(partial, database);
+    vorna::testing::ServiceRunner seeder(partial);
+    if (!seeder.seed(employees)) {
+        *error = seeder.error();
+        return {};
+    }
+    if (!QFile::rename(partial, database)) {
+        *error = QStringLiteral("Cannot rename %1 to %2.").arg(partial, database);
         return {};
     }
     return database;
@@ -484,16 +487,14 @@ int main(int argc, char *argv[])
     }
 
     for (SizeFigures &size : sizes) {
-        vorna::bench::ServiceProcess service(QStringLiteral(VORNA_SERVICE_BINARY));
         QString error;
-        const QString database = cachedDatabase(service, parser.value(cacheOption), size.employees, &error);
-        const QString address = database.isEmpty() ? QString()
-            : service.start(database, {}, home.filePath(QStringLiteral("service-%1.log").arg(size.employees)), &error);
-        if (address.isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
+        vorna::testing::ServiceRunner service(cachedDatabase(parser.value(cacheOption), size.employees, &error));
+        service.setLogFile(home.filePath(QStringLiteral("service-%1.log").arg(size.employees)));
+        if (service.database().isEmpty() || !service.start({QStringLiteral("--log-level"), QStringLiteral("warning")})) {
+            std::fprintf(stderr, "%s\n", qPrintable(error.isEmpty() ? service.error() : error));
             return 1;
         }
-        const LoginValues login{QStringLiteral("127.0.0.1"), address.section(QLatin1Char(':'), -1),
+        const LoginValues login{QStringLiteral("127.0.0.1"), QString::number(service.port()),
                                 QStringLiteral("manager"), QStringLiteral("vorna-demo")};
         for (int i = 0; i < runs; ++i) {
             Reload first;

@@ -3,7 +3,7 @@
 // The service client's stand-in comes from the presence tests (ScriptedPresenceService).
 
 #include "modelpresenceitem.h"
-#include "presencetestsupport.h"
+#include "support/presencetestsupport.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "cannedanswers.h"
 
-#include "scriptedservice.h"
+#include "support/scriptedservice.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -26,7 +26,7 @@
 #include <harrow/harrow.h>
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
-#include "scriptedservice.h"
+#include "support/scriptedservice.h"
 #include "startup.h"
 
 #include <QBuffer>

@@ -9,10 +9,10 @@
 //
 // Usage: bench_presence_stream [EMPLOYEES...]   (default 10000 100000; 0 skips SQLite)
 
-#include "eventlog.h"
-#include "passwordhasher.h"
-#include "serviceserver.h"
-#include "database.h"
+#include "ops/eventlog.h"
+#include "sessions/passwordhasher.h"
+#include "serve/serviceserver.h"
+#include "storage/database.h"
 
 #include <QCoreApplication>
 #include <QDir>

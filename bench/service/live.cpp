@@ -5,8 +5,8 @@
 // in any one second. Runs the built vorna-service as its own process on a demo database.
 
 #include "commservice.grpc.pb.h"
-#include "serviceprocess.h"
-#include "database.h"
+#include "support/servicerunner.h"
+#include "storage/database.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -51,7 +51,7 @@ void watch(const std::string &address, int index, Shared *shared)
 {
     auto stub = v1::CommService::NewStub(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()));
     v1::LoginRequest login;
-    login.set_user(vorna::bench::ServiceProcess::benchUser(index).toStdString());
+    login.set_user(vorna::testing::ServiceRunner::panelUser(index).toStdString());
     login.set_password("vorna-demo");
     v1::LoginReply session;
     grpc::ClientContext loginContext;
@@ -133,10 +133,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString database = dir.filePath(QStringLiteral("live.db"));
-    vorna::bench::ServiceProcess service(QStringLiteral(VORNA_SERVICE_BINARY));
-    QString error;
-    if (!service.seedDemo(database, Employees, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    vorna::testing::ServiceRunner service(database);
+    if (!service.seed(Employees) || !service.addPanelUsers()) {
+        std::fprintf(stderr, "%s\n", qPrintable(service.error()));
         return 1;
     }
     std::vector<std::string> employees;
@@ -167,12 +166,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "The demo has no employees or too few activity kinds.\n");
         return 1;
     }
-    const QString address = service.start(database, {QStringLiteral("--max-resets-per-address"), QStringLiteral("0")},
-                                          dir.filePath(QStringLiteral("service.log")), &error);
-    if (address.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    service.setLogFile(dir.filePath(QStringLiteral("service.log")));
+    if (!service.start({QStringLiteral("--max-resets-per-address"), QStringLiteral("0"), QStringLiteral("--log-level"),
+                        QStringLiteral("warning")})) {
+        std::fprintf(stderr, "%s\n", qPrintable(service.error()));
         return 1;
     }
+    const QString address = service.address();
 
     Shared shared;
     std::vector<std::thread> panels;
@@ -202,7 +202,7 @@ int main(int argc, char *argv[])
     }
     std::this_thread::sleep_for(std::chrono::seconds(3));
     shared.stopping = true;
-    service.stop(); // ends the session streams, so the panels' reads return
+    service.terminate(); // ends the session streams, so the panels' reads return
     for (std::thread &panel : panels)
         panel.join();
 

@@ -2,18 +2,14 @@
 # vorna-service running as its own process.
 find_package(Threads REQUIRED)
 if(TARGET vorna-service)
-  add_library(vorna_bench_serviceprocess STATIC serviceprocess.h serviceprocess.cpp)
-  target_include_directories(vorna_bench_serviceprocess PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(vorna_bench_serviceprocess PUBLIC Qt5::Core)
-
   add_executable(bench_load load.cpp loadpanel.h loadpanel.cpp)
-  target_link_libraries(bench_load PRIVATE vorna_bench_serviceprocess vorna_protocol Threads::Threads)
+  target_link_libraries(bench_load PRIVATE vorna_testsupport vorna_protocol Threads::Threads)
   target_compile_definitions(bench_load PRIVATE VORNA_SERVICE_BINARY="$<TARGET_FILE:vorna-service>")
   add_dependencies(bench_load vorna-service)
 
   # The live board's latency: panels watching while a terminal registers.
   add_executable(bench_live live.cpp)
-  target_link_libraries(bench_live PRIVATE vorna_bench_serviceprocess vorna_protocol vorna_storage Threads::Threads)
+  target_link_libraries(bench_live PRIVATE vorna_testsupport vorna_protocol vorna_storage Threads::Threads)
   target_compile_definitions(bench_live PRIVATE VORNA_SERVICE_BINARY="$<TARGET_FILE:vorna-service>")
   add_dependencies(bench_live vorna-service)
 endif()

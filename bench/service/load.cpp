@@ -18,7 +18,7 @@
 // per address and per user are passed when `serve --help` lists them.
 
 #include "loadpanel.h"
-#include "serviceprocess.h"
+#include "support/servicerunner.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,6 +34,8 @@
 #include <thread>
 
 using namespace vorna::bench;
+using vorna::testing::ProcessSample;
+using vorna::testing::ServiceRunner;
 
 namespace {
 
@@ -110,7 +112,7 @@ void raiseOpenFileLimit()
     }
 }
 
-ServiceFigures drive(const Settings &settings, int panels, const std::string &address, ServiceProcess &service,
+ServiceFigures drive(const Settings &settings, int panels, const std::string &address, ServiceRunner &service,
                      LoadRun &run)
 {
     ServiceFigures figures;
@@ -273,7 +275,7 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
 // Every panel here comes from 127.0.0.1, as an office's do from behind one proxy: options that
 // let them all in from one address (no per-address reset budget, as behind a proxy), passed
 // only when this build of the service knows them.
-QStringList serveOptionsFor(const ServiceProcess &service, int panels)
+QStringList serveOptionsFor(const ServiceRunner &service, int panels)
 {
     const QString help = service.serveHelp();
     const std::pair<const char *, int> wanted[] = {
@@ -300,13 +302,14 @@ int main(int argc, char *argv[])
     raiseOpenFileLimit();
 
     QTemporaryDir dir;
-    ServiceProcess service(settings.serviceBinary);
+    ServiceRunner service(QString(), settings.serviceBinary);
+    service.setLogFile(dir.filePath(QStringLiteral("service.log")));
     bool anyErrors = false;
     for (const int employees : settings.employees) {
         const QString seeded = dir.filePath(QStringLiteral("demo-%1.db").arg(employees));
-        QString error;
-        if (!service.seedDemo(seeded, employees, &error)) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
+        service.setDatabase(seeded);
+        if (!service.seed(employees) || !service.addPanelUsers()) {
+            std::fprintf(stderr, "%s\n", qPrintable(service.error()));
             return 3;
         }
         for (const int panels : settings.panels) {
@@ -317,16 +320,16 @@ int main(int argc, char *argv[])
                 return 3;
             }
             std::fprintf(stderr, "== %d panels, %d employees\n", panels, employees);
-            const QString address = service.start(database, serveOptionsFor(service, panels),
-                                                  dir.filePath(QStringLiteral("service.log")), &error);
-            if (address.isEmpty()) {
-                std::fprintf(stderr, "%s\n", qPrintable(error));
+            service.setDatabase(database);
+            if (!service.start(serveOptionsFor(service, panels) << QStringLiteral("--log-level") << QStringLiteral("warning"))) {
+                std::fprintf(stderr, "%s\n", qPrintable(service.error()));
                 return 3;
             }
             LoadRun run(std::chrono::seconds(settings.seconds), std::chrono::seconds(settings.rampSeconds), settings.rounds);
             run.setRefreshSeconds(settings.refreshShortest, settings.refreshLongest);
-            const ServiceFigures figures = drive(settings, panels, address.toStdString(), service, run);
-            const int logLines = service.stop();
+            const ServiceFigures figures = drive(settings, panels, service.address().toStdString(), service, run);
+            service.terminate();
+            const int logLines = int(service.log().count(QLatin1Char('\n')));
             report(settings, panels, employees, run, figures);
             if (logLines > 0)
                 std::printf("#   the service logged %d warnings or errors\n", logLines);

@@ -1,6 +1,6 @@
 #include "loadpanel.h"
 
-#include "serviceprocess.h"
+#include "support/servicerunner.h"
 
 #include <algorithm>
 #include <ctime>
@@ -361,7 +361,7 @@ std::vector<std::string> LoadRun::errorSummary() const
 
 Panel::Panel(LoadRun &run, const std::string &address, int index)
     : m_run(run)
-    , m_user(ServiceProcess::benchUser(index).toStdString())
+    , m_user(vorna::testing::ServiceRunner::panelUser(index).toStdString())
 {
     grpc::ChannelArguments args;
     // A channel of its own pool opens a connection of its own, as a separate panel does.

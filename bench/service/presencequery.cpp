@@ -12,9 +12,9 @@
 //                 the index seek (a list for an earlier time of the day).
 // The engine's plan of the query follows each engine's figures.
 
-#include "migrationcatalog.h"
-#include "sqldialect.h"
-#include "database.h"
+#include "storage/migrationcatalog.h"
+#include "storage/sqldialect.h"
+#include "storage/database.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

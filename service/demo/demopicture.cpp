@@ -1,4 +1,4 @@
-#include "demopicture.h"
+#include "demo/demopicture.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,7 +1,7 @@
-#include "demoplan.h"
+#include "demo/demoplan.h"
 
-#include "demonames.h"
-#include "demopicture.h"
+#include "demo/demonames.h"
+#include "demo/demopicture.h"
 
 #include <QTime>
 

@@ -1,4 +1,4 @@
-#include "demoseeder.h"
+#include "demo/demoseeder.h"
 
 namespace vorna::service {
 

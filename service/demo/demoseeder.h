@@ -4,9 +4,9 @@
 // registrations, calendar assignments and working-day exceptions. Users are not seeded here:
 // the service's demo command adds them.
 
-#include "demoplan.h"
-#include "calendarstore.h"
-#include "organisationstore.h"
+#include "demo/demoplan.h"
+#include "storage/calendarstore.h"
+#include "storage/organisationstore.h"
 
 namespace vorna::service {
 

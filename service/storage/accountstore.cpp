@@ -1,4 +1,4 @@
-#include "accountstore.h"
+#include "storage/accountstore.h"
 
 #include <QHash>
 #include <QSet>

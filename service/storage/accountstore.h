@@ -2,8 +2,8 @@
 // Who may use the service: users and their department scopes, sessions, clocking terminals,
 // and the counters of failed logins.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 namespace vorna::service {
 

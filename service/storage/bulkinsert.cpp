@@ -1,6 +1,6 @@
-#include "bulkinsert.h"
+#include "storage/bulkinsert.h"
 
-#include "sqlexecutor.h"
+#include "storage/sqlexecutor.h"
 
 namespace vorna::service {
 

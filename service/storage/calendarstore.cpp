@@ -1,7 +1,7 @@
-#include "calendarstore.h"
+#include "storage/calendarstore.h"
 
-#include "civiltime.h"
-#include "employeekey.h"
+#include "storage/civiltime.h"
+#include "storage/employeekey.h"
 
 #include <QHash>
 

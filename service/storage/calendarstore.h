@@ -2,8 +2,8 @@
 // Each employee's calendars and working-day exceptions over time: the assignments, their
 // audit log, and the month histories the panel shows.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 namespace vorna::service {
 

@@ -1,4 +1,4 @@
-#include "changelistener.h"
+#include "storage/changelistener.h"
 
 #include <libpq-fe.h>
 

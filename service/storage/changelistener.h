@@ -6,8 +6,8 @@
 // - on SQLite, the rows that another process (an import) adds to presence_changes, read a few
 //   times a second.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 #include <QString>
 

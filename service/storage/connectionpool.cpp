@@ -1,4 +1,4 @@
-#include "connectionpool.h"
+#include "storage/connectionpool.h"
 
 #include <QAtomicInt>
 #include <QHash>

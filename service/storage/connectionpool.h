@@ -4,8 +4,8 @@
 // connection opens on its first call and closes when the thread ends or the pool dies,
 // whichever comes first. The pool must outlive every call into it.
 
-#include "sqldialect.h"
-#include "storage.h"
+#include "storage/sqldialect.h"
+#include "storage/storage.h"
 
 #include <QSqlDatabase>
 

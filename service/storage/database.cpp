@@ -1,4 +1,4 @@
-#include "database.h"
+#include "storage/database.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,13 +3,13 @@
 // that read and write it, each for one concern. Parts of the service take only the store
 // they need.
 
-#include "accountstore.h"
-#include "calendarstore.h"
-#include "migrationcatalog.h"
-#include "organisationstore.h"
-#include "presencestore.h"
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/accountstore.h"
+#include "storage/calendarstore.h"
+#include "storage/migrationcatalog.h"
+#include "storage/organisationstore.h"
+#include "storage/presencestore.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 #include <memory>
 

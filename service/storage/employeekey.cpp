@@ -1,4 +1,4 @@
-#include "employeekey.h"
+#include "storage/employeekey.h"
 
 namespace vorna::service {
 

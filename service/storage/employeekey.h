@@ -2,7 +2,7 @@
 // What the stores share about one employee: the row key behind the employee's text id, and
 // the department that decides who may see the employee.
 
-#include "sqlexecutor.h"
+#include "storage/sqlexecutor.h"
 
 namespace vorna::service {
 

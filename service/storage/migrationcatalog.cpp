@@ -1,4 +1,4 @@
-#include "migrationcatalog.h"
+#include "storage/migrationcatalog.h"
 
 #include <QDir>
 #include <QFile>

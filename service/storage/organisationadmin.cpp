@@ -1,11 +1,11 @@
 // OrganisationStore: what the admin commands and imports need beyond the bulk load.
 
-#include "organisationstore.h"
+#include "storage/organisationstore.h"
 
-#include "bulkinsert.h"
-#include "civiltime.h"
-#include "employeekey.h"
-#include "presencereader.h"
+#include "storage/bulkinsert.h"
+#include "storage/civiltime.h"
+#include "storage/employeekey.h"
+#include "storage/presencereader.h"
 
 #include <QCryptographicHash>
 

@@ -1,9 +1,9 @@
-#include "organisationstore.h"
+#include "storage/organisationstore.h"
 
-#include "bulkinsert.h"
-#include "civiltime.h"
-#include "employeekey.h"
-#include "presencereader.h"
+#include "storage/bulkinsert.h"
+#include "storage/civiltime.h"
+#include "storage/employeekey.h"
+#include "storage/presencereader.h"
 
 #include <QCryptographicHash>
 

@@ -5,8 +5,8 @@
 // Writers come in two forms: one that runs in a transaction of its own, and one that joins
 // the caller's Transaction, so that many of them are kept or dropped together.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 #include <QHash>
 #include <QSet>

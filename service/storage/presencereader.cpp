@@ -1,6 +1,6 @@
-#include "presencereader.h"
+#include "storage/presencereader.h"
 
-#include "civiltime.h"
+#include "storage/civiltime.h"
 
 #include <QHash>
 #include <QSqlDriver>

@@ -7,8 +7,8 @@
 // names as expected too), read page by page along employees.sort_key, and picture bytes are
 // fetched only for the pictures the caller does not hold yet.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 #include <QStringList>
 

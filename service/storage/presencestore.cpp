@@ -1,8 +1,8 @@
-#include "presencestore.h"
+#include "storage/presencestore.h"
 
-#include "changelistener.h"
-#include "employeekey.h"
-#include "presencereader.h"
+#include "storage/changelistener.h"
+#include "storage/employeekey.h"
+#include "storage/presencereader.h"
 
 namespace vorna::service {
 

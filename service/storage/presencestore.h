@@ -2,8 +2,8 @@
 // The questions about who is where: presence at a moment, whole or page by page, who may see
 // whom, and the announcements of presence changes between service instances.
 
-#include "sqlexecutor.h"
-#include "storage.h"
+#include "storage/sqlexecutor.h"
+#include "storage/storage.h"
 
 #include <QSet>
 

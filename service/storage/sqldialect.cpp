@@ -1,4 +1,4 @@
-#include "sqldialect.h"
+#include "storage/sqldialect.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "sqlexecutor.h"
+#include "storage/sqlexecutor.h"
 
 #include <atomic>
 #include <chrono>

@@ -6,9 +6,9 @@
 // it. A write commits when its work succeeds and rolls back when not; work that must share
 // one transaction takes the same Transaction object, so joining is visible in every signature.
 
-#include "connectionpool.h"
-#include "sqldialect.h"
-#include "storage.h"
+#include "storage/connectionpool.h"
+#include "storage/sqldialect.h"
+#include "storage/storage.h"
 
 #include <QSqlQuery>
 #include <QVariantList>

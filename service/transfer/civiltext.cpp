@@ -1,4 +1,4 @@
-#include "civiltext.h"
+#include "transfer/civiltext.h"
 
 namespace vorna::transfer {
 

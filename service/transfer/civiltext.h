@@ -11,6 +11,7 @@
 
 namespace vorna::transfer {
 
+// The years the service accepts anywhere: in requests, imports and exports.
 inline constexpr int FirstYear = 1900;
 inline constexpr int LastYear = 9999;
 

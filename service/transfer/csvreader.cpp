@@ -1,4 +1,4 @@
-#include "csvreader.h"
+#include "transfer/csvreader.h"
 
 #include <QTextCodec>
 

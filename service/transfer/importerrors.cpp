@@ -1,4 +1,4 @@
-#include "importerrors.h"
+#include "transfer/importerrors.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "importfolder.h"
+#include "transfer/importfolder.h"
 
-#include "csvreader.h"
-#include "picturecheck.h"
+#include "transfer/csvreader.h"
+#include "transfer/picturecheck.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,8 +9,8 @@
 // neither holds a control character. A natural key (name; id for employees; employee, moment and activity
 // for registrations) appears once per file.
 
-#include "civiltext.h"
-#include "importerrors.h"
+#include "transfer/civiltext.h"
+#include "transfer/importerrors.h"
 
 #include <QByteArray>
 #include <QDateTime>

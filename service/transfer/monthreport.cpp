@@ -1,4 +1,4 @@
-#include "monthreport.h"
+#include "transfer/monthreport.h"
 
 #include <QSet>
 

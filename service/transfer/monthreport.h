@@ -12,7 +12,7 @@
 //   one in force on the month's first day with the day it was assigned from;
 // - exceptions: the month's one-day exceptions, "YYYY-MM-DD NAME", joined by "; ".
 
-#include "civiltext.h"
+#include "transfer/civiltext.h"
 
 #include <QDate>
 #include <QDateTime>

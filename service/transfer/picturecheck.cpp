@@ -1,4 +1,4 @@
-#include "picturecheck.h"
+#include "transfer/picturecheck.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -22,6 +22,22 @@ bool staysInside(const QString &folder, const QString &path)
     const QString root = QFileInfo(folder).canonicalFilePath();
     const QString target = QFileInfo(path).canonicalFilePath();
     return !root.isEmpty() && target.startsWith(root + QLatin1Char('/'));
+}
+
+// The size is checked before the read, so a huge file is never loaded whole.
+QString readChecked(const QString &path, const QString &name, QByteArray *bytes)
+{
+    QFile file(path);
+    if (file.size() > MaxPictureBytes)
+        return QStringLiteral("The picture \"%1\" is %2 MB; at most 2 MB is accepted. Make it smaller.")
+            .arg(name, megabytes(file.size()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("The picture \"%1\" cannot be read (%2).").arg(name, file.errorString());
+    *bytes = file.read(MaxPictureBytes + 1);
+    const QString problem = checkPicture(*bytes, name);
+    if (!problem.isEmpty())
+        bytes->clear();
+    return problem;
 }
 
 } // namespace
@@ -66,17 +82,16 @@ QString readPicture(const QString &folder, const QString &relativePath, QByteArr
     if (!staysInside(folder, path))
         return QStringLiteral("The picture \"%1\" is a link that leads out of the import folder. "
                               "Copy the picture into the folder.").arg(relativePath);
-    if (info.size() > MaxPictureBytes)
-        return QStringLiteral("The picture \"%1\" is %2 MB; at most 2 MB is accepted. Make it smaller.")
-            .arg(relativePath, megabytes(info.size()));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("The picture \"%1\" cannot be read (%2).").arg(relativePath, file.errorString());
-    *bytes = file.readAll();
-    const QString problem = checkPicture(*bytes, relativePath);
-    if (!problem.isEmpty())
-        bytes->clear();
-    return problem;
+    return readChecked(path, relativePath, bytes);
+}
+
+QString readPictureFile(const QString &path, QByteArray *bytes)
+{
+    bytes->clear();
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return QStringLiteral("The picture \"%1\" is not a file.").arg(path);
+    return readChecked(path, path, bytes);
 }
 
 } // namespace vorna::transfer

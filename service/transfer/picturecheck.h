@@ -20,4 +20,8 @@ QString checkPicture(const QByteArray &bytes, const QString &name);
 // the picture is acceptable.
 QString readPicture(const QString &folder, const QString &relativePath, QByteArray *bytes);
 
+// Reads and checks the picture file an operator names on the command line; the sentence names
+// it by its path.
+QString readPictureFile(const QString &path, QByteArray *bytes);
+
 } // namespace vorna::transfer

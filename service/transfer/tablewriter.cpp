@@ -1,4 +1,4 @@
-#include "tablewriter.h"
+#include "transfer/tablewriter.h"
 
 #include <QFileDevice>
 #include <QIODevice>

@@ -5,11 +5,11 @@
 
 #include <ostrel/clientobjectqml.h>
 #include "commservice.grpc.pb.h"
-#include "loopbacksocket.h"
+#include "support/loopbacksocket.h"
 #include <pindle/pindle.h>
-#include "servicerunner.h"
-#include "signalrecorder.h"
-#include "database.h"
+#include "support/servicerunner.h"
+#include "support/signalrecorder.h"
+#include "storage/database.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -33,6 +33,7 @@
 #include <memory>
 
 using namespace vorna::service;
+using vorna::testing::ServiceRunner;
 
 namespace {
 

@@ -52,12 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::InputReader input(data, size);
-    const auto seconds = input.take<qint64>();
-    const auto year = input.take<int32_t>();
-    const auto month = input.take<int32_t>();
-    const auto day = input.take<int32_t>();
-    checkClientSeconds(seconds);
-    checkClientDay(year, month, day);
+    const fuzz::CivilInput input = fuzz::takeCivilInput(data, size);
+    checkClientSeconds(input.seconds);
+    checkClientDay(input.year, input.month, input.day);
     return 0;
 }

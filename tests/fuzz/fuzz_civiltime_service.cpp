@@ -6,9 +6,9 @@
 // Input: int64 seconds, then int32 year, month and day (little-endian, missing bytes zero).
 // fuzz_civiltime_client reads the same inputs.
 
-#include "civiltime.h"
+#include "storage/civiltime.h"
 #include "fuzzsupport.h"
-#include "wireconvert.h"
+#include "rpc/wireconvert.h"
 
 namespace civil = vorna::service::civil;
 namespace wire = vorna::service::wire;
@@ -57,12 +57,8 @@ void checkServiceDay(int year, int month, int day)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::InputReader input(data, size);
-    const auto seconds = input.take<qint64>();
-    const auto year = input.take<int32_t>();
-    const auto month = input.take<int32_t>();
-    const auto day = input.take<int32_t>();
-    checkServiceSeconds(seconds);
-    checkServiceDay(year, month, day);
+    const fuzz::CivilInput input = fuzz::takeCivilInput(data, size);
+    checkServiceSeconds(input.seconds);
+    checkServiceDay(input.year, input.month, input.day);
     return 0;
 }

@@ -1,7 +1,7 @@
 // The service's configuration file: whatever it holds, the reader answers with entries or one
 // sentence naming the line, and what it accepts is only known keys, each once, in file order.
 
-#include "configfile.h"
+#include "cli/configfile.h"
 #include "fuzzsupport.h"
 
 using vorna::service::ConfigEntry;

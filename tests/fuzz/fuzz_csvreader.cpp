@@ -5,10 +5,10 @@
 //
 // Input: the bytes of a CSV file.
 
-#include "civiltext.h"
-#include "csvreader.h"
+#include "transfer/civiltext.h"
+#include "transfer/csvreader.h"
 #include "fuzzsupport.h"
-#include "tablewriter.h"
+#include "transfer/tablewriter.h"
 
 #include <QBuffer>
 #include <QVector>

@@ -2,21 +2,12 @@
 // durations. Whatever is typed, the checks give an answer, and what they accept is usable.
 
 #include "fuzzsupport.h"
-#include "serverconfig.h"
+#include "ops/serverconfig.h"
 
 using vorna::service::checkListenAddress;
 using vorna::service::parseDuration;
 
 namespace {
-
-bool isPrintableAscii(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
-            return false;
-    }
-    return true;
-}
 
 bool isAsciiDigits(const QString &text)
 {
@@ -43,7 +34,7 @@ void checkAddress(const QString &address)
     fuzz::require(!host.contains(QLatin1Char(':')) ||
                       (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))),
                   "an IPv6 host of an accepted listen address is in brackets", address);
-    fuzz::require(isPrintableAscii(host),
+    fuzz::require(fuzz::isPrintableAscii(host),
                   "the host of an accepted listen address has no spaces or control characters",
                   address);
 }

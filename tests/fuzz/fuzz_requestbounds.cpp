@@ -5,8 +5,8 @@
 // conversions after it are exact.
 
 #include "fuzzsupport.h"
-#include "requestbounds.h"
-#include "wireconvert.h"
+#include "rpc/requestbounds.h"
+#include "rpc/wireconvert.h"
 
 #include <google/protobuf/stubs/logging.h>
 
@@ -119,18 +119,11 @@ void parseAndCheck(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    // Protobuf logs every string that is not UTF-8; the fuzzer makes millions of them.
-    google::protobuf::SetLogHandler(nullptr);
-    return 0;
+    return fuzz::quietProtobuf();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    parseAndCheck<v1::LoginRequest>(data, size);
-    parseAndCheck<v1::PresenceRequest>(data, size);
-    parseAndCheck<v1::MonthRequest>(data, size);
-    parseAndCheck<v1::SetCalendarRequest>(data, size);
-    parseAndCheck<v1::SetWorkDayRequest>(data, size);
-    parseAndCheck<v1::RegisterActivityRequest>(data, size);
+    fuzz::forEachRequestType([&](auto type) { parseAndCheck<typename decltype(type)::type>(data, size); });
     return 0;
 }

@@ -3,7 +3,7 @@
 // a client sends may crash them, and text fields reach the storage exactly as they were sent.
 
 #include "fuzzsupport.h"
-#include "wireconvert.h"
+#include "rpc/wireconvert.h"
 
 #include <google/protobuf/stubs/logging.h>
 
@@ -74,18 +74,11 @@ void parseAndConvert(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    // Protobuf logs every string that is not UTF-8; the fuzzer makes millions of them.
-    google::protobuf::SetLogHandler(nullptr);
-    return 0;
+    return fuzz::quietProtobuf();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    parseAndConvert<v1::LoginRequest>(data, size);
-    parseAndConvert<v1::PresenceRequest>(data, size);
-    parseAndConvert<v1::MonthRequest>(data, size);
-    parseAndConvert<v1::SetCalendarRequest>(data, size);
-    parseAndConvert<v1::SetWorkDayRequest>(data, size);
-    parseAndConvert<v1::RegisterActivityRequest>(data, size);
+    fuzz::forEachRequestType([&](auto type) { parseAndConvert<typename decltype(type)::type>(data, size); });
     return 0;
 }

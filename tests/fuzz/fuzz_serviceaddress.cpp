@@ -9,15 +9,6 @@ using ostrel::ServiceAddress;
 
 namespace {
 
-bool isPrintableAscii(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
-            return false;
-    }
-    return true;
-}
-
 bool startsWith(const std::string &text, const char *prefix)
 {
     return text.rfind(prefix, 0) == 0;
@@ -37,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     fuzz::require(address.port() >= 1 && address.port() <= 65535, "the port is 1 to 65535", url);
     // The host reaches gRPC's resolver and every message that names the service.
-    fuzz::require(!address.host().isEmpty() && isPrintableAscii(address.host()),
+    fuzz::require(!address.host().isEmpty() && fuzz::isPrintableAscii(address.host()),
                   "the host is printable ASCII without spaces", url);
 
     QString again;

@@ -1,6 +1,9 @@
 #pragma once
 // Shared by the fuzz targets: a check that aborts (which libFuzzer reports as a finding and
-// the corpus replay as a failure) and a reader that takes fixed-size values off the input.
+// the corpus replay as a failure), a reader that takes fixed-size values off the input, and
+// the request types a client sends the service.
+
+#include "commservice.pb.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -49,6 +52,60 @@ private:
     size_t m_size;
     size_t m_offset = 0;
 };
+
+// Every byte a printable ASCII character other than the space.
+inline bool isPrintableAscii(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// A moment in seconds and a day by its parts, as the civil-time targets read them.
+struct CivilInput
+{
+    qint64 seconds;
+    int32_t year;
+    int32_t month;
+    int32_t day;
+};
+
+inline CivilInput takeCivilInput(const uint8_t *data, size_t size)
+{
+    InputReader input(data, size);
+    const auto seconds = input.take<qint64>();
+    const auto year = input.take<int32_t>();
+    const auto month = input.take<int32_t>();
+    const auto day = input.take<int32_t>();
+    return {seconds, year, month, day};
+}
+
+template<typename T>
+struct Type
+{
+    using type = T;
+};
+
+// Calls `visit` with a Type<R> for each request type R a client sends the service.
+template<typename Visit>
+void forEachRequestType(Visit visit)
+{
+    visit(Type<vorna::v1::LoginRequest>());
+    visit(Type<vorna::v1::PresenceRequest>());
+    visit(Type<vorna::v1::MonthRequest>());
+    visit(Type<vorna::v1::SetCalendarRequest>());
+    visit(Type<vorna::v1::SetWorkDayRequest>());
+    visit(Type<vorna::v1::RegisterActivityRequest>());
+}
+
+// Protobuf logs every string that is not UTF-8; the fuzzer makes millions of them.
+inline int quietProtobuf()
+{
+    google::protobuf::SetLogHandler(nullptr);
+    return 0;
+}
 
 inline QString utf8Text(const uint8_t *data, size_t size)
 {

@@ -46,7 +46,7 @@
 //   (it lives in the test's context), so push it instead. Destroying a window writes its
 //   settings to the store.
 
-#include "scriptedservice.h"
+#include "support/scriptedservice.h"
 #include "testharness.h"
 #include "testplatform.h"
 

@@ -11,9 +11,9 @@
 #include "commservice.grpc.pb.h"
 #include "paneldriver.h"
 #include "panelsteps.h"
-#include "serviceprocess.h"
-#include "database.h"
-#include "sqldialect.h"
+#include "support/servicerunner.h"
+#include "storage/database.h"
+#include "storage/sqldialect.h"
 
 #include <QAbstractItemModel>
 #include <QColor>
@@ -31,6 +31,7 @@
 #include <memory>
 
 using namespace vorna::service;
+using vorna::testing::ServiceRunner;
 
 namespace {
 
@@ -134,7 +135,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_database;
-    ServiceProcess m_service;
+    ServiceRunner m_service;
     std::unique_ptr<Database> m_storage;
     User m_manager;
     std::unique_ptr<PanelDriver> m_driver;
@@ -147,27 +148,20 @@ private:
     int m_auditBefore = 0;
 
     QString m_pgDatabase;
-    std::unique_ptr<ServiceProcess> m_instanceA;
-    std::unique_ptr<ServiceProcess> m_instanceB;
+    std::unique_ptr<ServiceRunner> m_instanceA;
+    std::unique_ptr<ServiceRunner> m_instanceB;
     std::unique_ptr<Database> m_pgStorage;
 };
 
-PanelEndToEndTest::PanelEndToEndTest()
-    : m_service(QStringLiteral(VORNA_SERVICE_BINARY))
-{
-}
+PanelEndToEndTest::PanelEndToEndTest() = default;
 
 void PanelEndToEndTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_database = m_dir.filePath(QStringLiteral("demo.db"));
-    QVERIFY2(m_service.run({QStringLiteral("init"), QStringLiteral("--database"), m_database}, ServiceTimeoutMs),
-             qPrintable(m_service.error()));
-    QVERIFY2(m_service.run({QStringLiteral("demo"), QStringLiteral("--database"), m_database,
-                            QStringLiteral("--employees"), QString::number(DemoEmployees)},
-                           ServiceTimeoutMs),
-             qPrintable(m_service.error()));
-    QVERIFY2(m_service.serve(m_database, ServiceTimeoutMs), qPrintable(m_service.error()));
+    m_service.setDatabase(m_database);
+    QVERIFY2(m_service.seed(DemoEmployees), qPrintable(m_service.error()));
+    QVERIFY2(m_service.start({}, ServiceTimeoutMs), qPrintable(m_service.error()));
 
     StorageError error;
     Result<std::unique_ptr<Database>> opened = Database::open(m_database);
@@ -203,7 +197,7 @@ void PanelEndToEndTest::cleanupTestCase()
     m_steps.reset();
     m_driver.reset();
     m_storage.reset();
-    m_service.stop();
+    m_service.terminate();
     stopInstancesOnPostgres();
 }
 
@@ -217,13 +211,10 @@ bool PanelEndToEndTest::startInstancesOnPostgres(QString *problem)
     const QString location = postgresLocationWithDatabase(server, m_pgDatabase, problem);
     if (location.isEmpty())
         return false;
-    m_instanceA = std::make_unique<ServiceProcess>(QStringLiteral(VORNA_SERVICE_BINARY));
-    m_instanceB = std::make_unique<ServiceProcess>(QStringLiteral(VORNA_SERVICE_BINARY));
-    const bool serving =
-        m_instanceA->run({QStringLiteral("init"), QStringLiteral("--database"), location}, ServiceTimeoutMs)
-        && m_instanceA->run({QStringLiteral("demo"), QStringLiteral("--database"), location, QStringLiteral("--employees"),
-                             QString::number(DemoEmployees)}, ServiceTimeoutMs)
-        && m_instanceA->serve(location, ServiceTimeoutMs) && m_instanceB->serve(location, ServiceTimeoutMs);
+    m_instanceA = std::make_unique<ServiceRunner>(location);
+    m_instanceB = std::make_unique<ServiceRunner>(location);
+    const bool serving = m_instanceA->seed(DemoEmployees) && m_instanceA->start({}, ServiceTimeoutMs)
+                         && m_instanceB->start({}, ServiceTimeoutMs);
     if (!serving) {
         *problem = m_instanceA->error() + m_instanceB->error();
         return false;

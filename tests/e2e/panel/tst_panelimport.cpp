@@ -4,7 +4,7 @@
 
 #include "paneldriver.h"
 #include "panelsteps.h"
-#include "serviceprocess.h"
+#include "support/servicerunner.h"
 
 #include <QAbstractItemModel>
 #include <QFile>
@@ -13,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using vorna::testing::ServiceRunner;
 
 namespace {
 
@@ -37,16 +39,13 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString database = dir.filePath(QStringLiteral("org.db"));
-        ServiceProcess service(QStringLiteral(VORNA_SERVICE_BINARY));
-        QVERIFY2(service.run({"init", "--database", database}, ServiceTimeoutMs), qPrintable(service.error()));
-        QVERIFY2(service.run({"import", "--database", database, Example}, ServiceTimeoutMs), qPrintable(service.error()));
-        QProcess addUser;
-        addUser.start(QStringLiteral(VORNA_SERVICE_BINARY), {"user", "add", "ana", "--database", database,
-                                                             "--department", "Development", "--password-stdin"});
-        addUser.write("a-long-password\n");
-        addUser.closeWriteChannel();
-        QVERIFY(addUser.waitForFinished(ServiceTimeoutMs) && addUser.exitCode() == 0);
-        QVERIFY2(service.serve(database, ServiceTimeoutMs), qPrintable(service.error()));
+        ServiceRunner service(database);
+        QVERIFY2(service.commandOk({"init"}), qPrintable(service.error()));
+        QVERIFY2(service.commandOk({"import", Example}), qPrintable(service.error()));
+        QVERIFY2(service.commandOk({"user", "add", "ana", "--department", "Development", "--password-stdin"},
+                                   "a-long-password\n"),
+                 qPrintable(service.error()));
+        QVERIFY2(service.start({}, ServiceTimeoutMs), qPrintable(service.error()));
 
         PanelDriver driver;
         PanelSteps steps(driver);
@@ -71,7 +70,7 @@ private slots:
             {"E010", {}}, {"E011", {}}, {"E014", {}}, {"E017", {}}, {"E020", {}}};
         QCOMPARE(shown, expected);
         QVERIFY(!expected.first().isEmpty());
-        service.stop();
+        service.terminate();
     }
 };
 

@@ -7,7 +7,7 @@
 #include "modelpresencefilter.h"
 #include "panelobjects.h"
 #include "platform.h"
-#include "presencetestsupport.h"
+#include "support/presencetestsupport.h"
 #include "processrefs.h"
 #include "servicehandler.h"
 #include "translationclient.h"

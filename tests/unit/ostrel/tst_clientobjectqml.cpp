@@ -2,11 +2,11 @@
 // they arrive on, what it sends, and what it does when calls fail or the connection ends.
 
 #include <ostrel/clientobjectqml.h>
-#include "fakecommservice.h"
-#include "http1responder.h"
-#include "loopbacksocket.h"
+#include "support/fakecommservice.h"
+#include "support/http1responder.h"
+#include "support/loopbacksocket.h"
 #include <pindle/pindle.h>
-#include "signalrecorder.h"
+#include "support/signalrecorder.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

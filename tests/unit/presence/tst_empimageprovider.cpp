@@ -2,7 +2,7 @@
 
 #include "empimage.h"
 #include "empimageprovider.h"
-#include "presencetestsupport.h"
+#include "support/presencetestsupport.h"
 #include "processrefs.h"
 
 #include <QtTest>

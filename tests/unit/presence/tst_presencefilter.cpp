@@ -3,7 +3,7 @@
 #include "modelpresence.h"
 #include "modelpresencefilter.h"
 #include "modelpresencelist.h"
-#include "presencetestsupport.h"
+#include "support/presencetestsupport.h"
 #include "processrefs.h"
 
 #include <QAbstractItemModelTester>

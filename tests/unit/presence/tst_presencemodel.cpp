@@ -2,7 +2,7 @@
 
 #include "modelpresence.h"
 #include "modelpresencelist.h"
-#include "presencetestsupport.h"
+#include "support/presencetestsupport.h"
 #include "processrefs.h"
 
 #include <QAbstractItemModelTester>

@@ -2,13 +2,13 @@
 // logins, sessions, presence, histories, assignments, terminals, limits and shutdown.
 
 #include "commservice.grpc.pb.h"
-#include "commserviceimpl.h"
-#include "databasepool.h"
-#include "passwordhasher.h"
-#include "requestbounds.h"
-#include "serviceserver.h"
-#include "database.h"
-#include "tokens.h"
+#include "rpc/commserviceimpl.h"
+#include "rpc/databasepool.h"
+#include "sessions/passwordhasher.h"
+#include "rpc/requestbounds.h"
+#include "serve/serviceserver.h"
+#include "storage/database.h"
+#include "sessions/tokens.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -2,10 +2,10 @@
 // server): the delay arithmetic, the bookkeeping per user and per address, concurrent guesses,
 // two service instances on one database, and the cap on sessions per user.
 
-#include "authenticator.h"
-#include "loginthrottle.h"
-#include "storagefixture.h"
-#include "tokens.h"
+#include "sessions/authenticator.h"
+#include "sessions/loginthrottle.h"
+#include "support/storagefixture.h"
+#include "sessions/tokens.h"
 
 #include <QtTest>
 

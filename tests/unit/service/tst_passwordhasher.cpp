@@ -1,9 +1,9 @@
 // Password hashing through libsodium, the dummy-hash path for unknown users, tokens, and the
 // password rules of the admin commands.
 
-#include "passwordhasher.h"
-#include "passwordinput.h"
-#include "tokens.h"
+#include "sessions/passwordhasher.h"
+#include "cli/passwordinput.h"
+#include "sessions/tokens.h"
 
 #include <QtTest>
 

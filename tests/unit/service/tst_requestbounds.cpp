@@ -1,7 +1,7 @@
 // The bounds of the request fields at their edges, and the quoting of client values in
 // messages and log lines.
 
-#include "requestbounds.h"
+#include "rpc/requestbounds.h"
 
 #include <QtTest>
 

@@ -1,16 +1,16 @@
 // The small pieces the RPC handlers stand on: session timing, stream limits, the session hub,
 // presence chunking, log lines, option values and progress output.
 
-#include "authenticator.h"
-#include "eventlog.h"
-#include "listenguard.h"
-#include "presencechunker.h"
-#include "progressprinter.h"
-#include "resetbudget.h"
-#include "serverconfig.h"
-#include "sessionhub.h"
-#include "sessionmanager.h"
-#include "streamlimiter.h"
+#include "sessions/authenticator.h"
+#include "ops/eventlog.h"
+#include "serve/listenguard.h"
+#include "rpc/presencechunker.h"
+#include "cli/progressprinter.h"
+#include "serve/resetbudget.h"
+#include "ops/serverconfig.h"
+#include "sessions/sessionhub.h"
+#include "sessions/sessionmanager.h"
+#include "rpc/streamlimiter.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
 // Sessions on a real SQLite database with a clock the test moves: expiry, touching, logout,
 // removal of the user and the sweep of idle sessions.
 
-#include "database.h"
-#include "sessionmanager.h"
-#include "tokens.h"
+#include "storage/database.h"
+#include "sessions/sessionmanager.h"
+#include "sessions/tokens.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

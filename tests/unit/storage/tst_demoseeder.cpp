@@ -2,11 +2,11 @@
 // in its future, and that it goes only into an empty database. Runs under a QCoreApplication,
 // as the service does.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
-#include "demonames.h"
-#include "demopicture.h"
-#include "demoseeder.h"
+#include "demo/demonames.h"
+#include "demo/demopicture.h"
+#include "demo/demoseeder.h"
 
 #include <QCryptographicHash>
 #include <QImage>

@@ -1,7 +1,7 @@
 // Users, sessions, terminals and login failure counts, and the validation of the organisation's
 // data: bad input is refused with a sentence and leaves the database as it was.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
 #include <QCryptographicHash>
 

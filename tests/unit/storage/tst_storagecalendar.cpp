@@ -1,7 +1,7 @@
 // Calendar ranges of a month, working-day exceptions, and assignments with their audit record:
 // written together or not at all, refused for viewers and for employees out of reach.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
 using namespace vorna::service;
 

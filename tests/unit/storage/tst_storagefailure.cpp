@@ -1,7 +1,7 @@
 // Lookups tell a miss from a database that fails: a missing row is NotFound, a database that
 // went away is Unavailable, and a PostgreSQL restart heals on the next call.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
 #include <QCryptographicHash>
 

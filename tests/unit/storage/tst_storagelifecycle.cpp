@@ -2,10 +2,10 @@
 // that are not ours, migrations applied once even by racing processes, one connection per
 // thread, and the sentences of an unreachable or busy database.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
-#include "migrationcatalog.h"
-#include "sqldialect.h"
+#include "storage/migrationcatalog.h"
+#include "storage/sqldialect.h"
 
 #include <QSqlQuery>
 #include <QThread>

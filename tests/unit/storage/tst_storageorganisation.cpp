@@ -2,7 +2,7 @@
 // the leave day, upserts by natural key, registrations without duplicates, and the range and
 // month reads that exports and reports build on.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
 using namespace vorna::service;
 using Kind = OrganisationStore::Kind;

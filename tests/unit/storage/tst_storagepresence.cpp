@@ -1,7 +1,7 @@
 // Presence at a moment: the last registration at or before it, the "No registration" rows,
 // the stale rule, the department scope, the order of the rows and the picture bytes.
 
-#include "storagefixture.h"
+#include "support/storagefixture.h"
 
 #include <QCryptographicHash>
 

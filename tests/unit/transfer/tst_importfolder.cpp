@@ -2,7 +2,7 @@
 // references to names that exist nowhere, the folder's own faults, the error list's order and
 // bound, and the example organisation that the docs ship, which must check clean.
 
-#include "importfolder.h"
+#include "transfer/importfolder.h"
 
 #include <QDir>
 #include <QFile>

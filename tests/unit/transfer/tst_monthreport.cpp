@@ -2,7 +2,7 @@
 // ends summer time on the 25th at 03:00 (that night has 25 hours), March 2026 begins it on the
 // 29th at 02:00 (that night has 23); both months hold a stay that crosses midnight.
 
-#include "monthreport.h"
+#include "transfer/monthreport.h"
 
 #include <QtTest>
 

@@ -2,8 +2,8 @@
 // through the reader unchanged, its JSON parses with the types the columns ask for, and a
 // write that fails says so.
 
-#include "csvreader.h"
-#include "tablewriter.h"
+#include "transfer/csvreader.h"
+#include "transfer/tablewriter.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,0 +1,85 @@
+#include "cli/command.h"
+
+#include "cli/progressprinter.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace vorna::service {
+
+CommandContext::CommandContext(FILE *in, FILE *out, FILE *err)
+    : m_in(in)
+    , m_out(out)
+    , m_err(err)
+    , m_database(defaultDatabase())
+{
+}
+
+int CommandContext::fail(const QString &message, int code)
+{
+    m_out.flush();
+    m_err << message << '\n';
+    m_err.flush();
+    return code;
+}
+
+int CommandContext::fail(const StorageError &error)
+{
+    return fail(error.message, error.code == StorageError::Unavailable ? ExitDatabase : ExitFailed);
+}
+
+std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
+{
+    *exitCode = ExitOk;
+    // Only `init` creates a database; any other command on a wrong path would leave an empty
+    // file behind.
+    Result<std::unique_ptr<Database>> opened =
+        Database::open(m_database, need == Need::Create ? OpenMode::CreateIfMissing : OpenMode::MustExist);
+    if (!opened) {
+        *exitCode = fail(opened.error().message, ExitDatabase);
+        return nullptr;
+    }
+    std::unique_ptr<Database> storage = opened.take();
+    const Result<int> schema = storage->schemaVersion();
+    if (!schema) {
+        *exitCode = fail(schema.error().message, ExitDatabase);
+        return nullptr;
+    }
+    const int version = *schema;
+    if (need == Need::Initialised && version == 0) {
+        *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
+                                        "--database %1' first.").arg(m_database),
+                         ExitDatabase);
+        return nullptr;
+    }
+    // Only `init` changes the schema: a service of a newer version never alters a database
+    // that older instances may still be serving, unless the operator asks for it.
+    if (need == Need::Initialised && version < Database::knownSchemaVersion()) {
+        *exitCode = fail(QStringLiteral("The database %1 has schema version %2, older than the %3 this vorna-service "
+                                        "uses. Stop the services that use it, then run 'vorna-service init "
+                                        "--database %1' to bring it up to date.")
+                             .arg(m_database).arg(version).arg(Database::knownSchemaVersion()),
+                         ExitDatabase);
+        return nullptr;
+    }
+    if (need != Need::Create)
+        return storage;
+    ProgressPrinter progress;
+    const StorageError error = storage->migrate(progress.callback());
+    progress.finish();
+    if (!error.ok()) {
+        *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")
+                             .arg(m_database, error.message),
+                         ExitDatabase);
+        return nullptr;
+    }
+    return storage;
+}
+
+QString CommandContext::defaultDatabase()
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(dataHome).filePath(QStringLiteral("vorna-service/vorna.db"));
+}
+
+} // namespace vorna::service
