@@ -19,6 +19,10 @@ PageListForm {
     // Live: after login and after Now, the list follows the service's presence changes. Any
     // other change of the moment (the user picked one) ends it, until Now is pressed again.
     property bool live: true
+    // Whether the request under way asks for the present, and whether the rows on screen
+    // answered one: only such rows may be called live.
+    property bool requestedLive: false
+    property bool rowsLive: false
     property date liveUpdated: new Date()
     property bool liveLoading: false
     // A change announced while no reload may start; one reload follows as soon as one may.
@@ -53,6 +57,7 @@ PageListForm {
         comboBoxFilter.currentIndex = 0
         listModel.setFilter("", "")
         busyRunning = true
+        requestedLive = live
         console.log("Requesting presence.")
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
@@ -161,6 +166,7 @@ PageListForm {
 
     function requestLivePresence() {
         setMoment(new Date())
+        requestedLive = true
         console.log("Requesting presence (live).")
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
@@ -245,16 +251,18 @@ PageListForm {
         if (!buttonSearch.checked && searchText() !== "")
             clearFilter()
     }
+    // Back to the present at once. A live reload under way already asks for it.
     buttonNow.onClicked: {
         live = true
-        setMoment(new Date())
+        if (!liveLoading)
+            refresh()
     }
     buttonDateTime.onDatetimeChanged: {
         if (!settingMoment)
             live = false
     }
 
-    liveIndicator.live: live
+    liveIndicator.live: live && rowsLive
     liveIndicator.updated: liveUpdated
 
     listView.model: listModel
@@ -359,7 +367,8 @@ PageListForm {
         function onDbPresenceResponseEnd() {
             console.log("onDbPresenceResponseEnd")
             publishCounts()
-            if (live)
+            rowsLive = requestedLive
+            if (rowsLive)
                 liveUpdated = new Date()
             if (liveLoading) {
                 Qt.callLater(finishLiveReload)
