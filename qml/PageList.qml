@@ -83,9 +83,13 @@ PageListForm {
         filter()
     }
 
-    // The status chosen in the box; empty for "All" (and before the first answer).
+    // The status in force; empty for "All" (and before the first answer). While a live reload
+    // runs it is the kept one: from its Begin the box holds only "All" until the new entries.
     function chosenPresence() {
-        var i = comboBoxFilter.currentIndex
+        return liveLoading ? keptStatus : statusAt(comboBoxFilter.currentIndex)
+    }
+
+    function statusAt(i) {
         return (i > 0 && i < comboFilterModel.count) ? comboFilterModel.get(i).id : ""
     }
 
@@ -101,8 +105,11 @@ PageListForm {
     function currentEntryText() {
         if (liveLoading)
             return keptEntryText
-        var i = comboBoxFilter.currentIndex
-        if (busyRunning || i < 0 || i >= comboFilterModel.count)
+        return busyRunning ? "" : entryTextAt(comboBoxFilter.currentIndex)
+    }
+
+    function entryTextAt(i) {
+        if (i < 0 || i >= comboFilterModel.count)
             return ""
         var entry = comboFilterModel.get(i)
         return entryText(entry.id, entry.count)
@@ -151,9 +158,9 @@ PageListForm {
     // screen (as a picture over the list) until the new answer has ended.
     function liveReload() {
         liveGap.restart()
-        liveLoading = true
         keptStatus = chosenPresence()
-        keptEntryText = comboBoxFilter.displayText
+        keptEntryText = currentEntryText()
+        liveLoading = true
         keptContentY = listView.contentY
         var grabbing = listView.grabToImage(function (result) {
             imageListSnapshot.source = result.url
@@ -236,7 +243,15 @@ PageListForm {
         text: entryText(model.id, model.count)
         highlighted: comboBoxFilter.highlightedIndex === index
     }
-    comboBoxFilter.onActivated: filter()
+    // Before a live reload's answer begins the box still lists the old entries: the choice
+    // becomes the status kept for the new answer.
+    comboBoxFilter.onActivated: {
+        if (liveLoading) {
+            keptStatus = statusAt(index)
+            keptEntryText = entryTextAt(index)
+        }
+        filter()
+    }
 
     tfFilter.onTextChanged: {
         tmr.restart()

@@ -502,6 +502,54 @@ TestCase {
         tryVerify(function () { return liveRequests() === 1 }, 2000)
     }
 
+    function rowArgs(r) {
+        return [r.idEmp, r.lastName, r.firstName, r.lastActDT, r.old, r.lastActDesc, r.department,
+                r.picture, r.presence, r.actColor]
+    }
+
+    // While a live reload runs the status box is rebuilt from the new answer; what the user
+    // does meanwhile must leave the box and the filter on one status.
+    function test_status_box_and_filter_agree_across_a_live_reload_data() {
+        return [
+            { tag: "Enter in the search field", how: "enter", shown: "Absent (2)", ids: ["102", "205"] },
+            { tag: "search timer", how: "timer", shown: "Absent (2)", ids: ["102", "205"] },
+            { tag: "status picked before the answer", how: "status", shown: "Present (2)", ids: ["101", "103"] }
+        ]
+    }
+
+    function test_status_box_and_filter_agree_across_a_live_reload(data) {
+        answer(staff())
+        chooseStatus(2)  // Absent
+        showSearch()
+        service.clearCalls()
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+        if (data.how === "status") {
+            page.comboBoxFilter.forceActiveFocus()
+            keyClick(Qt.Key_Up)
+            compare(page.comboBoxFilter.displayText, "Present (2)")
+        }
+        var rows = staff()
+        verify(service.emitSignal("dbPresenceResponseBegin"))
+        verify(service.emitSignal("dbPresenceResponse", rowArgs(rows[0])))
+        if (data.how !== "status") {
+            compare(page.comboBoxFilter.displayText, "Absent (2)", "the box keeps its text meanwhile")
+            page.tfFilter.forceActiveFocus()
+            typeText("i")  // in every name
+            if (data.how === "enter")
+                keyClick(Qt.Key_Return)
+            else
+                tryVerify(function () { return countMessages("onTriggered") === 1 }, 3000)
+        }
+        for (var i = 1; i < rows.length; ++i)
+            verify(service.emitSignal("dbPresenceResponse", rowArgs(rows[i])))
+        verify(service.emitSignal("dbPresenceResponseEnd"))
+        tryVerify(function () { return !page.imageListSnapshot.visible }, 1000)
+        compare(page.comboBoxFilter.displayText, data.shown)
+        tryVerify(function () { return page.listView.count === 0 || page.listView.itemAtIndex(0) !== null })
+        compare(shownIds(), data.ids)
+    }
+
     function test_all_is_retranslated_at_once() {
         answer(staff())
         translation.setLanguage(1)
