@@ -237,6 +237,8 @@ PageListForm {
     buttonClearSearchImage.source: appWindow.gTheme === 0 ? "res/clear_white.png" : "res/clear_black.png"
 
     comboBoxFilter.model: comboFilterModel
+    // A choice among the old answer's entries would not survive the new answer's End.
+    comboBoxFilter.enabled: comboBoxFilter.count > 1 && !busyRunning
     comboBoxFilter.displayText: currentEntryText()
     comboBoxFilter.delegate: ItemDelegate {
         width: comboBoxFilter.width
