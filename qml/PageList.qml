@@ -19,6 +19,10 @@ PageListForm {
     // Live: after login and after Now, the list follows the service's presence changes. Any
     // other change of the moment (the user picked one) ends it, until Now is pressed again.
     property bool live: true
+    // Whether the request under way asks for the present, and whether the rows on screen
+    // answered one: only such rows may be called live.
+    property bool requestedLive: false
+    property bool rowsLive: false
     property date liveUpdated: new Date()
     property bool liveLoading: false
     // A change announced while no reload may start; one reload follows as soon as one may.
@@ -53,6 +57,7 @@ PageListForm {
         comboBoxFilter.currentIndex = 0
         listModel.setFilter("", "")
         busyRunning = true
+        requestedLive = live
         console.log("Requesting presence.")
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
@@ -78,9 +83,13 @@ PageListForm {
         filter()
     }
 
-    // The status chosen in the box; empty for "All" (and before the first answer).
+    // The status in force; empty for "All" (and before the first answer). While a live reload
+    // runs it is the kept one: from its Begin the box holds only "All" until the new entries.
     function chosenPresence() {
-        var i = comboBoxFilter.currentIndex
+        return liveLoading ? keptStatus : statusAt(comboBoxFilter.currentIndex)
+    }
+
+    function statusAt(i) {
         return (i > 0 && i < comboFilterModel.count) ? comboFilterModel.get(i).id : ""
     }
 
@@ -96,8 +105,11 @@ PageListForm {
     function currentEntryText() {
         if (liveLoading)
             return keptEntryText
-        var i = comboBoxFilter.currentIndex
-        if (busyRunning || i < 0 || i >= comboFilterModel.count)
+        return busyRunning ? "" : entryTextAt(comboBoxFilter.currentIndex)
+    }
+
+    function entryTextAt(i) {
+        if (i < 0 || i >= comboFilterModel.count)
             return ""
         var entry = comboFilterModel.get(i)
         return entryText(entry.id, entry.count)
@@ -146,9 +158,9 @@ PageListForm {
     // screen (as a picture over the list) until the new answer has ended.
     function liveReload() {
         liveGap.restart()
-        liveLoading = true
         keptStatus = chosenPresence()
-        keptEntryText = comboBoxFilter.displayText
+        keptEntryText = currentEntryText()
+        liveLoading = true
         keptContentY = listView.contentY
         var grabbing = listView.grabToImage(function (result) {
             imageListSnapshot.source = result.url
@@ -161,6 +173,7 @@ PageListForm {
 
     function requestLivePresence() {
         setMoment(new Date())
+        requestedLive = true
         console.log("Requesting presence (live).")
         service.dbPresenceRequest(userName, buttonDateTime.datetime)
     }
@@ -224,13 +237,23 @@ PageListForm {
     buttonClearSearchImage.source: appWindow.gTheme === 0 ? "res/clear_white.png" : "res/clear_black.png"
 
     comboBoxFilter.model: comboFilterModel
+    // A choice among the old answer's entries would not survive the new answer's End.
+    comboBoxFilter.enabled: comboBoxFilter.count > 1 && !busyRunning
     comboBoxFilter.displayText: currentEntryText()
     comboBoxFilter.delegate: ItemDelegate {
         width: comboBoxFilter.width
         text: entryText(model.id, model.count)
         highlighted: comboBoxFilter.highlightedIndex === index
     }
-    comboBoxFilter.onActivated: filter()
+    // Before a live reload's answer begins the box still lists the old entries: the choice
+    // becomes the status kept for the new answer.
+    comboBoxFilter.onActivated: {
+        if (liveLoading) {
+            keptStatus = statusAt(index)
+            keptEntryText = entryTextAt(index)
+        }
+        filter()
+    }
 
     tfFilter.onTextChanged: {
         tmr.restart()
@@ -245,16 +268,18 @@ PageListForm {
         if (!buttonSearch.checked && searchText() !== "")
             clearFilter()
     }
+    // Back to the present at once. A live reload under way already asks for it.
     buttonNow.onClicked: {
         live = true
-        setMoment(new Date())
+        if (!liveLoading)
+            refresh()
     }
     buttonDateTime.onDatetimeChanged: {
         if (!settingMoment)
             live = false
     }
 
-    liveIndicator.live: live
+    liveIndicator.live: live && rowsLive
     liveIndicator.updated: liveUpdated
 
     listView.model: listModel
@@ -359,7 +384,8 @@ PageListForm {
         function onDbPresenceResponseEnd() {
             console.log("onDbPresenceResponseEnd")
             publishCounts()
-            if (live)
+            rowsLive = requestedLive
+            if (rowsLive)
                 liveUpdated = new Date()
             if (liveLoading) {
                 Qt.callLater(finishLiveReload)

@@ -42,10 +42,14 @@ ApplicationWindow {
             appWindow.Material.theme = Material.Light
     }
 
-    // Reaching the login page ends the session, whichever page was left.
+    // Reaching the login page ends the session, whichever page was left; but not an attempt
+    // the login page still has under way, whose refusal would read as a bad password. At the
+    // login page itself there is nothing to go back to.
     function navigateBack() {
+        if (stackView.depth <= 1)
+            return
         stackView.pop()
-        if (stackView.depth === 1)
+        if (stackView.depth === 1 && !pageLogin.connecting)
             service.disconnectFromService()
     }
 

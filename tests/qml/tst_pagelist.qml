@@ -477,28 +477,88 @@ TestCase {
         service.clearCalls()
         service.presenceChanged()
         wait(300)
-        compare(liveRequests(), 0)
+        compare(liveRequests(), 0, "neither the pick nor a change reloads")
         win.refreshRequest()
         compare(service.lastArgs("dbPresenceRequest")[1].getTime(), chosen.getTime(), "not live: Refresh as always")
-        answer(staff())
+        answer(staff().slice(0, 3))
 
+        // Now reloads for the present at once; the picked moment's rows are not live.
         mouseClick(page.buttonSearch)
         waitForLayout()
+        service.clearCalls()
+        var pressed = new Date()
         mouseClick(page.buttonNow)
+        compare(liveRequests(), 1)
+        verify(Math.abs(service.lastArgs("dbPresenceRequest")[1].getTime() - pressed.getTime()) < 5000)
+        verify(page.busyRunning)
+        verify(!page.liveIndicator.visible, "the rows on screen are still the picked moment's")
+        answer(staff())
+        compare(page.listView.count, 5)
         verify(page.liveIndicator.visible)
+        verify(page.liveIndicator.updated.getTime() >= pressed.getTime(), "the time is the new answer's")
+
         service.clearCalls()
         service.presenceChanged()
         tryVerify(function () { return liveRequests() === 1 }, 2000)
     }
 
-    function test_now_and_picker_change_only_the_next_moment() {
+    function rowArgs(r) {
+        return [r.idEmp, r.lastName, r.firstName, r.lastActDT, r.old, r.lastActDesc, r.department,
+                r.picture, r.presence, r.actColor]
+    }
+
+    // While a live reload runs the status box is rebuilt from the new answer; what the user
+    // does meanwhile must leave the box and the filter on one status.
+    function test_status_box_and_filter_agree_across_a_live_reload_data() {
+        return [
+            { tag: "Enter in the search field", how: "enter", shown: "Absent (2)", ids: ["102", "205"] },
+            { tag: "search timer", how: "timer", shown: "Absent (2)", ids: ["102", "205"] },
+            { tag: "status picked before the answer", how: "status", shown: "Present (2)", ids: ["101", "103"] }
+        ]
+    }
+
+    function test_status_box_and_filter_agree_across_a_live_reload(data) {
         answer(staff())
-        page.buttonDateTime.datetime = new Date(2017, 11, 21, 14, 5)
+        chooseStatus(2)  // Absent
         showSearch()
-        var before = Date.now()
-        mouseClick(page.buttonNow)
-        verify(Math.abs(page.buttonDateTime.datetime.getTime() - before) < 5000)
-        compare(service.callCount("dbPresenceRequest"), 1, "no reload")
+        service.clearCalls()
+        service.presenceChanged()
+        tryVerify(function () { return liveRequests() === 1 }, 2000)
+        if (data.how === "status") {
+            page.comboBoxFilter.forceActiveFocus()
+            keyClick(Qt.Key_Up)
+            compare(page.comboBoxFilter.displayText, "Present (2)")
+        }
+        var rows = staff()
+        verify(service.emitSignal("dbPresenceResponseBegin"))
+        verify(service.emitSignal("dbPresenceResponse", rowArgs(rows[0])))
+        if (data.how !== "status") {
+            compare(page.comboBoxFilter.displayText, "Absent (2)", "the box keeps its text meanwhile")
+            page.tfFilter.forceActiveFocus()
+            typeText("i")  // in every name
+            if (data.how === "enter")
+                keyClick(Qt.Key_Return)
+            else
+                tryVerify(function () { return countMessages("onTriggered") === 1 }, 3000)
+        }
+        for (var i = 1; i < rows.length; ++i)
+            verify(service.emitSignal("dbPresenceResponse", rowArgs(rows[i])))
+        verify(service.emitSignal("dbPresenceResponseEnd"))
+        tryVerify(function () { return !page.imageListSnapshot.visible }, 1000)
+        compare(page.comboBoxFilter.displayText, data.shown)
+        tryVerify(function () { return page.listView.count === 0 || page.listView.itemAtIndex(0) !== null })
+        compare(shownIds(), data.ids)
+    }
+
+    // An ordinary load empties the box at its Begin and selects "All" at its End: a status
+    // picked from the old entries before the Begin would filter behind an "All" box.
+    function test_status_picked_while_a_load_runs_does_not_outlive_it() {
+        answer(staff())
+        win.refreshRequest()
+        page.comboBoxFilter.forceActiveFocus()
+        keyClick(Qt.Key_Down)
+        answer(staff())
+        compare(page.comboBoxFilter.displayText, "All (5)")
         compare(page.listView.count, 5)
     }
 

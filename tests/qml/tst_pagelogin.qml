@@ -226,6 +226,49 @@ TestCase {
         verify(!win.tbRefresh.visible)
     }
 
+    // -- Escape ------------------------------------------------------------------------------
+
+    // Nothing lies below the login page: Escape there, or Escape back to it from a page the user
+    // opened meanwhile, must not end the attempt (its refusal would read as a bad password).
+    function test_escapeLeavesTheAttemptAlone_data() {
+        return [
+            {tag: "idle", step: "idle", over: ""},
+            {tag: "connecting", step: "connecting", over: ""},
+            {tag: "logging in", step: "logging in", over: ""},
+            {tag: "back from Settings while logging in", step: "logging in", over: "qrc:/PageSettings.qml"},
+        ]
+    }
+
+    function test_escapeLeavesTheAttemptAlone(data) {
+        openLogin()
+        fill("localhost", "50051", "ana", "secret")
+        if (data.step !== "idle")
+            page.buttonConnect.clicked()
+        if (data.step === "logging in")
+            service.connected(true, "")
+        if (data.over !== "") {
+            Panel.push(testCase, win, data.over)
+            Panel.activate(testCase, win)
+        } else {
+            type(page.textFieldPassword, "")
+        }
+        keyClick(Qt.Key_Escape)
+        Panel.settle(testCase, win)
+
+        var stack = Panel.stackView(win)
+        compare(stack.depth, 1)
+        compare(service.callCount("disconnectFromService"), 0)
+        compare(page.connecting, data.step !== "idle")
+        if (data.step === "idle")
+            return
+        if (data.step === "connecting")
+            service.connected(true, "")
+        service.dbLoginResponse(true)
+        compare(stack.depth, 2, "the attempt goes on to the list")
+        verify(!page.msgDialog.visible)
+        Panel.settle(testCase, win)
+    }
+
     // -- fields ------------------------------------------------------------------------------
 
     function test_portRefusesWhatIsNoPort() {
