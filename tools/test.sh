@@ -17,6 +17,11 @@ source "$root/tools/pg-throwaway.sh"
 pg_throwaway_start
 trap pg_throwaway_stop EXIT
 export VORNA_TEST_PG
+# The client library keeps pictures in the user's cache folder: the tests get a folder of their
+# own, never the user's.
+XDG_CACHE_HOME=$(mktemp -d /tmp/vorna-test-cache.XXXXXX)
+export XDG_CACHE_HOME
+trap 'pg_throwaway_stop; rm -rf "$XDG_CACHE_HOME"' EXIT
 
 # The package check builds both packages in a Release folder of its own, minutes on a fresh
 # machine; VORNA_TEST_PACKAGES=0 skips it for a quicker run.

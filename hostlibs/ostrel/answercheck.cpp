@@ -11,7 +11,6 @@ constexpr std::size_t kMaxMetadataValueBytes = 512;
 // 200 rows a chunk), so that only a broken answer trips them.
 constexpr std::size_t kMaxIdBytes = 256;
 constexpr std::size_t kMaxTextBytes = 4096;
-constexpr std::size_t kMaxPictureBytes = 16 * 1024 * 1024;
 constexpr std::size_t kDigestBytes = 32;
 constexpr int kMaxRowsPerChunk = 10000;
 

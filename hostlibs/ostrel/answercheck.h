@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <string>
 
 namespace vorna::v1 {
@@ -17,6 +18,9 @@ class ExceptionDay;
 } // namespace vorna::v1
 
 namespace ostrel {
+
+// The largest picture a presence row may carry.
+constexpr std::size_t kMaxPictureBytes = 16 * 1024 * 1024;
 
 // Whether `value` may travel as a metadata value: 1 to 512 bytes, each printable ASCII
 // without blanks (0x21 to 0x7E). gRPC aborts the process on some other bytes.

@@ -413,11 +413,14 @@ void ClientObjectQmlPrivate::presence(const QString &userName, const QDateTime &
     if (const std::optional<qint64> at = civilSecondsFromLocal(dateTime))
         setCivilTime(request.mutable_at(), *at);
     const std::shared_ptr<PictureCache> pictures = m_pictures;
+    // Read here: the settings store belongs to the GUI thread; the folder is opened on the worker.
+    const PictureDiskOptions disk = PictureDiskOptions::fromSettings(SettingsIniInstance());
 
     RowCall<vorna::v1::PresenceChunk, PresenceValues> call;
     call.begin = &ClientObjectQml::dbPresenceResponseBegin;
     call.end = &ClientObjectQml::dbPresenceResponseEnd;
-    call.open = [request, pictures](CommService::Stub &stub, grpc::ClientContext *context) mutable {
+    call.open = [request, pictures, disk](CommService::Stub &stub, grpc::ClientContext *context) mutable {
+        pictures->useDisk(disk);
         // Taken when the request's turn comes, so the previous answer's pictures count.
         for (const std::string &digest : pictures->digests())
             request.add_known_picture_digests(digest);

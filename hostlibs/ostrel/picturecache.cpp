@@ -1,15 +1,37 @@
 #include "picturecache.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace ostrel {
 
-std::vector<std::string> PictureCache::digests() const
+PictureCache::PictureCache() = default;
+PictureCache::~PictureCache() = default;
+
+void PictureCache::useDisk(const PictureDiskOptions &options)
+{
+    if (!options.enabled())
+        m_disk.reset();
+    else if (m_disk && m_disk->folder() == options.folder)
+        m_disk->setMaxBytes(options.maxBytes);
+    else
+        m_disk = std::make_unique<PictureDiskStore>(options);
+}
+
+std::vector<std::string> PictureCache::digests()
 {
     std::vector<std::string> out;
-    out.reserve(m_held.size());
-    for (auto it = m_held.cbegin(); it != m_held.cend(); ++it)
+    out.reserve(std::min(std::size_t(m_held.size()), kMaxListedDigests));
+    for (auto it = m_held.cbegin(); it != m_held.cend() && out.size() < kMaxListedDigests; ++it)
         out.emplace_back(it.key().constData(), it.key().size());
+    if (!m_disk)
+        return out;
+    for (std::string &digest : m_disk->listForAnswer(kMaxListedDigests)) {
+        if (out.size() >= kMaxListedDigests)
+            break;
+        if (!m_held.contains(QByteArray::fromRawData(digest.data(), int(digest.size()))))
+            out.push_back(std::move(digest));
+    }
     return out;
 }
 
@@ -24,19 +46,37 @@ QByteArray PictureCache::resolve(const std::string &digest, const std::string &b
         return QByteArray(bytes.data(), int(bytes.size()));
     if (!bytes.empty()) {
         const QByteArray picture(bytes.data(), int(bytes.size()));
-        m_held.insert(QByteArray(digest.data(), int(digest.size())), Held{picture, m_answer});
+        const QByteArray key(digest.data(), int(digest.size()));
+        m_held.insert(key, Held{picture, m_answer});
+        if (m_disk)
+            m_disk->store(key, picture);
         return picture;
     }
     // Looked up without a copy of the digest.
-    const auto held = m_held.find(QByteArray::fromRawData(digest.data(), int(digest.size())));
-    if (held == m_held.end())
+    return held(QByteArray::fromRawData(digest.data(), int(digest.size())));
+}
+
+QByteArray PictureCache::held(const QByteArray &digest)
+{
+    const auto inMemory = m_held.find(digest);
+    if (inMemory != m_held.end()) {
+        inMemory->answer = m_answer;
+        if (m_disk)
+            m_disk->touch(digest);
+        return inMemory->picture;
+    }
+    if (!m_disk)
         return QByteArray();
-    held->answer = m_answer;
-    return held->picture;
+    const QByteArray picture = m_disk->read(digest);
+    if (!picture.isEmpty())
+        m_held.insert(QByteArray(digest.constData(), digest.size()), Held{picture, m_answer});
+    return picture;
 }
 
 void PictureCache::finishAnswer(bool complete)
 {
+    if (m_disk)
+        m_disk->finishAnswer();
     // An interrupted answer keeps everything: what it did not reach may come back next time.
     if (!complete)
         return;

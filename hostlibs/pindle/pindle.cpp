@@ -16,6 +16,7 @@ const char kServiceTlsServerName[] = "service/tlsServerName";
 const char kServiceConnectTimeoutMs[] = "service/connectTimeoutMs";
 const char kServiceCallTimeoutMs[] = "service/callTimeoutMs";
 const char kServiceKeepaliveMs[] = "service/keepaliveMs";
+const char kCachePicturesMB[] = "cache/picturesMB";
 
 // The logger thread reads the instance on every record, so the pointer is atomic and a store
 // that SettingsIniOpenAt() replaces is retired rather than freed: a reader may still hold it.
@@ -143,6 +144,16 @@ int Settings::serviceKeepaliveMs() const
 void Settings::setServiceKeepaliveMs(int ms)
 {
     setValue(kServiceKeepaliveMs, ms);
+}
+
+int Settings::cachePicturesMB() const
+{
+    return intValue(kCachePicturesMB, 256, 0, 16384);
+}
+
+void Settings::setCachePicturesMB(int mb)
+{
+    setValue(kCachePicturesMB, mb);
 }
 
 void Settings::sync()

@@ -61,6 +61,11 @@ public:
     int serviceKeepaliveMs() const;
     void setServiceKeepaliveMs(int ms);
 
+    // "cache/picturesMB": room for the employees' pictures that the service client keeps in the
+    // user's cache folder between runs, in MB; 0 keeps none there. Default 256, 0..16384.
+    int cachePicturesMB() const;
+    void setCachePicturesMB(int mb);
+
     // Writes pending changes to disk now. The setters already do; this is for callers that
     // changed the file behind the store's back.
     void sync();

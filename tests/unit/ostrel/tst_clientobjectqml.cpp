@@ -103,6 +103,8 @@ void TestClientObjectQml::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     QVERIFY(SettingsIniOpenAt(m_dir.filePath(QStringLiteral("pindle.ini"))));
+    // Pictures in memory only: these tests count what one client instance holds.
+    SettingsIniInstance()->setCachePicturesMB(0);
 }
 
 void TestClientObjectQml::init()
