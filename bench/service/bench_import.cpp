@@ -11,6 +11,8 @@
 //
 // Prints `BENCH import_...` lines: rate, total time and peak resident memory, with the load.
 
+#include "support/portraitphoto.h"
+
 #include <QBuffer>
 #include <QtConcurrent>
 #include <QCommandLineParser>
@@ -43,30 +45,6 @@ struct Size
     bool photos = false;
     qint64 registrations() const { return qint64(employees) * registrationsPerEmployee; }
 };
-
-// A portrait-sized JPEG of its own for employee `index`: a gradient under noise whose strength
-// varies with the index, so the files weigh 100-250 kB and no two are alike.
-QByteArray photoOf(int index)
-{
-    QRandomGenerator random(quint32(index) + 1);
-    QImage image(900, 1200, QImage::Format_RGB32);
-    const int amplitude = 4 + index % 8;
-    const int cx = int(random.bounded(900));
-    const int cy = int(random.bounded(1200));
-    for (int y = 0; y < image.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const int distance = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / 4000;
-            const int noise = int(random.bounded(2 * amplitude + 1)) - amplitude;
-            line[x] = qRgb(qBound(0, 120 + distance % 90 + noise, 255), qBound(0, 90 + (x / 7) % 60 + noise, 255),
-                           qBound(0, 70 + (y / 9) % 80 + noise, 255));
-        }
-    }
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 85);
-    return buffer.data();
-}
 
 // A JPEG of noise, about 5 KB: what a small passport photo weighs.
 QByteArray basePicture()
@@ -117,7 +95,7 @@ bool prepare(const QString &folder, const Size &size)
         std::iota(indexes.begin(), indexes.end(), 0);
         const std::function<bool(const int &)> writePhoto = [&folder](const int &i) {
             const QString path = QDir(folder).filePath(QStringLiteral("pictures/e%1.jpg").arg(i, 6, 10, QLatin1Char('0')));
-            return writeFile(path, photoOf(i));
+            return writeFile(path, vorna::testing::portraitPhoto(i));
         };
         const QVector<bool> written = QtConcurrent::blockingMapped<QVector<bool>>(indexes, writePhoto);
         if (written.contains(false))
