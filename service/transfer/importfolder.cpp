@@ -71,6 +71,19 @@ int utf8Bytes(const QString &text)
     return text.toUtf8().size();
 }
 
+// Faulty text from a file is echoed in its error, cut short: an error shows what is wrong, not
+// whole lines of whatever the file holds.
+QString shortened(const QString &text)
+{
+    constexpr int MaxEchoed = 64;
+    if (text.size() <= MaxEchoed)
+        return text;
+    QString cut = text.left(MaxEchoed - 1);
+    if (cut.at(cut.size() - 1).isHighSurrogate())
+        cut.chop(1);
+    return cut + QChar(0x2026);
+}
+
 // One import file read record by record: the header maps the known columns to fields, and each
 // field is checked as the caller asks. A row with a fault is reported and marked bad.
 class TableReader
@@ -127,6 +140,11 @@ void TableReader::report(int line, const QString &column, const QString &message
 bool TableReader::start()
 {
     QFile file(QDir(m_folder).filePath(m_name));
+    if (!staysInside(m_folder, file.fileName())) {
+        report(0, QString(), QStringLiteral("The file is a link that leads out of the import folder. Copy the file "
+                                            "into the folder."));
+        return false;
+    }
     if (file.size() > MaxFileBytes) {
         report(0, QString(), QStringLiteral("The file is larger than 1 GB. Split it, or import in parts."));
         return false;
@@ -166,16 +184,17 @@ bool TableReader::readHeader()
     bool ok = true;
     for (int field = 0; field < header.fields.size(); ++field) {
         const QString title = header.fields.at(field).trimmed();
-        m_header.append(title);
+        const QString shown = shortened(title);
+        m_header.append(shown);
         const auto known = std::find_if(columns.begin(), columns.end(), [&](const ColumnSpec &c) {
             return title.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0;
         });
         if (known == columns.end()) {
-            report(header.line, title.isEmpty() ? QStringLiteral("header") : title, QStringLiteral("This is not a column of %1; its columns are %2.")
-                                           .arg(m_name, columnList(m_file)));
+            report(header.line, title.isEmpty() ? QStringLiteral("header") : shown,
+                   QStringLiteral("This is not a column of %1; its columns are %2.").arg(m_name, columnList(m_file)));
             ok = false;
         } else if (m_fieldOf[int(known - columns.begin())] >= 0) {
-            report(header.line, title, QStringLiteral("The column is named twice. Keep one of them."));
+            report(header.line, shown, QStringLiteral("The column is named twice. Keep one of them."));
             ok = false;
         } else {
             m_fieldOf[int(known - columns.begin())] = field;
@@ -256,7 +275,8 @@ int TableReader::color(int column)
     const QString value = text(column);
     const std::optional<int> rgb = parseColor(value);
     if (!rgb)
-        error(column, QStringLiteral("\"%1\" is not a colour. Write it as #RRGGBB, for example #2E7D32.").arg(value));
+        error(column, QStringLiteral("\"%1\" is not a colour. Write it as #RRGGBB, for example #2E7D32.")
+                          .arg(shortened(value)));
     return rgb.value_or(0);
 }
 
@@ -265,7 +285,7 @@ bool TableReader::yesNo(int column)
     const QString value = text(column);
     const std::optional<bool> answer = parseYesNo(value);
     if (!answer)
-        error(column, QStringLiteral("\"%1\" is neither yes nor no. Write yes or no.").arg(value));
+        error(column, QStringLiteral("\"%1\" is neither yes nor no. Write yes or no.").arg(shortened(value)));
     return answer.value_or(false);
 }
 
@@ -276,7 +296,7 @@ QDateTime TableReader::moment(int column)
     if (!at)
         error(column, QStringLiteral("\"%1\" is not a moment. Write YYYY-MM-DD HH:MM or YYYY-MM-DD HH:MM:SS, "
                                      "a real date in the years %2 to %3.")
-                          .arg(value, QString::number(FirstYear), QString::number(LastYear)));
+                          .arg(shortened(value), QString::number(FirstYear), QString::number(LastYear)));
     return at.value_or(QDateTime());
 }
 

@@ -41,6 +41,8 @@ private slots:
     void headerFaults();
     void fieldFaults();
     void pictureFaults();
+    void filesThatLeaveTheFolderAreNotRead();
+    void echoedTextIsCut();
     void references();
     void folderFaults();
     void errorListKeepsTheEarliest();
@@ -152,6 +154,44 @@ void TestImportFolder::pictureFaults()
     QCOMPARE(batch.employees.at(0).lastName, QString::fromUtf8("Ilić"));
     QVERIFY(QImage::fromData(batch.employees.at(0).picture).size() == QSize(40, 30));
     QVERIFY(batch.employees.at(1).picture.isEmpty());
+}
+
+// A CSV file may be a link within the folder, but not one that leads out of it: the import
+// would otherwise read, and echo in its errors, any file its user may read.
+void TestImportFolder::filesThatLeaveTheFolderAreNotRead()
+{
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    writeFile(outside.path(), "secret", "secret-first-line\nsecond\n");
+    QVERIFY(QFile::link(outside.filePath("secret"), dir.filePath("departments.csv")));
+    writeFile(dir.path(), "sources/statuses", "name,color,present\nPresent,#2E7D32,yes\n");
+    QVERIFY(QFile::link(dir.filePath("sources/statuses"), dir.filePath("statuses.csv")));
+    ImportErrors errors;
+    const ImportBatch batch = readImportFolder(dir.path(), &errors);
+    QCOMPARE(errors.lines(), QStringList({"departments.csv: The file is a link that leads out of the import folder. "
+                                          "Copy the file into the folder."}));
+    QVERIFY(batch.departments.isEmpty());
+    QCOMPARE(batch.statuses.size(), 1);
+}
+
+// Whatever a file holds, an error shows at most 64 characters of a field.
+void TestImportFolder::echoedTextIsCut()
+{
+    QTemporaryDir dir;
+    const QByteArray title(100, 'h');
+    writeFile(dir.path(), "departments.csv", "name," + title + "\nSales,x\n");
+    writeFile(dir.path(), "calendars.csv", "name,color\nDay,#" + QByteArray(500, 'c') + "\n");
+    // A cut never splits a character that takes two UTF-16 units.
+    writeFile(dir.path(), "workdays.csv", "name,color\nHoliday," + QByteArray(62, 'w') + "\xF0\x9F\x98\x80tail\n");
+    ImportErrors errors;
+    readImportFolder(dir.path(), &errors);
+    const QVector<ImportError> shown = errors.first();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(0).column, QString(63, 'h') + QChar(0x2026));
+    QCOMPARE(shown.at(1).message, "\"#" + QString(62, 'c') + QChar(0x2026)
+                                      + "\" is not a colour. Write it as #RRGGBB, for example #2E7D32.");
+    QVERIFY2(shown.at(2).message.startsWith("\"" + QString(62, 'w') + QChar(0x2026) + "\""),
+             qPrintable(shown.at(2).message));
 }
 
 void TestImportFolder::references()
