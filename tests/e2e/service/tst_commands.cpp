@@ -334,6 +334,26 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
     }
 
+    // "a department", "an activity kind": every command's help, options included.
+    void helpTextsUseTheRightArticles()
+    {
+        const QString overview = run({QStringLiteral("--help")}).out;
+        const QString list = overview.section(QStringLiteral("Commands:\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
+        const QRegularExpression words(QStringLiteral("^  ((?:[a-z]+ ?)+)"), QRegularExpression::MultilineOption);
+        // "a" before a vowel, "an" before a consonant; "an SQLite" is read "an ess-queue-lite".
+        const QRegularExpression slip(QStringLiteral("\\b(?:[Aa] (?!user|unique)[aeiouAEIOU]\\w*|[Aa]n (?!SQLite)[^aeiouAEIOU\\W]\\w*)"));
+        int commands = 0;
+        for (QRegularExpressionMatchIterator it = words.globalMatch(list); it.hasNext(); ++commands) {
+            const QStringList command = it.next().captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const CommandRun r = run(QStringList(command) << QStringLiteral("--help"));
+            QCOMPARE(r.exitCode, 0);
+            const QRegularExpressionMatch found = slip.match(r.out);
+            QVERIFY2(!found.hasMatch(), qPrintable(command.join(QLatin1Char(' ')) + QStringLiteral(": ") + found.captured()));
+        }
+        QVERIFY2(commands > 40, qPrintable(list));
+        QVERIFY(run({"activity", "add", "--help"}).out.contains(QLatin1String("Adds an activity kind.")));
+    }
+
     void commandsOnAnEmptyDatabaseAskForInit()
     {
         const QString empty = m_dir.filePath(QStringLiteral("empty.db"));
