@@ -312,6 +312,16 @@ private slots:
                                     << QStringLiteral("has no port");
         QTest::newRow("bad duration") << QStringList{QStringLiteral("serve"), QStringLiteral("--session-idle"), QStringLiteral("soon")}
                                       << QStringLiteral("--session-idle takes a duration");
+        QTest::newRow("heartbeat too long") << QStringList{"serve", "--heartbeat", "3000000h"}
+                                            << QStringLiteral("--heartbeat takes a duration from 1s to 1h, not \"3000000h\".");
+        QTest::newRow("call timeout too long") << QStringList{"serve", "--call-timeout", "61m"}
+                                               << QStringLiteral("--call-timeout takes a duration from 1s to 1h");
+        QTest::newRow("session idle too short") << QStringList{"serve", "--session-idle", "59"}
+                                                << QStringLiteral("--session-idle takes a duration from 1m to 720h");
+        QTest::newRow("session idle too long") << QStringList{"serve", "--session-idle", "721h"}
+                                               << QStringLiteral("--session-idle takes a duration from 1m to 720h");
+        QTest::newRow("health interval too long") << QStringList{"serve", "--health-interval", "11m"}
+                                                  << QStringLiteral("--health-interval takes a duration from 1s to 10m");
         QTest::newRow("half of TLS") << QStringList{QStringLiteral("serve"), QStringLiteral("--tls-cert"), QStringLiteral("c.pem")}
                                      << QStringLiteral("Give both --tls-cert and --tls-key");
         QTest::newRow("too many employees") << QStringList{QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("100001")}
@@ -332,6 +342,19 @@ private slots:
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
+    }
+
+    // The ends of every duration's range are accepted: the command gets past its usage check
+    // and stops only at the missing database.
+    void durationBoundsAreAccepted()
+    {
+        const CommandRun r = runOn(m_dir.filePath(QStringLiteral("never-created.db")),
+                                   {"serve", "--heartbeat", "1h", "--call-timeout", "1s", "--session-idle", "720h",
+                                    "--health-interval", "10m"});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(QLatin1String("does not exist")), qPrintable(r.err));
+        QCOMPARE(runOn(m_dir.filePath(QStringLiteral("never-created.db")),
+                       {"serve", "--heartbeat", "1s", "--call-timeout", "1h", "--session-idle", "1m"}).exitCode, 3);
     }
 
     // "a department", "an activity kind": every command's help, options included.
