@@ -49,6 +49,24 @@ QString firstValue(sqlite3 *db, const char *sql, QString *error)
     return value;
 }
 
+QString systemError(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+// An empty file is an empty SQLite database. Made here rather than by SQLite, which would
+// give it the umask's mode.
+bool createPrivateFile(const QString &path, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("Cannot create %1 (%2). Check that its folder is writable.").arg(path, systemError(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 } // namespace
 
 bool copy(const QString &from, const QString &to, QString *error)
@@ -60,7 +78,9 @@ bool copy(const QString &from, const QString &to, QString *error)
     }
     // A writer holding the database for a moment is waited for, not failed on.
     sqlite3_busy_timeout(source.db(), 10000);
-    Handle target(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!createPrivateFile(to, error))
+        return false;
+    Handle target(to, SQLITE_OPEN_READWRITE);
     if (!target.ok()) {
         *error = QStringLiteral("Cannot create %1 (%2). Check that its folder is writable.").arg(to, target.message());
         return false;
@@ -131,7 +151,7 @@ bool sync(const QString &path, QString *error)
     if (fd >= 0)
         ::close(fd);
     if (!done)
-        *error = QStringLiteral("Cannot write %1 to disk (%2).").arg(path, QString::fromLocal8Bit(std::strerror(failure)));
+        *error = QStringLiteral("Cannot write %1 to disk (%2).").arg(path, systemError(failure));
     return done;
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 // File-level work on SQLite databases for `backup` and `restore`: consistent copies through
-// SQLite's online backup API, checks, and durable replacement.
+// SQLite's online backup API, checks, and durable replacement. Every file made here is
+// readable by its owner only (0600), as the database holds password hashes; SQLite gives -wal
+// and -shm the database's mode.
 
 #include <QString>
 
 namespace vorna::service::sqlitefiles {
 
-// Copies the database `from` into a new file `to` through the online backup API: one read
-// transaction, so the copy is the database at one moment even while a service writes.
+// Copies the database `from` into a new file `to` (mode 0600; it must not exist) through the
+// online backup API: one read transaction, so the copy is the database at one moment even while
+// a service writes.
 bool copy(const QString &from, const QString &to, QString *error);
 
 // True when `path` passes PRAGMA integrity_check and holds a vorna schema (schema_migrations

@@ -421,6 +421,28 @@ private slots:
         QCOMPARE(modeOf(shared), 0644);
     }
 
+    // The database holds password hashes: a backup and a restored database are their owner's
+    // alone, whatever the umask and whatever mode the backup got on its way.
+    void backupsAndRestoredDatabasesArePrivate()
+    {
+        const mode_t umask = ::umask(022);
+        const QString database = m_dir.filePath(QStringLiteral("private.db"));
+        const QString backup = m_dir.filePath(QStringLiteral("private-backup.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(run({QStringLiteral("backup"), backup, QStringLiteral("--database"), database}).exitCode, 0);
+        QCOMPARE(modeOf(backup), 0600);
+        QVERIFY(::chmod(QFile::encodeName(backup).constData(), 0644) == 0);
+        for (const QString &target : {database, m_dir.filePath(QStringLiteral("private-new.db"))}) {
+            const CommandRun r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), target});
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            const auto storage = open(target); // holds the -wal and -shm files open
+            QVERIFY(storage);
+            for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+                QVERIFY2(modeOf(target + suffix) == 0600, qPrintable(target + suffix));
+        }
+        ::umask(umask);
+    }
+
     void unusableDatabaseExitsWithThree()
     {
         // A directory where the file should be.
