@@ -2,7 +2,6 @@
 
 #include "cli/command.h"
 #include "cli/staledays.h"
-#include "storage/databaselock.h"
 #include "serve/descriptorlimit.h"
 #include "ops/eventlog.h"
 #include "ops/metricsserver.h"
@@ -11,7 +10,6 @@
 #include "ops/serverconfig.h"
 #include "serve/serviceserver.h"
 #include "serve/shutdownsignal.h"
-#include "storage/sqldialect.h"
 
 #include <QCoreApplication>
 
@@ -48,12 +46,8 @@ public:
         EventLog::setThreshold(config.logLevel);
         fitConnectionsToDescriptors(&config);
 
-        // Tells `restore` that this database is in use, for as long as the process lives.
-        DatabaseLock lock;
+        // The context holds the database locked against `restore` for as long as the process lives.
         QString error;
-        if (!isPostgresLocation(context.database())
-            && !lock.acquire(context.database(), DatabaseLock::Mode::Shared, &error))
-            return context.fail(error, ExitDatabase);
         collectServiceMetrics();
         ServiceServer server(storage, config);
         if (!server.start(&error))
@@ -103,6 +97,12 @@ private:
                                   {"max_resets_per_address", QString::number(config->maxResetsPerAddress)},
                                   {"memory_quota_mb", QString::number(config->memoryQuotaBytes >> 20)}});
         if (config->maxConnections > fitting)
+            EventLog::warning("limits", {{"msg", QStringLiteral("--max-connections %1 is more than the descriptor limit "
+                                                                "of %2 leaves room for; when descriptors run out, waiting "
+                                                                "connections are closed. Raise LimitNOFILE=.")
+                                                     .arg(config->maxConnections).arg(descriptors)}});
+    }
+
     // The duration options and their ranges. Beyond them a value is surely a slip, and the
     // timers that take it in milliseconds or nanoseconds would overflow: a heartbeat of
     // 3000000h fired thousands of times a second.
@@ -140,12 +140,6 @@ private:
         if (s % 3600 == 0)
             return QStringLiteral("%1h").arg(s / 3600);
         return s % 60 == 0 ? QStringLiteral("%1m").arg(s / 60) : QStringLiteral("%1s").arg(s);
-    }
-
-            EventLog::warning("limits", {{"msg", QStringLiteral("--max-connections %1 is more than the descriptor limit "
-                                                                "of %2 leaves room for; when descriptors run out, waiting "
-                                                                "connections are closed. Raise LimitNOFILE=.")
-                                                     .arg(config->maxConnections).arg(descriptors)}});
     }
 
     // The whole-number options and their ranges.

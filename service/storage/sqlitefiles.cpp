@@ -134,6 +134,33 @@ bool checkVornaDatabase(const QString &path, int *schemaVersion, QString *error)
     return true;
 }
 
+bool readSchemaVersion(const QString &path, int *schemaVersion, QString *error)
+{
+    *schemaVersion = 0;
+    Handle db(path, SQLITE_OPEN_READONLY);
+    if (!db.ok()) {
+        *error = QStringLiteral("Cannot open %1 as an SQLite database (%2).").arg(path, db.message());
+        return false;
+    }
+    QString problem;
+    const int ours = firstValue(db.db(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = "
+                                         "'schema_migrations'", &problem).toInt();
+    const int tables = firstValue(db.db(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name "
+                                           "NOT LIKE 'sqlite!_%' ESCAPE '!'", &problem).toInt();
+    if (ours > 0)
+        *schemaVersion = firstValue(db.db(), "SELECT COALESCE(MAX(version), 0) FROM schema_migrations", &problem).toInt();
+    if (!problem.isEmpty()) {
+        *error = QStringLiteral("%1 cannot be read as an SQLite database (%2). Check --database.").arg(path, problem);
+        return false;
+    }
+    if (ours == 0 && tables > 0) {
+        *error = QStringLiteral("%1 holds tables that are not vorna-service's (it has no schema_migrations table). "
+                                "Check --database; it was left as it was.").arg(path);
+        return false;
+    }
+    return true;
+}
+
 void foldWriteAheadLog(const QString &path)
 {
     if (!QFile::exists(path))

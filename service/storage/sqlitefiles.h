@@ -1,8 +1,8 @@
 #pragma once
-// File-level work on SQLite databases for `backup` and `restore`: consistent copies through
-// SQLite's online backup API, checks, and durable replacement. Every file made here is
-// readable by its owner only (0600), as the database holds password hashes; SQLite gives -wal
-// and -shm the database's mode.
+// File-level work on SQLite databases for `backup`, `restore` and the commands that must not
+// touch a file that is not theirs: consistent copies through SQLite's online backup API,
+// checks, and durable replacement. Every file made here is readable by its owner only (0600),
+// as the database holds password hashes; SQLite gives -wal and -shm the database's mode.
 
 #include <QString>
 
@@ -16,6 +16,11 @@ bool copy(const QString &from, const QString &to, QString *error);
 // True when `path` passes PRAGMA integrity_check and holds a vorna schema (schema_migrations
 // with a version); `schemaVersion` gets it.
 bool checkVornaDatabase(const QString &path, int *schemaVersion, QString *error);
+
+// The schema version of the database at `path`, read without changing the file (no journal
+// mode switch, no header written to an empty file): 0 for an empty database. False with a
+// sentence when the file is not an SQLite database or holds tables that are not vorna-service's.
+bool readSchemaVersion(const QString &path, int *schemaVersion, QString *error);
 
 // Folds a closed database's write-ahead log into the file, so that -wal and -shm can go.
 // Best effort: a missing or unreadable old database has nothing to fold.
