@@ -1,6 +1,7 @@
 #include "storage/sqlitefiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -161,13 +162,35 @@ bool readSchemaVersion(const QString &path, int *schemaVersion, QString *error)
     return true;
 }
 
-void foldWriteAheadLog(const QString &path)
+bool foldWriteAheadLog(const QString &path, QString *error)
 {
     if (!QFile::exists(path))
-        return;
-    Handle db(path, SQLITE_OPEN_READWRITE);
-    if (db.ok())
-        sqlite3_exec(db.db(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        return true;
+    {
+        Handle db(path, SQLITE_OPEN_READWRITE);
+        if (!db.ok()) {
+            *error = QStringLiteral("Cannot open %1 to fold its write-ahead log into it (%2).").arg(path, db.message());
+            return false;
+        }
+        // One row: whether the checkpoint was blocked, then the log's frames and those folded.
+        QString problem;
+        const QString blocked = firstValue(db.db(), "PRAGMA wal_checkpoint(TRUNCATE)", &problem);
+        if (!problem.isEmpty() || blocked != QLatin1String("0")) {
+            *error = QStringLiteral("The write-ahead log of %1 could not be folded into it (%2). Close every "
+                                    "program that has the database open (an sqlite3 shell, for instance), then "
+                                    "try again.")
+                         .arg(path, problem.isEmpty() ? QStringLiteral("another program is reading the database")
+                                                      : problem);
+            return false;
+        }
+    }
+    // Closing the last connection removes the log; one that is left over holds transactions.
+    if (QFileInfo(path + QStringLiteral("-wal")).size() > 0) {
+        *error = QStringLiteral("The write-ahead log of %1 still holds transactions after folding it. Close every "
+                                "program that has the database open, then try again.").arg(path);
+        return false;
+    }
+    return true;
 }
 
 bool sync(const QString &path, QString *error)

@@ -22,9 +22,11 @@ bool checkVornaDatabase(const QString &path, int *schemaVersion, QString *error)
 // sentence when the file is not an SQLite database or holds tables that are not vorna-service's.
 bool readSchemaVersion(const QString &path, int *schemaVersion, QString *error);
 
-// Folds a closed database's write-ahead log into the file, so that -wal and -shm can go.
-// Best effort: a missing or unreadable old database has nothing to fold.
-void foldWriteAheadLog(const QString &path);
+// Folds the write-ahead log of a database nobody writes to into the file, so that -wal and
+// -shm can go. A missing database has nothing to fold. False with a sentence when the log
+// could not be folded completely (a program still reads the database, the disk is full):
+// removing -wal then would lose the transactions in it.
+bool foldWriteAheadLog(const QString &path, QString *error);
 
 // fsync of a file or a folder (a rename is durable only once its folder is synced).
 bool sync(const QString &path, QString *error);

@@ -571,6 +571,46 @@ private slots:
         QCOMPARE(fingerprint(database), before);
     }
 
+    // Restore folds the replaced database's write-ahead log into it, then removes the log. A
+    // program that still reads an older state of the database keeps the fold from finishing;
+    // removing the log then lost the rows it held, while restore said it was done.
+    void restoreRefusesWhenTheLogCannotBeFolded()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("unfolded.db"));
+        const QString backup = m_dir.filePath(QStringLiteral("unfolded-backup.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(run({QStringLiteral("backup"), backup, QStringLiteral("--database"), database}).exitCode, 0);
+        {
+            QSqlDatabase reader = connection(QStringLiteral("reader"), database);
+            QSqlDatabase writer = connection(QStringLiteral("writer"), database);
+            QVERIFY(reader.transaction());
+            QSqlQuery reading(reader);
+            QVERIFY(reading.exec(QStringLiteral("SELECT COUNT(*) FROM service_facts")) && reading.next());
+            QVERIFY(QSqlQuery(writer).exec(QStringLiteral("INSERT INTO service_facts (name, value) VALUES ('kept', 'yes')")));
+            QVERIFY(QFileInfo(database + QStringLiteral("-wal")).size() > 0);
+
+            const CommandRun r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), database});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("The write-ahead log of %1 could not be folded into it").arg(database))
+                         && r.err.contains(QLatin1String("the database was left as it was")),
+                     qPrintable(r.err));
+            QVERIFY(!QFile::exists(database + QStringLiteral(".before-restore")));
+            reading.finish();
+            reader.rollback();
+            reader.close();
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+        {
+            QSqlDatabase check = connection(QStringLiteral("check"), database);
+            QSqlQuery kept(check);
+            QVERIFY(kept.exec(QStringLiteral("SELECT value FROM service_facts WHERE name = 'kept'")) && kept.next());
+            QCOMPARE(kept.value(0).toString(), QStringLiteral("yes"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
     // The database holds password hashes: a backup and a restored database are their owner's
     // alone, whatever the umask and whatever mode the backup got on its way.
     void backupsAndRestoredDatabasesArePrivate()
