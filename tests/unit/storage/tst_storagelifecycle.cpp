@@ -50,6 +50,7 @@ private slots:
     void eachThreadHasItsOwnConnection();
     void connectionsCloseWhenStorageDiesFirst();
     void lostServerConnectionIsReopened();
+    void connectionFoundDeadOutsideAStatementIsReopened();
     void busyDatabaseSaysSo();
 };
 
@@ -388,6 +389,31 @@ void TestStorageLifecycle::lostServerConnectionIsReopened()
              qPrintable(problem));
     // The call that meets the dead connection opens a new one and answers.
     STORAGE_OK(presenceNow(s));
+    STORAGE_OK(presenceNow(s));
+}
+
+// The driver may meet the server's end outside a statement of ours, e.g. when it frees a
+// prepared statement as a query goes away. The next call then met a connection that Qt refuses
+// to use without saying why, and failed as an internal error instead of opening a new one.
+void TestStorageLifecycle::connectionFoundDeadOutsideAStatementIsReopened()
+{
+    if (!m_fixture.isPostgres())
+        QSKIP("Only a server can go away under a connection.");
+    Database &s = m_fixture.storage();
+    STORAGE_OK(presenceNow(s));
+    QString problem;
+    QVERIFY2(m_fixture.execRaw(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                              " WHERE datname = current_database() AND pid <> pg_backend_pid()"),
+                               &problem),
+             qPrintable(problem));
+    // This thread's connection of the storage learns of its end past the storage.
+    const QStringList names = QSqlDatabase::connectionNames().filter(QStringLiteral("vorna-storage-"));
+    QCOMPARE(names.size(), 1);
+    {
+        QSqlDatabase connection = QSqlDatabase::database(names.first(), false);
+        QVERIFY(!QSqlQuery(connection).exec(QStringLiteral("SELECT 1")));
+        QVERIFY(!connection.isOpen());
+    }
     STORAGE_OK(presenceNow(s));
 }
 
