@@ -49,8 +49,8 @@ private slots:
     void sqliteFolderIsCreatedAndWalIsOn();
     void eachThreadHasItsOwnConnection();
     void connectionsCloseWhenStorageDiesFirst();
+    void lostServerConnectionIsReopened_data();
     void lostServerConnectionIsReopened();
-    void connectionFoundDeadOutsideAStatementIsReopened();
     void busyDatabaseSaysSo();
 };
 
@@ -376,27 +376,19 @@ void TestStorageLifecycle::connectionsCloseWhenStorageDiesFirst()
     QCOMPARE(QSqlDatabase::connectionNames().size(), before - 1);
 }
 
-void TestStorageLifecycle::lostServerConnectionIsReopened()
+void TestStorageLifecycle::lostServerConnectionIsReopened_data()
 {
-    if (!m_fixture.isPostgres())
-        QSKIP("Only a server can go away under a connection.");
-    Database &s = m_fixture.storage();
-    STORAGE_OK(presenceNow(s));
-    QString problem;
-    QVERIFY2(m_fixture.execRaw(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
-                                              " WHERE datname = current_database() AND pid <> pg_backend_pid()"),
-                               &problem),
-             qPrintable(problem));
-    // The call that meets the dead connection opens a new one and answers.
-    STORAGE_OK(presenceNow(s));
-    STORAGE_OK(presenceNow(s));
+    QTest::addColumn<bool>("noticedPastTheStorage");
+    QTest::newRow("noticed by the next call") << false;
+    // The driver may meet the server's end outside a statement of ours, e.g. when it frees a
+    // prepared statement as a query goes away. Qt then refused the next call's statements
+    // without saying why, and the call failed as an internal error instead of reconnecting.
+    QTest::newRow("noticed by the driver before") << true;
 }
 
-// The driver may meet the server's end outside a statement of ours, e.g. when it frees a
-// prepared statement as a query goes away. The next call then met a connection that Qt refuses
-// to use without saying why, and failed as an internal error instead of opening a new one.
-void TestStorageLifecycle::connectionFoundDeadOutsideAStatementIsReopened()
+void TestStorageLifecycle::lostServerConnectionIsReopened()
 {
+    QFETCH(bool, noticedPastTheStorage);
     if (!m_fixture.isPostgres())
         QSKIP("Only a server can go away under a connection.");
     Database &s = m_fixture.storage();
@@ -406,14 +398,15 @@ void TestStorageLifecycle::connectionFoundDeadOutsideAStatementIsReopened()
                                               " WHERE datname = current_database() AND pid <> pg_backend_pid()"),
                                &problem),
              qPrintable(problem));
-    // This thread's connection of the storage learns of its end past the storage.
-    const QStringList names = QSqlDatabase::connectionNames().filter(QStringLiteral("vorna-storage-"));
-    QCOMPARE(names.size(), 1);
-    {
+    if (noticedPastTheStorage) {
+        const QStringList names = QSqlDatabase::connectionNames().filter(QStringLiteral("vorna-storage-"));
+        QCOMPARE(names.size(), 1);
         QSqlDatabase connection = QSqlDatabase::database(names.first(), false);
         QVERIFY(!QSqlQuery(connection).exec(QStringLiteral("SELECT 1")));
         QVERIFY(!connection.isOpen());
     }
+    // The call that meets the dead connection opens a new one and answers.
+    STORAGE_OK(presenceNow(s));
     STORAGE_OK(presenceNow(s));
 }
 
