@@ -10,8 +10,6 @@
 #include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QUrl>
 
 #include <libpq-fe.h>
 
@@ -19,33 +17,16 @@
 
 using namespace vorna::service;
 
-namespace {
+Q_DECLARE_METATYPE(StorageFixture::Form)
 
-// The keywords a connection string gives, as libpq reads them.
-QHash<QString, QString> conninfoOf(const QString &location)
-{
-    QHash<QString, QString> values;
-    PQconninfoOption *options = PQconninfoParse(location.toUtf8().constData(), nullptr);
-    for (PQconninfoOption *option = options; option && option->keyword; ++option) {
-        if (option->val)
-            values.insert(QString::fromLatin1(option->keyword), QString::fromUtf8(option->val));
-    }
-    PQconninfoFree(options);
-    return values;
-}
-
-// A port on 127.0.0.1 that refuses connections: taken, then let go.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
-} // namespace
+// In a test function: skips it without a PostgreSQL server, fails it when the server's test
+// database could not be made.
+#define REQUIRE_POSTGRES()                                                           \
+    do {                                                                             \
+        if (m_postgres == StorageFixture::Skip)                                      \
+            QSKIP(qPrintable(m_postgresReason));                                     \
+        QVERIFY2(m_postgres == StorageFixture::Ready, qPrintable(m_postgresReason)); \
+    } while (false)
 
 class TestStorageConnection : public QObject
 {
@@ -67,9 +48,6 @@ private slots:
     void changeListenerFollowsMultiHostString();
 
 private:
-    // The test database's string with a dead server put before the live one, in `form`.
-    QString multiHostLocation(const QString &form, const QString &password) const;
-    void requirePostgres();
 
     StorageFixture m_fixture;
     StorageFixture::Outcome m_postgres = StorageFixture::Skip;
@@ -80,15 +58,8 @@ private:
 void TestStorageConnection::initTestCase()
 {
     m_postgres = m_fixture.setUp(QStringLiteral("postgresql"), true, &m_postgresReason);
-    m_deadPort = closedPort();
+    m_deadPort = StorageFixture::closedPort();
     QVERIFY(m_deadPort != 0);
-}
-
-void TestStorageConnection::requirePostgres()
-{
-    if (m_postgres == StorageFixture::Skip)
-        QSKIP(qPrintable(m_postgresReason));
-    QVERIFY2(m_postgres == StorageFixture::Ready, qPrintable(m_postgresReason));
 }
 
 void TestStorageConnection::passwordsAreMasked_data()
@@ -176,48 +147,25 @@ void TestStorageConnection::labelNamesEveryServer()
     QCOMPARE(dialect->label, label);
 }
 
-QString TestStorageConnection::multiHostLocation(const QString &form, const QString &password) const
-{
-    const QHash<QString, QString> given = conninfoOf(m_fixture.location());
-    const QString live = given.value(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
-    const QString port = given.value(QStringLiteral("port"), QStringLiteral("5432"));
-    const QString user = given.value(QStringLiteral("user"));
-    const QString database = given.value(QStringLiteral("dbname"));
-    // Joined, not arg()-ed: a percent-encoded piece may read like a place marker.
-    if (form == QLatin1String("uri")) {
-        const QString secret = password.isEmpty() ? QString() : QLatin1Char(':') + QString::fromUtf8(QUrl::toPercentEncoding(password));
-        return QStringLiteral("postgresql://") + QString::fromUtf8(QUrl::toPercentEncoding(user)) + secret
-            + QStringLiteral("@127.0.0.1:%1,%2:%3/%4?target_session_attrs=read-write").arg(m_deadPort).arg(live, port, database);
-    }
-    QString quoted = password;
-    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
-    return QStringLiteral("host=127.0.0.1,%1 port=%2,%3 user='%4' dbname='%5' target_session_attrs=read-write")
-               .arg(live)
-               .arg(m_deadPort)
-               .arg(port, user, database)
-        + (password.isEmpty() ? QString() : QStringLiteral(" password='%1'").arg(quoted));
-}
-
 void TestStorageConnection::multiHostStringReachesLiveServer_data()
 {
-    QTest::addColumn<QString>("form");
-    QTest::newRow("uri") << "uri";
-    QTest::newRow("keywords") << "keywords";
+    QTest::addColumn<StorageFixture::Form>("form");
+    QTest::newRow("uri") << StorageFixture::Form::Uri;
+    QTest::newRow("keywords") << StorageFixture::Form::Keywords;
 }
 
 void TestStorageConnection::multiHostStringReachesLiveServer()
 {
-    requirePostgres();
-    QFETCH(QString, form);
+    REQUIRE_POSTGRES();
+    QFETCH(StorageFixture::Form, form);
     // The test server's own password when it names one. Otherwise it trusts the test's user
     // (as tools/pg-throwaway.sh sets it up) and ignores one made of what quoting must carry.
-    const QString password = conninfoOf(m_fixture.location()).value(QStringLiteral("password"),
-                                                                    QStringLiteral("pa;ss 'w\\or d"));
-    const QString location = multiHostLocation(form, password);
+    const QHash<QString, QString> live = m_fixture.locationValues();
+    const QString password = live.value(QStringLiteral("password"), QStringLiteral("pa;ss 'w\\or d"));
+    const QString location = m_fixture.behindDeadServer(m_deadPort, form, password);
     StorageError error;
     const std::unique_ptr<Database> storage = openDatabase(location, &error, OpenMode::MustExist);
     QVERIFY2(storage, qPrintable(error.message));
-    const QHash<QString, QString> live = conninfoOf(m_fixture.location());
     const QString ports = QStringLiteral("%1,%2").arg(m_deadPort).arg(live.value(QStringLiteral("port")));
     QVERIFY2(storage->describe().endsWith(QStringLiteral(" on 127.0.0.1:%1,%2:%3")
                                               .arg(m_deadPort)
@@ -240,10 +188,11 @@ void TestStorageConnection::multiHostStringReachesLiveServer()
     QCOMPARE(used.value(QStringLiteral("application_name")), QStringLiteral("vorna-service"));
 
     // A write, then presence with the picture, which is read over libpq on the same connection.
-    Department department{0, QStringLiteral("Multi-host %1").arg(form)};
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    Department department{0, QStringLiteral("Multi-host %1").arg(name)};
     STORAGE_OK(storage->organisation().addDepartment(department));
     const QByteArray picture("picture bytes \x00\xff over the second server", 39);
-    const QString employee = QStringLiteral("MH-%1").arg(form);
+    const QString employee = QStringLiteral("MH-%1").arg(name);
     STORAGE_OK(storage->organisation().addEmployees({{employee, QStringLiteral("Host"), QStringLiteral("Multi"),
                                                       department.id, picture, {}, {}}}));
     QByteArray seen;
@@ -257,10 +206,11 @@ void TestStorageConnection::multiHostStringReachesLiveServer()
 
 void TestStorageConnection::changeListenerFollowsMultiHostString()
 {
-    requirePostgres();
+    REQUIRE_POSTGRES();
     StorageError error;
-    const QString password = conninfoOf(m_fixture.location()).value(QStringLiteral("password"));
-    const std::unique_ptr<Database> storage = openDatabase(multiHostLocation(QStringLiteral("uri"), password), &error);
+    const QString location = m_fixture.behindDeadServer(m_deadPort, StorageFixture::Form::Uri,
+                                                        m_fixture.locationValues().value(QStringLiteral("password")));
+    const std::unique_ptr<Database> storage = openDatabase(location, &error);
     QVERIFY2(storage, qPrintable(error.message));
     std::atomic<qint64> heard{0};
     const auto listener = storage->presence().listenForPresenceChanges([&](qint64 department) { heard = department; },
