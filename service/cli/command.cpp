@@ -1,6 +1,7 @@
 #include "cli/command.h"
 
 #include "cli/progressprinter.h"
+#include "storage/sqldialect.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -48,7 +49,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
     const int version = *schema;
     if (need == Need::Initialised && version == 0) {
         *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
-                                        "--database %1' first.").arg(m_database),
+                                        "--database %1' first.").arg(maskedLocation(m_database)),
                          ExitDatabase);
         return nullptr;
     }
@@ -58,7 +59,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
         *exitCode = fail(QStringLiteral("The database %1 has schema version %2, older than the %3 this vorna-service "
                                         "uses. Stop the services that use it, then run 'vorna-service init "
                                         "--database %1' to bring it up to date.")
-                             .arg(m_database).arg(version).arg(Database::knownSchemaVersion()),
+                             .arg(maskedLocation(m_database)).arg(version).arg(Database::knownSchemaVersion()),
                          ExitDatabase);
         return nullptr;
     }
@@ -69,7 +70,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
     progress.finish();
     if (!error.ok()) {
         *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")
-                             .arg(m_database, error.message),
+                             .arg(maskedLocation(m_database), error.message),
                          ExitDatabase);
         return nullptr;
     }
