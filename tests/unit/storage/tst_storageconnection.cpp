@@ -223,6 +223,11 @@ void TestStorageConnection::changeListenerFollowsMultiHostString()
         QTest::qWait(200);
     }
     QCOMPARE(heard.load(), qint64(4242));
+    // Known to the server by the name every connection of the service carries.
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database()"
+                                                " AND application_name = 'vorna-service' AND query LIKE 'LISTEN%'"))
+                 .toInt(),
+             1);
 }
 
 QTEST_GUILESS_MAIN(TestStorageConnection)
