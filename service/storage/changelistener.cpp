@@ -130,8 +130,10 @@ bool PostgresChangeListener::listenOnce(QString *problem)
 {
     // A time limit of our own, which the connection string may override: a server that does
     // not answer must not hold the listener (and with it the service's shutdown) for minutes.
-    const char *const keywords[] = {"connect_timeout", "dbname", nullptr};
-    const char *const values[] = {ConnectSeconds, m_connectionString.constData(), nullptr};
+    // The whole string, multi-host lists included, is expanded from dbname and wins over both
+    // defaults before it; the name is the one the storage's other connections carry.
+    const char *const keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char *const values[] = {ConnectSeconds, "vorna-service", m_connectionString.constData(), nullptr};
     const Connection connection(PQconnectdbParams(keywords, values, 1), &PQfinish);
     if (PQstatus(connection.get()) != CONNECTION_OK) {
         *problem = problemOf(connection.get());

@@ -64,7 +64,11 @@ void TestStorageLifecycle::locationChoosesEngine_data()
     QTest::newRow("conninfo with host") << "host=127.0.0.1 port=5432 user=vorna" << true;
     QTest::newRow("conninfo with dbname only") << "dbname=vorna" << true;
     QTest::newRow("conninfo with spaces around =") << "user=vorna  host = /run/postgresql" << true;
+    QTest::newRow("conninfo with user only") << "user=vorna" << true;
+    QTest::newRow("conninfo naming a service") << "service=vorna" << true;
+    QTest::newRow("conninfo with addresses") << "hostaddr=127.0.0.1,127.0.0.2 port=5432,5433" << true;
     QTest::newRow("absolute path") << "/var/lib/vorna-service/vorna.db" << false;
+    QTest::newRow("file named like a keyword string, given as ./") << "./user=1.db" << false;
     QTest::newRow("relative path") << "data/vorna.db" << false;
     QTest::newRow("path that mentions host=") << "/srv/ghost=1/vorna.db" << false;
     QTest::newRow("file named like a keyword") << "dbname.db" << false;
