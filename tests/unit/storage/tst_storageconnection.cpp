@@ -214,7 +214,7 @@ void TestStorageConnection::changeListenerFollowsMultiHostString()
     QVERIFY2(storage, qPrintable(error.message));
     std::atomic<qint64> heard{0};
     const auto listener = storage->presence().listenForPresenceChanges([&](qint64 department) { heard = department; },
-                                                                       [](const QString &) {});
+                                                                       [](const QString &) {}, [] {});
     // The listener connects on a thread of its own: announce until it hears.
     QElapsedTimer waited;
     waited.start();
