@@ -1,6 +1,6 @@
 // Sessions on a real database (SQLite, and PostgreSQL when VORNA_TEST_PG names a server):
-// expiry, touching, logout, removal of the user, password changes, the sweep of idle sessions,
-// and two service instances on one database. Time passes by moving the stored times back, as
+// expiry, touching, logout, removal of the user, the sweep of idle sessions, and two service
+// instances on one database. Time passes by moving the stored times back, as
 // the database's clock moving on would; margins of a few seconds absorb the real clock's own
 // ticks during a test.
 
@@ -125,19 +125,6 @@ private slots:
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Valid);
         QVERIFY(m_fixture.storage().accounts().removeUser(QStringLiteral("ana")).ok());
         QCOMPARE(sessions->authenticate(second).check, SessionManager::Check::Unknown);
-    }
-
-    // A login read the user and checked the password; a password change came before the
-    // session: the session is refused as for a wrong password, and none is left behind.
-    void aPasswordChangedDuringTheLoginOpensNoSession()
-    {
-        const auto sessions = manager();
-        STORAGE_OK(m_fixture.storage().accounts().setPasswordHash(QStringLiteral("ana"), QStringLiteral("$argon2id$new")));
-        QByteArray token;
-        const StorageError refused = sessions->open(m_user, QStringLiteral("test"), QStringLiteral("peer"), &token);
-        QCOMPARE(refused.code, StorageError::NotFound);
-        QVERIFY(token.isEmpty());
-        QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM sessions")).toInt(), 0);
     }
 
     // The cap counts the sessions still open: idle ones past expiry make room even before
