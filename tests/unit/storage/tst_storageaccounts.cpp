@@ -5,7 +5,11 @@
 
 #include <QCryptographicHash>
 
+#include <QThread>
+
+#include <atomic>
 #include <limits>
+#include <thread>
 
 using namespace vorna::service;
 
@@ -35,6 +39,7 @@ private slots:
     void badUsersAreRefusedWithoutTrace();
     void passwordChangeAndRemoval();
     void aSessionNeedsThePasswordItsLoginChecked();
+    void noSessionOfTheOldPasswordOutlivesTheChange();
     void sessionsLiveUntilIdleOrRemoved();
     void endingAUsersSessionsSparesOthers();
     void terminalsByTokenAndName();
@@ -189,6 +194,43 @@ void TestStorageAccounts::aSessionNeedsThePasswordItsLoginChecked()
     // With the hash as it is now, the session opens (passwordChangeAndRemoval: a change ends it).
     STORAGE_OK(s.accounts().createSession({tokenHash("now"), checked.id, checked.name, {}, {}, {}, {}},
                                           SessionRules{0, std::chrono::seconds(0), QStringLiteral("changed-hash")}));
+}
+
+// Logins that checked the old password keep opening sessions, on another instance's
+// connections, while the password changes: none of their sessions outlives the change.
+void TestStorageAccounts::noSessionOfTheOldPasswordOutlivesTheChange()
+{
+    addViewer(QStringLiteral("ana"));
+    const User checked = m_fixture.storage().accounts().findUser(QStringLiteral("ana")).value();
+    StorageError opened;
+    const std::unique_ptr<Database> other = openDatabase(m_fixture.location(), &opened);
+    QVERIFY2(other, qPrintable(opened.message));
+    std::atomic<bool> changed{false};
+    std::atomic<int> made{0};
+    std::vector<std::thread> logins;
+    for (int t = 0; t < 4; ++t) {
+        logins.emplace_back([&, t] {
+            // Until the change is done, and a few more after it.
+            for (int i = 0, after = 0; after < 5; ++i) {
+                after += changed ? 1 : 0;
+                const QByteArray token = QByteArray::number(t) + '-' + QByteArray::number(i);
+                const Session session{tokenHash(token.constData()), checked.id, checked.name, {}, {}, {}, {}};
+                if (other->accounts().createSession(session, {0, std::chrono::seconds(0), checked.passwordHash}).ok())
+                    ++made;
+            }
+        });
+    }
+    QDeadlineTimer deadline(60000);
+    while (made == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    const Result<int> change = m_fixture.storage().accounts().setPasswordHash(QStringLiteral("ana"),
+                                                                              QStringLiteral("changed-hash"));
+    changed = true;
+    for (std::thread &login : logins)
+        login.join();
+    STORAGE_OK(change);
+    QVERIFY(made > 0);
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM sessions")).toInt(), 0);
 }
 
 void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
