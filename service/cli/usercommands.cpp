@@ -243,15 +243,11 @@ public:
         const QString hash = hashedPassword(parser, context, &exitCode);
         if (hash.isEmpty())
             return exitCode;
-        const StorageError error = accounts.setPasswordHash(name, hash);
-        if (!error.ok())
-            return context.fail(error);
-        // Whoever logged in with the old password must not stay logged in.
-        const Result<int> ended = accounts.removeSessionsOf(name);
+        // Whoever logged in with the old password must not stay logged in: the change ends
+        // their sessions in its own transaction.
+        const Result<int> ended = accounts.setPasswordHash(name, hash);
         if (!ended)
-            return context.fail(QStringLiteral("Changed the password of \"%1\", but could not end the sessions "
-                                               "opened with the old one: %2 Run the command again to end them.")
-                                    .arg(name, ended.error().message));
+            return context.fail(ended.error());
         context.out() << QStringLiteral("Changed the password of \"%1\"%2.\n").arg(name, endedSessions(*ended));
         return ExitOk;
     }

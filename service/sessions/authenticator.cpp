@@ -12,6 +12,11 @@ Authenticator::Result refused(Authenticator::Outcome outcome, const QString &mes
     return result;
 }
 
+Authenticator::Result wrongCredentials()
+{
+    return refused(Authenticator::Outcome::WrongCredentials, QStringLiteral("Wrong user name or password."));
+}
+
 } // namespace
 
 Authenticator::Authenticator(AccountStore &storage, SessionManager &sessions, LoginThrottle &throttle,
@@ -41,18 +46,21 @@ Authenticator::Result Authenticator::login(const QString &userName, const QByteA
         return refused(Outcome::Throttled, LoginThrottle::refusal(reservation.wait));
 
     if (!m_hasher.verify(user ? user->passwordHash : QString(), password))
-        return refused(Outcome::WrongCredentials, QStringLiteral("Wrong user name or password."));
-    // Should the clearing fail, the right password still logs in; the count left behind
-    // ages out after the throttle's forgetAfter.
-    m_throttle.clear(m_storage, userName, address);
+        return wrongCredentials();
 
     m_sessions.sweep();
     Result result;
     const StorageError error = m_sessions.open(*user, client, peer, &result.token);
-    if (error.code == StorageError::PermissionDenied)
-        return refused(Outcome::TooManySessions, error.message);
-    if (!error.ok())
+    // Removed, or given a new password, since the lookup: the password checked is no longer one.
+    if (error.code == StorageError::NotFound)
+        return wrongCredentials();
+    if (!error.ok() && error.code != StorageError::PermissionDenied)
         return refused(Outcome::Unavailable, error.message);
+    // The password was right even when the session cap refuses. Should noting that fail, the
+    // login still goes on; the counts left behind age out after the throttle's forgetAfter.
+    m_throttle.succeeded(m_storage, reservation, user->id);
+    if (!error.ok())
+        return refused(Outcome::TooManySessions, error.message);
     result.outcome = Outcome::LoggedIn;
     result.user = *user;
     return result;

@@ -6,9 +6,9 @@
 
 namespace vorna::service {
 
-bool SessionPolicy::expired(const QDateTime &lastSeenUtc, const QDateTime &nowUtc) const
+bool SessionPolicy::expired(std::chrono::seconds idleFor) const
 {
-    return lastSeenUtc.secsTo(nowUtc) >= idle.count();
+    return idleFor >= idle;
 }
 
 std::chrono::seconds SessionPolicy::touchInterval() const
@@ -16,15 +16,14 @@ std::chrono::seconds SessionPolicy::touchInterval() const
     return std::clamp(idle / 4, std::chrono::seconds(0), std::chrono::seconds(30));
 }
 
-bool SessionPolicy::needsTouch(const QDateTime &lastSeenUtc, const QDateTime &nowUtc) const
+bool SessionPolicy::needsTouch(std::chrono::seconds idleFor) const
 {
-    return lastSeenUtc.secsTo(nowUtc) >= touchInterval().count();
+    return idleFor >= touchInterval();
 }
 
-SessionManager::SessionManager(AccountStore &storage, const SessionPolicy &policy, UtcClock nowUtc)
+SessionManager::SessionManager(AccountStore &storage, const SessionPolicy &policy)
     : m_storage(storage)
     , m_policy(policy)
-    , m_nowUtc(nowUtc ? std::move(nowUtc) : [] { return QDateTime::currentDateTimeUtc(); })
 {
 }
 
@@ -38,10 +37,8 @@ StorageError SessionManager::open(const User &user, const QString &client, const
     session.userName = user.name;
     session.client = client;
     session.peer = peer;
-    session.createdUtc = m_nowUtc();
-    session.lastSeenUtc = session.createdUtc;
-    const SessionCap cap{m_policy.maxPerUser, session.createdUtc.addSecs(-m_policy.idle.count())};
-    const StorageError error = m_storage.createSession(session, cap);
+    const StorageError error =
+        m_storage.createSession(session, SessionRules{m_policy.maxPerUser, m_policy.idle, user.passwordHash});
     if (error.ok())
         *token = secret;
     return error;
@@ -55,10 +52,9 @@ SessionManager::Lookup SessionManager::authenticate(const QByteArray &token)
         return lookup;
     }
     Lookup lookup = find(tokens::digest(token));
-    const QDateTime now = m_nowUtc();
-    if (lookup.check == Check::Valid && m_policy.needsTouch(lookup.session.lastSeenUtc, now)) {
+    if (lookup.check == Check::Valid && m_policy.needsTouch(lookup.session.idleFor)) {
         // A failed touch only shortens the session; the call itself may go on.
-        m_storage.touchSession(lookup.session.tokenHash, now);
+        m_storage.touchSession(lookup.session.tokenHash);
     }
     return lookup;
 }
@@ -75,8 +71,7 @@ StorageError SessionManager::close(const QByteArray &tokenHash)
 
 int SessionManager::sweep()
 {
-    const QDateTime idleBefore = m_nowUtc().addSecs(-m_policy.idle.count());
-    const vorna::service::Result<int> removed = m_storage.expireSessions(idleBefore);
+    const vorna::service::Result<int> removed = m_storage.expireSessions(m_policy.idle);
     return removed ? *removed : -1;
 }
 
@@ -87,7 +82,7 @@ SessionManager::Lookup SessionManager::find(const QByteArray &tokenHash)
         return notFound(session.error());
     Lookup lookup;
     lookup.session = *session;
-    if (m_policy.expired(session->lastSeenUtc, m_nowUtc())) {
+    if (m_policy.expired(session->idleFor)) {
         m_storage.removeSession(tokenHash);
         lookup.check = Check::Expired;
         return lookup;

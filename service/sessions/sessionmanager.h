@@ -1,12 +1,12 @@
 #pragma once
 // Sessions: opened by a successful login, found by the token that every later call carries,
-// ended by logout, removal of the user or idle expiry. They live in the database, so any
-// service instance on the same database can check them.
+// ended by logout, removal of the user, a password change or idle expiry. They live in the
+// database, so any service instance on the same database can check them, and their idle time
+// is measured on the database's clock, so instances whose clocks disagree still agree on it.
 
 #include "storage/accountstore.h"
 
 #include <chrono>
-#include <functional>
 
 namespace vorna::service {
 
@@ -17,18 +17,16 @@ struct SessionPolicy
     // a client that logs in over and over can hold.
     int maxPerUser = 64;
 
-    bool expired(const QDateTime &lastSeenUtc, const QDateTime &nowUtc) const;
+    bool expired(std::chrono::seconds idleFor) const;
     // lastSeen is written at most every ~30 s, and often enough that a short idle limit still
     // counts every call.
     std::chrono::seconds touchInterval() const;
-    bool needsTouch(const QDateTime &lastSeenUtc, const QDateTime &nowUtc) const;
+    bool needsTouch(std::chrono::seconds idleFor) const;
 };
 
 class SessionManager
 {
 public:
-    using UtcClock = std::function<QDateTime()>;
-
     enum class Check {
         Valid,
         Missing,       // the call carried no token
@@ -45,13 +43,14 @@ public:
         StorageError error;
     };
 
-    SessionManager(AccountStore &storage, const SessionPolicy &policy, UtcClock nowUtc = {});
+    SessionManager(AccountStore &storage, const SessionPolicy &policy);
 
     const SessionPolicy &policy() const { return m_policy; }
 
-    // A new session for `user`; `token` receives the secret that the client sends back.
-    // PermissionDenied, with the sentence for the client, when the user holds maxPerUser
-    // unexpired sessions already.
+    // A new session for `user` as the login read it, password hash included; `token` receives
+    // the secret that the client sends back. PermissionDenied, with the sentence for the
+    // client, when the user holds maxPerUser unexpired sessions already; NotFound when the user
+    // was removed or the password changed since.
     StorageError open(const User &user, const QString &client, const QString &peer, QByteArray *token);
     // Checks the token of a call and keeps the session alive.
     Lookup authenticate(const QByteArray &token);
@@ -68,7 +67,6 @@ private:
 
     AccountStore &m_storage;
     const SessionPolicy m_policy;
-    const UtcClock m_nowUtc;
 };
 
 } // namespace vorna::service

@@ -26,10 +26,33 @@ QDateTime utcFromSeconds(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
 }
 
+// The database's clock in milliseconds since the epoch, as of the start of the statement.
+QString nowMsSql(const SqlDialect &dialect)
+{
+    return dialect.engine == SqlDialect::Engine::PostgreSQL
+        ? QStringLiteral("CAST(FLOOR(EXTRACT(EPOCH FROM statement_timestamp()) * 1000) AS BIGINT)")
+        : QStringLiteral("CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER)");
+}
+
+QString nowSecondsSql(const SqlDialect &dialect)
+{
+    return QStringLiteral("(%1 / 1000)").arg(nowMsSql(dialect));
+}
+
+Result<qint64> readNowMs(Transaction &tx, const QString &doing)
+{
+    return tx.row<qint64>(QStringLiteral("SELECT ") + nowMsSql(tx.dialect()), {},
+                          [](const QSqlQuery &q) { return q.value(0).toLongLong(); }, doing,
+                          Error{Error::Internal, QStringLiteral("Could not %1: the %2 told no time.")
+                                                     .arg(doing, tx.dialect().label)});
+}
+
 Session sessionFrom(const QSqlQuery &q)
 {
-    return {q.value(0).toByteArray(), q.value(1).toLongLong(), q.value(2).toString(), q.value(3).toString(),
-            q.value(4).toString(), utcFromSeconds(q.value(5).toLongLong()), utcFromSeconds(q.value(6).toLongLong())};
+    Session session{q.value(0).toByteArray(), q.value(1).toLongLong(), q.value(2).toString(), q.value(3).toString(),
+                    q.value(4).toString(), utcFromSeconds(q.value(5).toLongLong()), utcFromSeconds(q.value(6).toLongLong())};
+    session.idleFor = std::chrono::seconds(q.value(7).toLongLong());
+    return session;
 }
 
 Terminal terminalFrom(const QSqlQuery &q)
@@ -50,9 +73,10 @@ User userFrom(const QSqlQuery &q)
 }
 
 const QString userColumns = QStringLiteral("SELECT id, name, password_hash, role, all_departments FROM users");
+// %1 is the database's now in seconds.
 const QString sessionColumns = QStringLiteral(
-    "SELECT s.token_hash, s.user_id, u.name, s.client, s.peer, s.created_utc, s.last_seen_utc"
-    " FROM sessions s JOIN users u ON u.id = s.user_id");
+    "SELECT s.token_hash, s.user_id, u.name, s.client, s.peer, s.created_utc, s.last_seen_utc,"
+    " %1 - s.last_seen_utc FROM sessions s JOIN users u ON u.id = s.user_id");
 const QString terminalColumns = QStringLiteral("SELECT id, name, token_hash, created_utc FROM terminals");
 
 } // namespace
@@ -105,14 +129,27 @@ StorageError AccountStore::addUser(Transaction &tx, const User &user)
     return result;
 }
 
-StorageError AccountStore::setPasswordHash(const QString &userName, const QString &hash)
+Result<int> AccountStore::setPasswordHash(const QString &userName, const QString &hash)
 {
     if (hash.isEmpty())
         return invalid(QStringLiteral("The new password of %1 is empty.").arg(quoted(userName)));
-    return changedOrNotFound(m_sql.writeOne(QStringLiteral("change the password of %1").arg(quoted(userName)),
-                                            QStringLiteral("UPDATE users SET password_hash = ? WHERE name = ?"),
-                                            {hash, userName}),
-                             noUser(userName));
+    const QString doing = QStringLiteral("change the password of %1").arg(quoted(userName));
+    int ended = 0;
+    const Error error = m_sql.write(doing, [&](Transaction &tx) {
+        const Error changed = changedOrNotFound(
+            tx.change(QStringLiteral("UPDATE users SET password_hash = ? WHERE name = ?"), {hash, userName}, doing),
+            noUser(userName));
+        if (!changed.ok())
+            return changed;
+        const Result<int> removed = tx.change(
+            QStringLiteral("DELETE FROM sessions WHERE user_id = (SELECT id FROM users WHERE name = ?)"), {userName},
+            doing);
+        ended = removed.value();
+        return removed.error();
+    });
+    if (!error.ok())
+        return error;
+    return ended;
 }
 
 StorageError AccountStore::removeUser(const QString &userName)
@@ -194,63 +231,80 @@ StorageError AccountStore::changeUser(const User &user)
 
 // ---- Sessions ---------------------------------------------------------------------------------
 
-StorageError AccountStore::createSession(const Session &session, const SessionCap &cap)
+StorageError AccountStore::createSession(const Session &session, const SessionRules &rules)
 {
     if (session.tokenHash.isEmpty())
         return invalid(QStringLiteral("A session needs a token."));
     const QString doing = QStringLiteral("open a session for %1").arg(quoted(session.userName));
     return m_sql.write(doing, [&](Transaction &tx) {
         QSqlQuery query(tx.db());
-        // The user id wins; the name serves callers that have only the name. The user's row
-        // stays locked until commit, so that two logins cannot both take the last free place.
-        const QString &lock = tx.dialect().forUpdate;
-        Error error = session.userId != 0
-            ? tx.exec(query, QStringLiteral("SELECT id FROM users WHERE id = ?") + lock, {session.userId}, doing)
-            : tx.exec(query, QStringLiteral("SELECT id FROM users WHERE name = ?") + lock, {session.userName}, doing);
+        const Result<qint64> userId = lockUserWithPassword(tx, query, session, rules.verifiedPasswordHash, doing);
+        if (!userId)
+            return userId.error();
+        const Result<qint64> nowMs = readNowMs(tx, doing);
+        if (!nowMs)
+            return nowMs.error();
+        const qint64 now = *nowMs / 1000;
+        const Error error = checkSessionCap(tx, query, *userId, session, rules, now, doing);
         if (!error.ok())
             return error;
-        if (!query.next())
-            return noUser(session.userName);
-        const qint64 userId = query.value(0).toLongLong();
-        error = checkSessionCap(tx, query, userId, session, cap, doing);
-        if (!error.ok())
-            return error;
-        const QDateTime created = session.createdUtc.isValid() ? session.createdUtc : QDateTime::currentDateTimeUtc();
-        const QDateTime lastSeen = session.lastSeenUtc.isValid() ? session.lastSeenUtc : created;
+        const qint64 created = session.createdUtc.isValid() ? session.createdUtc.toSecsSinceEpoch() : now;
+        const qint64 lastSeen = session.lastSeenUtc.isValid() ? session.lastSeenUtc.toSecsSinceEpoch() : created;
         return tx.exec(query,
                        QStringLiteral("INSERT INTO sessions (token_hash, user_id, client, peer, created_utc, last_seen_utc)"
                                       " VALUES (?, ?, ?, ?, ?, ?)"),
-                       {session.tokenHash, userId, session.client, session.peer, created.toSecsSinceEpoch(),
-                        lastSeen.toSecsSinceEpoch()},
-                       doing);
+                       {session.tokenHash, *userId, session.client, session.peer, created, lastSeen}, doing);
     });
 }
 
-StorageError AccountStore::checkSessionCap(Transaction &tx, QSqlQuery &query, qint64 userId, const Session &session,
-                                           const SessionCap &cap, const QString &doing)
+Result<qint64> AccountStore::lockUserWithPassword(Transaction &tx, QSqlQuery &query, const Session &session,
+                                                  const QString &verifiedPasswordHash, const QString &doing)
 {
-    if (cap.maxPerUser <= 0)
+    // The user id wins; the name serves callers that have only the name. The user's row stays
+    // locked until commit, so that two logins cannot both take the last free place, and a
+    // password change either waits for this session (and then ends it) or comes first (and is
+    // seen here).
+    const bool byId = session.userId != 0;
+    const QString select = QStringLiteral("SELECT id, password_hash FROM users WHERE %1 = ?%2")
+                               .arg(QLatin1String(byId ? "id" : "name"), tx.dialect().forUpdate);
+    const Error error = tx.exec(query, select, {byId ? QVariant(session.userId) : QVariant(session.userName)}, doing);
+    if (!error.ok())
+        return error;
+    if (!query.next())
+        return noUser(session.userName);
+    if (!verifiedPasswordHash.isEmpty() && query.value(1).toString() != verifiedPasswordHash)
+        return Error{Error::NotFound, QStringLiteral("The password of %1 was changed during the login. Log in with the "
+                                                     "new password.")
+                                          .arg(quoted(session.userName))};
+    return query.value(0).toLongLong();
+}
+
+StorageError AccountStore::checkSessionCap(Transaction &tx, QSqlQuery &query, qint64 userId, const Session &session,
+                                           const SessionRules &rules, qint64 nowSeconds, const QString &doing)
+{
+    if (rules.maxPerUser <= 0)
         return Error::none();
-    const qint64 seenAfter = cap.lastSeenAfterUtc.isValid() ? cap.lastSeenAfterUtc.toSecsSinceEpoch()
-                                                            : std::numeric_limits<qint64>::min();
+    const qint64 seenAfter = rules.idle.count() > 0 ? nowSeconds - rules.idle.count()
+                                                    : std::numeric_limits<qint64>::min();
     const Error error = tx.exec(
         query, QStringLiteral("SELECT COUNT(*) FROM sessions WHERE user_id = ? AND last_seen_utc > ?"),
         {userId, seenAfter}, doing);
-    if (!error.ok() || !query.next() || query.value(0).toLongLong() < cap.maxPerUser)
+    if (!error.ok() || !query.next() || query.value(0).toLongLong() < rules.maxPerUser)
         return error;
     return {Error::PermissionDenied,
             QStringLiteral("User %1 already has %2 open sessions, the most one user may hold. Log out elsewhere or "
                            "wait until idle sessions expire.")
                 .arg(quoted(session.userName))
-                .arg(cap.maxPerUser)};
+                .arg(rules.maxPerUser)};
 }
 
 Result<Session> AccountStore::findSession(const QByteArray &tokenHash)
 {
     Result<Session> found = sessionEnded();
     const Error error = m_sql.read([&](Transaction &tx) {
-        found = tx.row<Session>(sessionColumns + QStringLiteral(" WHERE s.token_hash = ?"), {tokenHash}, sessionFrom,
-                                QStringLiteral("read the session"), sessionEnded());
+        found = tx.row<Session>(sessionColumns.arg(nowSecondsSql(tx.dialect())) +
+                                    QStringLiteral(" WHERE s.token_hash = ?"),
+                                {tokenHash}, sessionFrom, QStringLiteral("read the session"), sessionEnded());
         return found.error().code == Error::NotFound ? Error::none() : found.error();
     });
     if (!error.ok())
@@ -258,12 +312,14 @@ Result<Session> AccountStore::findSession(const QByteArray &tokenHash)
     return found;
 }
 
-StorageError AccountStore::touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc)
+StorageError AccountStore::touchSession(const QByteArray &tokenHash)
 {
-    return changedOrNotFound(m_sql.writeOne(QStringLiteral("note the session's activity"),
-                                            QStringLiteral("UPDATE sessions SET last_seen_utc = ? WHERE token_hash = ?"),
-                                            {nowUtc.toSecsSinceEpoch(), tokenHash}),
-                             sessionEnded());
+    return changedOrNotFound(
+        m_sql.writeOne(QStringLiteral("note the session's activity"),
+                       QStringLiteral("UPDATE sessions SET last_seen_utc = %1 WHERE token_hash = ?")
+                           .arg(nowSecondsSql(m_sql.dialect())),
+                       {tokenHash}),
+        sessionEnded());
 }
 
 StorageError AccountStore::removeSession(const QByteArray &tokenHash)
@@ -292,11 +348,12 @@ Result<int> AccountStore::removeSessionsOf(const QString &userName)
     return removed;
 }
 
-Result<int> AccountStore::expireSessions(const QDateTime &idleBeforeUtc)
+Result<int> AccountStore::expireSessions(std::chrono::seconds idle)
 {
     return m_sql.writeOne(QStringLiteral("remove idle sessions"),
-                          QStringLiteral("DELETE FROM sessions WHERE last_seen_utc < ?"),
-                          {idleBeforeUtc.toSecsSinceEpoch()});
+                          QStringLiteral("DELETE FROM sessions WHERE last_seen_utc <= %1 - ?")
+                              .arg(nowSecondsSql(m_sql.dialect())),
+                          {qint64(idle.count())});
 }
 
 // ---- Terminals --------------------------------------------------------------------------------
@@ -355,8 +412,7 @@ Result<QVector<Terminal>> AccountStore::terminals()
 
 // ---- Login throttling -------------------------------------------------------------------------
 
-StorageError AccountStore::updateLoginFailures(const QStringList &keys,
-                                               const std::function<bool(QVector<LoginFailures> &)> &change)
+StorageError AccountStore::updateLoginFailures(const QStringList &keys, const LoginFailuresChange &change)
 {
     // One order for every caller, so two attempts that share keys cannot wait on each other.
     QStringList ordered = keys;
@@ -371,10 +427,10 @@ StorageError AccountStore::updateLoginFailures(const QStringList &keys,
         for (const QString &key : qAsConst(ordered)) {
             const Error error = tx.exec(
                 query,
-                QStringLiteral("INSERT INTO login_attempts (throttle_key, failures, last_failure_utc, blocked_until_utc)"
+                QStringLiteral("INSERT INTO login_attempts (throttle_key, failures, last_failure_ms, blocked_until_ms)"
                                " VALUES (?, 0, 0, 0) ON CONFLICT (throttle_key) DO UPDATE"
                                " SET failures = login_attempts.failures"
-                               " RETURNING failures, last_failure_utc, blocked_until_utc"),
+                               " RETURNING failures, last_failure_ms, blocked_until_ms"),
                 {key}, doing);
             if (!error.ok())
                 return error;
@@ -383,14 +439,18 @@ StorageError AccountStore::updateLoginFailures(const QStringList &keys,
                                                   .arg(doing, tx.dialect().label)};
             entries.append({key, query.value(0).toInt(), query.value(1).toLongLong(), query.value(2).toLongLong()});
         }
-        if (!change(entries))
+        // Taken after the rows are locked: a wait for another login's lock is no time gone by.
+        const Result<qint64> nowMs = readNowMs(tx, doing);
+        if (!nowMs)
+            return nowMs.error();
+        if (!change(entries, *nowMs))
             return Error::none();
         for (const LoginFailures &entry : qAsConst(entries)) {
             const Error error = tx.exec(
                 query,
-                QStringLiteral("UPDATE login_attempts SET failures = ?, last_failure_utc = ?, blocked_until_utc = ?"
+                QStringLiteral("UPDATE login_attempts SET failures = ?, last_failure_ms = ?, blocked_until_ms = ?"
                                " WHERE throttle_key = ?"),
-                {entry.failures, entry.lastFailureUtc, entry.blockedUntilUtc, entry.key}, doing);
+                {entry.failures, entry.lastFailureMs, entry.blockedUntilMs, entry.key}, doing);
             if (!error.ok())
                 return error;
         }
@@ -398,21 +458,7 @@ StorageError AccountStore::updateLoginFailures(const QStringList &keys,
     });
 }
 
-StorageError AccountStore::clearLoginFailures(const QStringList &keys)
-{
-    if (keys.isEmpty())
-        return Error::none();
-    QVariantList values;
-    for (const QString &key : keys)
-        values << key;
-    return m_sql
-        .writeOne(QStringLiteral("clear the failed logins"),
-                  QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (%1)").arg(placeholders(keys.size())),
-                  values)
-        .error();
-}
-
-Result<int> AccountStore::forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc)
+Result<int> AccountStore::forgetLoginFailures(qint64 lastFailureBeforeMs, qint64 nowMs)
 {
     // Entries that a login holds right now are skipped rather than waited for: the sweep must
     // never deadlock with a login that locks them in another order.
@@ -421,9 +467,42 @@ Result<int> AccountStore::forgetLoginFailures(qint64 lastFailureBeforeUtc, qint6
     return m_sql.writeOne(
         QStringLiteral("forget old failed logins"),
         QStringLiteral("DELETE FROM login_attempts WHERE throttle_key IN (SELECT throttle_key FROM login_attempts"
-                       " WHERE last_failure_utc < ? AND blocked_until_utc <= ?%1)")
+                       " WHERE last_failure_ms < ? AND blocked_until_ms <= ?%1)")
             .arg(skipLocked),
-        {lastFailureBeforeUtc, nowUtc});
+        {lastFailureBeforeMs, nowMs});
+}
+
+Result<bool> AccountStore::loggedInRecently(const QString &userName, const QString &network,
+                                            std::chrono::seconds within)
+{
+    const QString doing = QStringLiteral("read where %1 logged in from").arg(quoted(userName));
+    return m_sql.fetch<bool>([&](Transaction &tx) -> Result<bool> {
+        const Result<QVector<bool>> found = tx.rows<bool>(
+            QStringLiteral("SELECT 1 FROM trusted_logins t JOIN users u ON u.id = t.user_id"
+                           " WHERE u.name = ? AND t.network = ? AND t.last_login_ms > %1 - ?")
+                .arg(nowMsSql(tx.dialect())),
+            {userName, network, qint64(within.count()) * 1000}, [](const QSqlQuery &) { return true; }, doing);
+        if (!found)
+            return found.error();
+        return !found->isEmpty();
+    });
+}
+
+StorageError AccountStore::rememberLogin(qint64 userId, const QString &network)
+{
+    return m_sql
+        .writeOne(QStringLiteral("note where the user logged in from"),
+                  QStringLiteral("INSERT INTO trusted_logins (user_id, network, last_login_ms) VALUES (?, ?, %1)"
+                                 " ON CONFLICT (user_id, network) DO UPDATE SET last_login_ms = excluded.last_login_ms")
+                      .arg(nowMsSql(m_sql.dialect())),
+                  {userId, network})
+        .error();
+}
+
+Result<int> AccountStore::forgetLogins(qint64 loggedInBeforeMs)
+{
+    return m_sql.writeOne(QStringLiteral("forget old logins"),
+                          QStringLiteral("DELETE FROM trusted_logins WHERE last_login_ms < ?"), {loggedInBeforeMs});
 }
 
 } // namespace vorna::service

@@ -1,6 +1,10 @@
 #pragma once
 // Who may use the service: users and their department scopes, sessions, clocking terminals,
-// and the counters of failed logins.
+// the counters of failed logins and the places users logged in from.
+//
+// Session and throttle times are taken from the database's clock, inside the statements that
+// use them, never from the calling instance's: instances whose clocks disagree, or a clock
+// that steps, still agree on how old a session or a failure is.
 
 #include "storage/sqlexecutor.h"
 #include "storage/storage.h"
@@ -14,7 +18,10 @@ public:
 
     StorageError addUser(const User &user);
     StorageError addUser(Transaction &tx, const User &user);
-    StorageError setPasswordHash(const QString &userName, const QString &hash);
+    // Sets a new password hash and ends the user's sessions in the same transaction; the result
+    // is how many ended. A login that checked the old hash cannot open a session afterwards,
+    // since createSession compares the hash it checked with the stored one.
+    Result<int> setPasswordHash(const QString &userName, const QString &hash);
     // Also ends the user's sessions.
     StorageError removeUser(const QString &userName);
     Result<User> findUser(const QString &userName);
@@ -23,16 +30,20 @@ public:
     StorageError changeUser(const User &user);
 
     // Refused with PermissionDenied (and nothing written) when the user already holds as many
-    // sessions as `cap` allows; counted in the same transaction, so concurrent logins of one
-    // user on any instance cannot pass the cap together.
-    StorageError createSession(const Session &session, const SessionCap &cap = {});
+    // sessions as `rules` allow, and with NotFound when the user is gone or the password hash
+    // is no longer the one the login checked. Checked in the inserting transaction with the
+    // user's row locked, so concurrent logins of one user on any instance cannot pass the cap
+    // together, nor a login slip in beside a password change. A time the session leaves
+    // invalid becomes the database's now.
+    StorageError createSession(const Session &session, const SessionRules &rules = {});
     Result<Session> findSession(const QByteArray &tokenHash);
-    StorageError touchSession(const QByteArray &tokenHash, const QDateTime &nowUtc);
+    // Notes the session's activity at the database's now.
+    StorageError touchSession(const QByteArray &tokenHash);
     StorageError removeSession(const QByteArray &tokenHash);
-    // Ends every session of the user, e.g. after a password change; the result is how many.
+    // Ends every session of the user; the result is how many.
     Result<int> removeSessionsOf(const QString &userName);
-    // Removes sessions whose lastSeenUtc is before `idleBeforeUtc`; the result is how many.
-    Result<int> expireSessions(const QDateTime &idleBeforeUtc);
+    // Removes sessions idle for `idle` or longer; the result is how many.
+    Result<int> expireSessions(std::chrono::seconds idle);
 
     StorageError addTerminal(const Terminal &terminal);
     StorageError removeTerminal(const QString &name);
@@ -41,18 +52,29 @@ public:
 
     // Login throttling. In one write transaction that holds the entries of `keys` against every
     // other caller on any instance: reads them (a key without one comes with no failures),
-    // lets `change` decide, and writes back what it left when it returns true. So concurrent
-    // attempts on one key are counted one after the other.
-    StorageError updateLoginFailures(const QStringList &keys,
-                                     const std::function<bool(QVector<LoginFailures> &)> &change);
-    StorageError clearLoginFailures(const QStringList &keys);
-    // Removes the entries whose last failure is before `lastFailureBeforeUtc` and whose block
-    // has ended at `nowUtc`; the result is how many.
-    Result<int> forgetLoginFailures(qint64 lastFailureBeforeUtc, qint64 nowUtc);
+    // lets `change` decide with the database's now in milliseconds, and writes back what it
+    // left when it returns true. So concurrent attempts on one key are counted one after the
+    // other.
+    using LoginFailuresChange = std::function<bool(QVector<LoginFailures> &entries, qint64 nowMs)>;
+    StorageError updateLoginFailures(const QStringList &keys, const LoginFailuresChange &change);
+    // Removes the entries whose last failure is before `lastFailureBeforeMs` and whose block
+    // has ended at `nowMs`; the result is how many.
+    Result<int> forgetLoginFailures(qint64 lastFailureBeforeMs, qint64 nowMs);
+
+    // Whether the user logged in from `network` with the right password within `within`.
+    Result<bool> loggedInRecently(const QString &userName, const QString &network, std::chrono::seconds within);
+    // Notes a login of the user from `network` at the database's now.
+    StorageError rememberLogin(qint64 userId, const QString &network);
+    // Forgets the logins noted before `loggedInBeforeMs`; the result is how many.
+    Result<int> forgetLogins(qint64 loggedInBeforeMs);
 
 private:
+    // Locks the session's user's row; the user's id, or NotFound when the user is gone or the
+    // password hash is no longer `verifiedPasswordHash` (unless that is empty).
+    Result<qint64> lockUserWithPassword(Transaction &tx, QSqlQuery &query, const Session &session,
+                                        const QString &verifiedPasswordHash, const QString &doing);
     StorageError checkSessionCap(Transaction &tx, QSqlQuery &query, qint64 userId, const Session &session,
-                                 const SessionCap &cap, const QString &doing);
+                                 const SessionRules &rules, qint64 nowSeconds, const QString &doing);
 
     SqlExecutor &m_sql;
 };

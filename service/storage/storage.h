@@ -24,6 +24,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -249,8 +250,11 @@ struct Session
     QString userName;
     QString client;
     QString peer;
-    QDateTime createdUtc;    // real UTC, for expiry
+    QDateTime createdUtc;    // real UTC by the database's clock
     QDateTime lastSeenUtc;
+    // How long ago lastSeenUtc was by the database's clock when the session was read; every
+    // instance measures idleness on that one clock.
+    std::chrono::seconds idleFor{0};
 };
 
 struct Terminal
@@ -261,22 +265,26 @@ struct Terminal
     QDateTime createdUtc;
 };
 
-// Caps the sessions one user may hold: a new one is refused while the user holds `maxPerUser`
-// sessions seen after `lastSeenAfterUtc` (the older ones are idle past expiry). 0 = no cap.
-struct SessionCap
+// What a new session must meet, checked in the transaction that inserts it. A new one is
+// refused while the user holds `maxPerUser` sessions (0 = no cap) idle for less than `idle`
+// (0 = every session counts), and when the user's password hash is no longer
+// `verifiedPasswordHash`, the one the login checked (empty = not checked).
+struct SessionRules
 {
     int maxPerUser = 0;
-    QDateTime lastSeenAfterUtc;
+    std::chrono::seconds idle{0};
+    QString verifiedPasswordHash;
 };
 
 // Failed logins counted under one key, e.g. "user:ana" or "address:ipv4:10.0.0.5". Times are
-// real UTC seconds, so that every service instance on the database reads them alike.
+// milliseconds since the epoch by the database's clock, so that every service instance on the
+// database reads them alike.
 struct LoginFailures
 {
     QString key;
     int failures = 0;
-    qint64 lastFailureUtc = 0;
-    qint64 blockedUntilUtc = 0;
+    qint64 lastFailureMs = 0;
+    qint64 blockedUntilMs = 0;
 };
 
 // Hears other service instances' presence changes until it is destroyed.

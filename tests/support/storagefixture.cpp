@@ -129,6 +129,20 @@ bool StorageFixture::execRaw(const QString &sql, QString *error)
     return false;
 }
 
+bool StorageFixture::passTime(std::chrono::milliseconds elapsed, QString *error)
+{
+    const qint64 ms = elapsed.count();
+    const qint64 seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    return execRaw(QStringLiteral("UPDATE sessions SET created_utc = created_utc - %1, last_seen_utc = last_seen_utc - %1")
+                       .arg(seconds),
+                   error)
+        && execRaw(QStringLiteral("UPDATE login_attempts SET last_failure_ms = last_failure_ms - %1,"
+                                  " blocked_until_ms = blocked_until_ms - %1")
+                       .arg(ms),
+                   error)
+        && execRaw(QStringLiteral("UPDATE trusted_logins SET last_login_ms = last_login_ms - %1").arg(ms), error);
+}
+
 QVariant StorageFixture::scalarRaw(const QString &sql)
 {
     QSqlQuery query(rawConnection(QStringLiteral("vorna-test-raw"), m_location));

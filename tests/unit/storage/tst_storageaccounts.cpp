@@ -5,7 +5,11 @@
 
 #include <QCryptographicHash>
 
+#include <QThread>
+
+#include <atomic>
 #include <limits>
+#include <thread>
 
 using namespace vorna::service;
 
@@ -34,10 +38,14 @@ private slots:
     void usersKeepRoleAndDepartments();
     void badUsersAreRefusedWithoutTrace();
     void passwordChangeAndRemoval();
+    void aSessionNeedsThePasswordItsLoginChecked();
+    void noSessionOfTheOldPasswordOutlivesTheChange();
     void sessionsLiveUntilIdleOrRemoved();
     void endingAUsersSessionsSparesOthers();
     void terminalsByTokenAndName();
     void loginFailuresAreKeptUntilOldAndUnblocked();
+    void throttleTimesAreTheDatabasesMilliseconds();
+    void loginsAreRememberedPerUserAndNetwork();
     void namedRecordsAreUnique();
     void employeesAreAddedAllOrNothing();
     void employeeKeepsPictureAndDigest();
@@ -142,10 +150,20 @@ void TestStorageAccounts::passwordChangeAndRemoval()
 {
     Database &s = m_fixture.storage();
     addViewer(QStringLiteral("marko"));
-    STORAGE_OK(s.accounts().setPasswordHash(QStringLiteral("marko"), QStringLiteral("new-hash")));
+    addViewer(QStringLiteral("ivan"));
+    for (const char *token : {"m-1", "m-2"})
+        STORAGE_OK(s.accounts().createSession({tokenHash(token), 0, QStringLiteral("marko"), {}, {}, {}, {}}));
+    STORAGE_OK(s.accounts().createSession({tokenHash("i-1"), 0, QStringLiteral("ivan"), {}, {}, {}, {}}));
+    int ended = -1;
+    STORAGE_OK(takeInto(ended, s.accounts().setPasswordHash(QStringLiteral("marko"), QStringLiteral("new-hash"))));
     QCOMPARE(s.accounts().findUser(QStringLiteral("marko"))->passwordHash, QStringLiteral("new-hash"));
-    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("nobody"), QStringLiteral("x")).code, StorageError::NotFound);
-    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("marko"), QString()).code, StorageError::InvalidArgument);
+    // The change ends the user's sessions with it, and no one else's.
+    QCOMPARE(ended, 2);
+    QVERIFY(!s.accounts().findSession(tokenHash("m-1")));
+    QVERIFY(s.accounts().findSession(tokenHash("i-1")));
+    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("nobody"), QStringLiteral("x")).error().code, StorageError::NotFound);
+    QCOMPARE(s.accounts().setPasswordHash(QStringLiteral("marko"), QString()).error().code, StorageError::InvalidArgument);
+    QCOMPARE(s.accounts().findUser(QStringLiteral("marko"))->passwordHash, QStringLiteral("new-hash"));
 
     STORAGE_OK(s.accounts().createSession({tokenHash("t"), 0, QStringLiteral("marko"), QStringLiteral("panel"),
                                 QStringLiteral("ipv4:127.0.0.1:1"), {}, {}}));
@@ -155,6 +173,64 @@ void TestStorageAccounts::passwordChangeAndRemoval()
     const StorageError error = s.accounts().removeUser(QStringLiteral("marko"));
     QCOMPARE(error.code, StorageError::NotFound);
     QVERIFY(error.message.contains(QLatin1String("'marko'")));
+}
+
+// A login reads the user, checks the password (slowly), then opens the session. A password
+// change that lands in between must leave no session behind.
+void TestStorageAccounts::aSessionNeedsThePasswordItsLoginChecked()
+{
+    Database &s = m_fixture.storage();
+    addViewer(QStringLiteral("ana"));
+    const User checked = s.accounts().findUser(QStringLiteral("ana")).value();
+    const SessionRules rules{0, std::chrono::seconds(0), checked.passwordHash};
+
+    // The change comes between the check and the session: refused, nothing written.
+    STORAGE_OK(s.accounts().setPasswordHash(QStringLiteral("ana"), QStringLiteral("changed-hash")));
+    const StorageError refused = s.accounts().createSession({tokenHash("late"), checked.id, checked.name, {}, {}, {}, {}},
+                                                            rules);
+    QCOMPARE(refused.code, StorageError::NotFound);
+    QVERIFY2(refused.message.contains(QLatin1String("changed during the login")), qPrintable(refused.message));
+    QVERIFY(!s.accounts().findSession(tokenHash("late")));
+    // With the hash as it is now, the session opens (passwordChangeAndRemoval: a change ends it).
+    STORAGE_OK(s.accounts().createSession({tokenHash("now"), checked.id, checked.name, {}, {}, {}, {}},
+                                          SessionRules{0, std::chrono::seconds(0), QStringLiteral("changed-hash")}));
+}
+
+// Logins that checked the old password keep opening sessions, on another instance's
+// connections, while the password changes: none of their sessions outlives the change.
+void TestStorageAccounts::noSessionOfTheOldPasswordOutlivesTheChange()
+{
+    addViewer(QStringLiteral("ana"));
+    const User checked = m_fixture.storage().accounts().findUser(QStringLiteral("ana")).value();
+    StorageError opened;
+    const std::unique_ptr<Database> other = openDatabase(m_fixture.location(), &opened);
+    QVERIFY2(other, qPrintable(opened.message));
+    std::atomic<bool> changed{false};
+    std::atomic<int> made{0};
+    std::vector<std::thread> logins;
+    for (int t = 0; t < 4; ++t) {
+        logins.emplace_back([&, t] {
+            // Until the change is done, and a few more after it.
+            for (int i = 0, after = 0; after < 5; ++i) {
+                after += changed ? 1 : 0;
+                const QByteArray token = QByteArray::number(t) + '-' + QByteArray::number(i);
+                const Session session{tokenHash(token.constData()), checked.id, checked.name, {}, {}, {}, {}};
+                if (other->accounts().createSession(session, {0, std::chrono::seconds(0), checked.passwordHash}).ok())
+                    ++made;
+            }
+        });
+    }
+    QDeadlineTimer deadline(60000);
+    while (made == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    const Result<int> change = m_fixture.storage().accounts().setPasswordHash(QStringLiteral("ana"),
+                                                                              QStringLiteral("changed-hash"));
+    changed = true;
+    for (std::thread &login : logins)
+        login.join();
+    STORAGE_OK(change);
+    QVERIFY(made > 0);
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM sessions")).toInt(), 0);
 }
 
 void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
@@ -181,15 +257,22 @@ void TestStorageAccounts::sessionsLiveUntilIdleOrRemoved()
     QCOMPARE(a->lastSeenUtc, nine);
     QVERIFY(!s.accounts().findSession(tokenHash("c")));
 
-    STORAGE_OK(s.accounts().touchSession(tokenHash("a"), nine.addSecs(1200)));
-    QCOMPARE(s.accounts().findSession(tokenHash("a"))->lastSeenUtc, nine.addSecs(1200));
-    QCOMPARE(s.accounts().touchSession(tokenHash("zz"), nine).code, StorageError::NotFound);
+    // Idleness is measured on the database's clock; b was last seen ten minutes after a.
+    const qint64 idleOfA = a->idleFor.count();
+    QVERIFY2(idleOfA > 0, "a session last seen in 2024 has been idle a long time");
+    const qint64 idleOfB = s.accounts().findSession(tokenHash("b"))->idleFor.count();
+    QVERIFY2(idleOfB >= idleOfA - 600 && idleOfB <= idleOfA - 599, qPrintable(QString::number(idleOfB)));
 
-    // Idle since before 09:15: only b (last seen 09:10).
-    QCOMPARE(s.accounts().expireSessions(nine.addSecs(900)).value(), 1);
+    STORAGE_OK(s.accounts().touchSession(tokenHash("a")));
+    Result<Session> touched = s.accounts().findSession(tokenHash("a"));
+    QVERIFY2(touched->idleFor.count() <= 1, qPrintable(QString::number(touched->idleFor.count())));
+    QCOMPARE(s.accounts().touchSession(tokenHash("zz")).code, StorageError::NotFound);
+
+    // Idle for at least as long as b: only b goes, whatever the idle limit's exact second.
+    QCOMPARE(s.accounts().expireSessions(std::chrono::seconds(idleOfA - 600)).value(), 1);
     QVERIFY(!s.accounts().findSession(tokenHash("b")));
     QVERIFY(s.accounts().findSession(tokenHash("a")));
-    QCOMPARE(s.accounts().expireSessions(nine.addSecs(900)).value(), 0);
+    QCOMPARE(s.accounts().expireSessions(std::chrono::seconds(60)).value(), 0);
 
     STORAGE_OK(s.accounts().removeSession(tokenHash("a")));
     QVERIFY(!s.accounts().findSession(tokenHash("a")));
@@ -251,18 +334,18 @@ void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
 {
     Database &s = m_fixture.storage();
     const QStringList keys{QStringLiteral("old"), QStringLiteral("old-blocked"), QStringLiteral("recent")};
-    STORAGE_OK(s.accounts().updateLoginFailures(keys, [](QVector<LoginFailures> &entries) {
+    STORAGE_OK(s.accounts().updateLoginFailures(keys, [](QVector<LoginFailures> &entries, qint64) {
         for (LoginFailures &entry : entries) {
             entry.failures = 5;
-            entry.lastFailureUtc = entry.key == QLatin1String("recent") ? 900 : 100;
-            entry.blockedUntilUtc = entry.key == QLatin1String("old-blocked") ? 2000 : 200;
+            entry.lastFailureMs = entry.key == QLatin1String("recent") ? 900 : 100;
+            entry.blockedUntilMs = entry.key == QLatin1String("old-blocked") ? 2000 : 200;
         }
         return true;
     }));
     QCOMPARE(s.accounts().forgetLoginFailures(500, 1000).value(), 1);
 
     QStringList kept;
-    STORAGE_OK(s.accounts().updateLoginFailures(keys, [&](QVector<LoginFailures> &entries) {
+    STORAGE_OK(s.accounts().updateLoginFailures(keys, [&](QVector<LoginFailures> &entries, qint64) {
         for (const LoginFailures &entry : entries) {
             if (entry.failures > 0)
                 kept << entry.key;
@@ -270,8 +353,56 @@ void TestStorageAccounts::loginFailuresAreKeptUntilOldAndUnblocked()
         return false;
     }));
     QCOMPARE(kept, (QStringList{QStringLiteral("old-blocked"), QStringLiteral("recent")}));
-    STORAGE_OK(s.accounts().clearLoginFailures(keys));
-    QCOMPARE(s.accounts().forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()).value(), 0);
+    QCOMPARE(s.accounts().forgetLoginFailures(std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()).value(), 3);
+}
+
+// The throttle's now is the database's, in milliseconds: here the database runs on this
+// machine, so it is this machine's time give or take the test's own run.
+void TestStorageAccounts::throttleTimesAreTheDatabasesMilliseconds()
+{
+    Database &s = m_fixture.storage();
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    qint64 told = 0;
+    STORAGE_OK(s.accounts().updateLoginFailures({QStringLiteral("k")}, [&](QVector<LoginFailures> &, qint64 nowMs) {
+        told = nowMs;
+        return false;
+    }));
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY2(told >= before - 1000 && told <= after + 1000,
+             qPrintable(QStringLiteral("%1 is not within %2..%3").arg(told).arg(before).arg(after)));
+}
+
+void TestStorageAccounts::loginsAreRememberedPerUserAndNetwork()
+{
+    Database &s = m_fixture.storage();
+    addViewer(QStringLiteral("ana"));
+    addViewer(QStringLiteral("ivan"));
+    const qint64 ana = s.accounts().findUser(QStringLiteral("ana"))->id;
+    const QString office = QStringLiteral("ipv4:192.0.2.7");
+    const QString home = QStringLiteral("ipv6:[2001:db8:1:2::]/64");
+    const std::chrono::seconds day(86400);
+    STORAGE_OK(s.accounts().rememberLogin(ana, office));
+    STORAGE_OK(s.accounts().rememberLogin(ana, office)); // again: one place, its time renewed
+
+    QVERIFY(s.accounts().loggedInRecently(QStringLiteral("ana"), office, day).value());
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("ana"), home, day).value());
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("ivan"), office, day).value());
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("nobody"), office, day).value());
+
+    // Two days later: outside a day's window, inside a week's.
+    QString error;
+    QVERIFY2(m_fixture.passTime(2 * day, &error), qPrintable(error));
+    STORAGE_OK(s.accounts().rememberLogin(ana, home));
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("ana"), office, day).value());
+    QVERIFY(s.accounts().loggedInRecently(QStringLiteral("ana"), office, 7 * day).value());
+
+    const qint64 dayAgoMs = QDateTime::currentMSecsSinceEpoch() - 86400 * 1000;
+    QCOMPARE(s.accounts().forgetLogins(dayAgoMs).value(), 1);
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("ana"), office, 7 * day).value());
+    // A removed user takes the places along; a new user of that name starts without them.
+    STORAGE_OK(s.accounts().removeUser(QStringLiteral("ana")));
+    addViewer(QStringLiteral("ana"));
+    QVERIFY(!s.accounts().loggedInRecently(QStringLiteral("ana"), home, day).value());
 }
 
 void TestStorageAccounts::namedRecordsAreUnique()
