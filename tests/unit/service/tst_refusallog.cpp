@@ -152,22 +152,6 @@ private slots:
         QCOMPARE(summaries.count(), 1);
         QCOMPARE(QByteArray(summaries.written.at(0).event), QByteArray("presence"));
     }
-
-    void addressesLoseTheirPort_data()
-    {
-        QTest::addColumn<QString>("peer");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("ipv4") << "ipv4:127.0.0.1:53122" << "ipv4:127.0.0.1";
-        QTest::newRow("ipv6") << "ipv6:[::1]:53122" << "ipv6:[::1]";
-        QTest::newRow("unix socket") << "unix:/run/vorna.sock" << "unix:/run/vorna.sock";
-    }
-
-    void addressesLoseTheirPort()
-    {
-        QFETCH(QString, peer);
-        QFETCH(QString, address);
-        QCOMPARE(RefusalLog::addressOf(peer), address);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRefusalLog)
