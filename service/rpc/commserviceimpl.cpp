@@ -98,6 +98,7 @@ grpc::Status CommServiceImpl::login(grpc::CallbackServerContext *context, const 
     const Authenticator::Result result =
         m_core.authenticator.login(userName, password, wire::text(request.client()), peer);
 
+    // Every login keeps its line: the service's metrics count logins by their log lines.
     switch (result.outcome) {
     case Authenticator::Outcome::LoggedIn:
         break;
@@ -111,9 +112,10 @@ grpc::Status CommServiceImpl::login(grpc::CallbackServerContext *context, const 
         EventLog::warning("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("too-many-sessions")}});
         return wire::status(grpc::RESOURCE_EXHAUSTED, result.message);
     case Authenticator::Outcome::Unavailable:
+        // The caller is nobody yet: the database's whereabouts are for the log only.
         EventLog::error("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("unavailable")},
                                   {"msg", result.message}});
-        return wire::status(grpc::UNAVAILABLE, result.message);
+        return HandlerCore::databaseUnreachable();
     }
 
     reply->set_session_token(result.token.toStdString());
@@ -275,47 +277,66 @@ grpc::ServerUnaryReactor *CommServiceImpl::RegisterActivity(grpc::CallbackServer
     return unary(context, "activity", [=] { return registerActivity(context, *request, reply); });
 }
 
+grpc::Status CommServiceImpl::identifyTerminal(grpc::CallbackServerContext *context, Terminal *terminal)
+{
+    const QString peer = HandlerCore::peerOf(context);
+    const QByteArray deviceToken = HandlerCore::metadata(context, "vorna-device");
+    Result<Terminal> found = deviceToken.isEmpty() ? Result<Terminal>(StorageError{StorageError::NotFound, QString()})
+                                                   : m_core.accounts.findTerminal(tokens::digest(deviceToken));
+    if (found) {
+        *terminal = found.take();
+        return grpc::Status::OK;
+    }
+    if (found.error().code != StorageError::NotFound) {
+        const QString result = QStringLiteral("unavailable");
+        m_core.refused(EventLog::Level::Error, "activity", peer, result,
+                       {{"peer", peer}, {"result", result}, {"msg", found.error().message}});
+        return HandlerCore::databaseUnreachable();
+    }
+    const QString result = QStringLiteral("unknown-terminal");
+    m_core.refused(EventLog::Level::Warning, "activity", peer, result, {{"peer", peer}, {"result", result}});
+    return wire::status(grpc::UNAUTHENTICATED,
+                        QStringLiteral("This terminal is not registered. Register it with "
+                                       "'vorna-service terminal add NAME' and send the token it prints."));
+}
+
 grpc::Status CommServiceImpl::registerActivity(grpc::CallbackServerContext *context,
                                                const v1::RegisterActivityRequest &request,
                                                v1::RegisterActivityReply *reply)
 {
-    const QByteArray deviceToken = HandlerCore::metadata(context, "vorna-device");
-    const Result<Terminal> terminal = deviceToken.isEmpty()
-        ? Result<Terminal>(StorageError{StorageError::NotFound, QString()})
-        : m_core.accounts.findTerminal(tokens::digest(deviceToken));
-    if (!terminal && terminal.error().code != StorageError::NotFound)
-        return wire::toStatus(terminal.error());
-    if (!terminal) {
-        EventLog::warning("activity", {{"peer", HandlerCore::peerOf(context)}, {"result", QStringLiteral("unknown-terminal")}});
-        return wire::status(grpc::UNAUTHENTICATED,
-                            QStringLiteral("This terminal is not registered. Register it with "
-                                           "'vorna-service terminal add NAME' and send the token it prints."));
-    }
-    const grpc::Status bounded = bounds::check(request);
-    if (!bounded.ok())
-        return bounded;
+    Terminal terminal;
+    grpc::Status refusal = identifyTerminal(context, &terminal);
+    if (refusal.ok())
+        refusal = bounds::check(request);
+    if (!refusal.ok())
+        return refusal;
     Registration registration;
     registration.employeeId = wire::text(request.employee_id());
     registration.activityKindId = request.activity_kind_id();
     registration.at = request.has_at() ? wire::fromWire(request.at()) : wire::civilNow();
-    registration.source = QStringLiteral("terminal:") + terminal->name;
+    registration.source = QStringLiteral("terminal:") + terminal.name;
     if (!registration.at.isValid())
         return wire::status(grpc::INVALID_ARGUMENT, QStringLiteral("The moment of the activity is not a valid date and time."));
-    grpc::Status refusal = m_core.requireEmployee(registration.employeeId);
+    refusal = m_core.requireEmployee(registration.employeeId);
     if (refusal.ok())
         refusal = m_core.requireActivityKind(registration.activityKindId);
     if (!refusal.ok())
         return refusal;
 
-    const Result<qint64> registrationId = m_core.organisation.addRegistration(registration);
-    const StorageError &error = registrationId.error();
-    EventLog::info("activity", {{"terminal", terminal->name}, {"employee", bounds::quoted(registration.employeeId)},
-                                {"kind", QString::number(registration.activityKindId)},
-                                {"result", error.ok() ? QStringLiteral("ok") : error.message}});
+    const QString requestId = wire::text(request.request_id());
+    const Result<PresenceStore::TerminalRegistration> stored =
+        m_core.presence.registerFromTerminal(terminal.id, requestId, registration);
+    const StorageError &error = stored.error();
+    const QString result = !error.ok() ? error.message : stored->repeated ? QStringLiteral("repeat") : QStringLiteral("ok");
+    EventLog::info("activity", {{"terminal", terminal.name}, {"employee", bounds::quoted(registration.employeeId)},
+                                {"kind", QString::number(registration.activityKindId)}, {"result", result},
+                                {"request", bounds::quoted(requestId)},
+                                {"registration", QString::number(stored->registrationId)}});
     if (!error.ok())
         return wire::toStatus(error);
-    announcePresenceChange(registration.employeeId);
-    reply->set_registration_id(*registrationId);
+    if (!stored->repeated)
+        announcePresenceChange(registration.employeeId);
+    reply->set_registration_id(stored->registrationId);
     return grpc::Status::OK;
 }
 

@@ -86,6 +86,8 @@ private:
     grpc::Status logout(grpc::CallbackServerContext *context);
     grpc::Status assign(grpc::CallbackServerContext *context, const grpc::Status &bounded, const Assignment &assignment,
                         AssignFunction write, v1::SetReply *reply);
+    // The terminal whose device token the call carries, or the refusal for a caller who has none.
+    grpc::Status identifyTerminal(grpc::CallbackServerContext *context, Terminal *terminal);
     grpc::Status registerActivity(grpc::CallbackServerContext *context, const v1::RegisterActivityRequest &request,
                                   v1::RegisterActivityReply *reply);
 

@@ -11,14 +11,19 @@ namespace vorna::service {
 namespace sentences {
 const QString SessionExpired = QStringLiteral("Your session has expired. Log in again.");
 const QString SessionEnded = QStringLiteral("Your session has ended. Log in again.");
+const QString SessionInvalid = QStringLiteral("Your session is not valid. Log in again.");
+const QString DatabaseUnreachable =
+    QStringLiteral("The attendance service cannot reach its database. Try again in a moment.");
 } // namespace sentences
 
 using sentences::SessionEnded;
 using sentences::SessionExpired;
+using sentences::SessionInvalid;
 
 HandlerCore::HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers)
     : ServiceParts(parts)
     , timers(timers)
+    , refusals(&timers)
     , m_pool(pool)
 {
 }
@@ -27,14 +32,27 @@ bool HandlerCore::post(const char *event, const QString &peer, DatabasePool::Job
 {
     if (m_pool.post(std::move(job)))
         return true;
-    EventLog::warning(event, {{"peer", peer}, {"result", QStringLiteral("busy")},
-                              {"queue", QString::number(m_pool.queueLimit())}});
+    const QString result = QStringLiteral("busy");
+    refused(EventLog::Level::Warning, event, peer, result,
+            {{"peer", peer}, {"result", result}, {"queue", QString::number(m_pool.queueLimit())}});
     return false;
 }
 
 grpc::Status HandlerCore::busy()
 {
     return wire::status(grpc::RESOURCE_EXHAUSTED, QStringLiteral("The service is busy. Try again in a moment."));
+}
+
+grpc::Status HandlerCore::databaseUnreachable()
+{
+    return wire::status(grpc::UNAVAILABLE, sentences::DatabaseUnreachable);
+}
+
+void HandlerCore::refused(EventLog::Level level, const char *event, const QString &peer, const QString &result,
+                          std::initializer_list<EventLog::Field> fields)
+{
+    if (refusals.admit(level, event, peer, result))
+        EventLog::write(level, event, fields);
 }
 
 QByteArray HandlerCore::metadata(const grpc::CallbackServerContext *context, const char *key)
@@ -56,23 +74,46 @@ grpc::Status HandlerCore::clientGone()
     return wire::status(grpc::CANCELLED, QStringLiteral("The client closed the stream."));
 }
 
+void HandlerCore::stalled(const char *event, const QString &peer, const QString &user)
+{
+    const QString result = QStringLiteral("stalled");
+    refused(EventLog::Level::Warning, event, peer, result,
+            {{"user", user}, {"peer", peer}, {"result", result},
+             {"msg", QStringLiteral("The client took nothing of the answer for %1 seconds; the answer was ended.")
+                         .arg(config.callTimeout.count())}});
+}
+
+std::unique_ptr<WriteWatchdog> HandlerCore::watchWrites(grpc::CallbackServerContext *context,
+                                                        WriteWatchdog::Clock::time_point deadline)
+{
+    return std::make_unique<WriteWatchdog>(timers, [context] { context->TryCancel(); }, config.callTimeout, deadline);
+}
+
 grpc::Status HandlerCore::authenticate(const grpc::CallbackServerContext *context, const char *event, Caller *caller)
 {
     caller->session = sessions.authenticate(metadata(context, "vorna-session"));
+    const QString peer = peerOf(context);
+    QString sentence = SessionInvalid;
     switch (caller->session.check) {
     case SessionManager::Check::Valid:
         return grpc::Status::OK;
-    case SessionManager::Check::StorageFailed:
-        EventLog::error(event, {{"peer", peerOf(context)}, {"result", QStringLiteral("unavailable")},
-                                {"msg", caller->session.error.message}});
-        return wire::toStatus(caller->session.error);
+    case SessionManager::Check::StorageFailed: {
+        const QString result = QStringLiteral("unavailable");
+        refused(EventLog::Level::Error, event, peer, result,
+                {{"peer", peer}, {"result", result}, {"msg", caller->session.error.message}});
+        return databaseUnreachable();
+    }
+    case SessionManager::Check::Expired:
+        sentence = SessionExpired;
+        break;
     case SessionManager::Check::Missing:
     case SessionManager::Check::Unknown:
-    case SessionManager::Check::Expired:
+        // Never issued, or no longer known: a junk token is no expired session.
         break;
     }
-    EventLog::info(event, {{"peer", peerOf(context)}, {"result", QStringLiteral("unauthenticated")}});
-    return wire::status(grpc::UNAUTHENTICATED, SessionExpired);
+    const QString result = QStringLiteral("unauthenticated");
+    refused(EventLog::Level::Info, event, peer, result, {{"peer", peer}, {"result", result}});
+    return wire::status(grpc::UNAUTHENTICATED, sentence);
 }
 
 grpc::Status HandlerCore::admitStream(const grpc::CallbackServerContext *context, const char *event, Caller *caller)
@@ -83,7 +124,10 @@ grpc::Status HandlerCore::admitStream(const grpc::CallbackServerContext *context
     caller->stream = streams.acquire(caller->tokenHash());
     if (caller->stream.held())
         return grpc::Status::OK;
-    EventLog::warning(event, {{"user", caller->user().name}, {"result", QStringLiteral("too-many-streams")}});
+    const QString peer = peerOf(context);
+    const QString result = QStringLiteral("too-many-streams");
+    refused(EventLog::Level::Warning, event, peer, result,
+            {{"user", caller->user().name}, {"result", result}, {"peer", peer}});
     return wire::status(grpc::RESOURCE_EXHAUSTED,
                         QStringLiteral("This session already has %1 requests in progress. Wait for one "
                                        "to finish and try again.").arg(streams.perSession()));

@@ -5,17 +5,21 @@
 
 #include "sessions/authenticator.h"
 #include "rpc/databasepool.h"
+#include "rpc/refusallog.h"
 #include "ops/serverconfig.h"
 #include "sessions/sessionhub.h"
 #include "sessions/sessionmanager.h"
 #include "storage/database.h"
 #include "rpc/streamlimiter.h"
 #include "rpc/timerqueue.h"
+#include "rpc/writewatchdog.h"
 
 #include "commservice.pb.h"
 
 #include <grpcpp/server_context.h>
 #include <grpcpp/support/server_callback.h>
+
+#include <memory>
 
 namespace vorna::service {
 
@@ -56,11 +60,26 @@ public:
     HandlerCore(const ServiceParts &parts, DatabasePool &pool, TimerQueue &timers);
 
     TimerQueue &timers;
+    RefusalLog refusals;
 
     // Runs `job` on a database worker; false, with a log line, when the queue is full. The
     // caller then ends the call with busy().
     bool post(const char *event, const QString &peer, DatabasePool::Job job);
     static grpc::Status busy();
+    // What a caller without a valid session or terminal token hears while the database
+    // fails: the database's hosts and ports are for the log only.
+    static grpc::Status databaseUnreachable();
+    // The log line of a refused call, unless the same address had the same refusal within
+    // the refusal log's window (then it is counted for the window's summary).
+    void refused(EventLog::Level level, const char *event, const QString &peer, const QString &result,
+                 std::initializer_list<EventLog::Field> fields);
+    // The log line of a stream that its write watchdog ended.
+    void stalled(const char *event, const QString &peer, const QString &user);
+    // The watchdog of a stream's writes: cancels the call when a write has not gone out within
+    // the call timeout, or (with a deadline) is still pending at it.
+    std::unique_ptr<WriteWatchdog> watchWrites(grpc::CallbackServerContext *context,
+                                               WriteWatchdog::Clock::time_point deadline
+                                               = WriteWatchdog::Clock::time_point::max());
 
     grpc::Status authenticate(const grpc::CallbackServerContext *context, const char *event, Caller *caller);
     grpc::Status admitStream(const grpc::CallbackServerContext *context, const char *event, Caller *caller);
@@ -84,6 +103,8 @@ private:
 namespace sentences {
 extern const QString SessionExpired;
 extern const QString SessionEnded;
+extern const QString SessionInvalid;
+extern const QString DatabaseUnreachable;
 } // namespace sentences
 
 } // namespace vorna::service

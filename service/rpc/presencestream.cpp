@@ -5,6 +5,7 @@
 #include "rpc/wireconvert.h"
 
 #include <atomic>
+#include <cstring>
 
 #include <malloc.h>
 
@@ -21,7 +22,12 @@ constexpr int PageRows = 1000;
 // system at once rather than staying with the process.
 constexpr qint64 TrimAfterPictureBytes = 8 * 1024 * 1024;
 
-grpc::Status presenceQuery(const v1::PresenceRequest &request, const ServerConfig &config, PresenceQuery *query)
+std::atomic<int> g_alive{0};
+
+// Fills `query` from the request. The digests are copied into `digestBytes`, which the stream
+// keeps: the request goes away with the call, possibly while a read ahead still uses them.
+grpc::Status presenceQuery(const v1::PresenceRequest &request, const ServerConfig &config, QByteArray *digestBytes,
+                           PresenceQuery *query)
 {
     const grpc::Status bounded = bounds::check(request);
     if (!bounded.ok())
@@ -34,14 +40,20 @@ grpc::Status presenceQuery(const v1::PresenceRequest &request, const ServerConfi
     if (!query->at.isValid())
         return wire::status(grpc::INVALID_ARGUMENT, QStringLiteral("The requested moment is not a valid date and time."));
     query->staleAfterDays = config.staleDays;
-    query->knownPictureDigests.reserve(request.known_picture_digests_size());
     for (const std::string &digest : request.known_picture_digests()) {
         if (digest.size() != DigestBytes)
             return wire::status(grpc::INVALID_ARGUMENT,
                                 QStringLiteral("A known picture digest has %1 bytes; a SHA-256 digest has 32.")
                                     .arg(digest.size()));
-        // The request outlives the query, so the digests need no copies of their own.
-        query->knownPictureDigests.insert(QByteArray::fromRawData(digest.data(), int(digest.size())));
+    }
+    const int count = request.known_picture_digests_size();
+    // Sized once, so that the views below never move.
+    digestBytes->resize(count * DigestBytes);
+    query->knownPictureDigests.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        char *at = digestBytes->data() + i * DigestBytes;
+        memcpy(at, request.known_picture_digests(i).data(), DigestBytes);
+        query->knownPictureDigests.insert(QByteArray::fromRawData(at, DigestBytes));
     }
     return grpc::Status::OK;
 }
@@ -74,13 +86,25 @@ PresenceStream::PresenceStream(HandlerCore &core, grpc::CallbackServerContext *c
     , m_request(request)
     , m_peer(HandlerCore::peerOf(context))
     , m_deadline(std::chrono::steady_clock::now() + core.config.callTimeout)
+    , m_watchdog(core.watchWrites(context, m_deadline))
     , m_chunker([this](v1::PresenceChunk &chunk) {
         m_out.Swap(&chunk);
         m_outReady = true;
         return true;
     })
 {
+    ++g_alive;
     m_timer.start();
+}
+
+PresenceStream::~PresenceStream()
+{
+    --g_alive;
+}
+
+int PresenceStream::alive()
+{
+    return g_alive;
 }
 
 // On a database worker.
@@ -88,7 +112,7 @@ void PresenceStream::admit()
 {
     grpc::Status refusal = m_core.admitStream(m_context, "presence", &m_caller);
     if (refusal.ok())
-        refusal = presenceQuery(*m_request, m_core.config, &m_query);
+        refusal = presenceQuery(*m_request, m_core.config, &m_knownDigests, &m_query);
     if (!refusal.ok()) {
         finish(refusal);
         return;
@@ -199,7 +223,10 @@ bool PresenceStream::failed(const StorageError &error)
 
 void PresenceStream::OnWriteDone(bool ok)
 {
+    m_watchdog->writeDone();
     if (!ok || m_context->IsCancelled()) {
+        if (m_watchdog->fired())
+            m_core.stalled("presence", m_peer, m_caller.user().name);
         finish(wire::status(grpc::CANCELLED, QStringLiteral("The request was cancelled or ran past its deadline.")));
         return;
     }
@@ -218,7 +245,7 @@ void PresenceStream::sendNext()
 {
     for (;;) {
         if (fillChunk()) {
-            StartWrite(&m_out);
+            write();
             return;
         }
         if (m_pageIsLast)
@@ -226,7 +253,7 @@ void PresenceStream::sendNext()
         // Rows held back for a full chunk go out now rather than wait for the page still being
         // read: the first page is smaller than a chunk, so that the first rows leave early.
         if (!nextPageReady() && m_chunker.finish() && m_outReady) {
-            StartWrite(&m_out);
+            write();
             return;
         }
         const Next next = takeNextPage();
@@ -237,10 +264,16 @@ void PresenceStream::sendNext()
     if (m_outReady) {
         m_outReady = false;
         m_lastChunk = true;
-        StartWrite(&m_out);
+        write();
         return;
     }
     complete();
+}
+
+void PresenceStream::write()
+{
+    m_watchdog->writeStarted();
+    StartWrite(&m_out);
 }
 
 void PresenceStream::complete()
@@ -286,6 +319,8 @@ void PresenceStream::finish(const grpc::Status &status)
 
 void PresenceStream::OnDone()
 {
+    // gRPC frees the call when this returns, even when a read ahead keeps the stream a while.
+    m_watchdog->disarm();
     {
         // A read ahead still running deletes the stream when it returns.
         std::lock_guard<std::mutex> lock(m_ahead);

@@ -2,7 +2,12 @@
 // The presence answer as a reactor. The rows are read page by page on a database worker; each
 // page is written in chunks, and while one page is written the next one is read (one page
 // ahead, never more). A slow client therefore holds no thread, and an answer holds at most two
-// pages and one chunk in memory however large the organisation.
+// pages and one chunk in memory however large the organisation. A client that takes nothing
+// for the call timeout, or has not taken the answer by the end of it, has its call cancelled,
+// which frees the pages.
+//
+// A read ahead may still run when gRPC is done with the call and frees the request: what the
+// reads use of the request is copied into the stream.
 
 #include "rpc/handlercore.h"
 #include "rpc/presencechunker.h"
@@ -24,8 +29,12 @@ public:
     void OnWriteDone(bool ok) override;
     void OnDone() override;
 
+    // Answers alive in this process: written, waiting for their client, or being read.
+    static int alive();
+
 private:
     PresenceStream(HandlerCore &core, grpc::CallbackServerContext *context, const v1::PresenceRequest *request);
+    ~PresenceStream();
 
     enum class Next { Taken, Waiting, Finished };
 
@@ -41,6 +50,7 @@ private:
     bool failed(const StorageError &error);
     // Writes the next chunk, or waits for the next page, or finishes.
     void sendNext();
+    void write();
     bool fillChunk();
     void complete();
     grpc::Status overBudget() const;
@@ -51,8 +61,10 @@ private:
     const v1::PresenceRequest *const m_request;
     const QString m_peer;
     const std::chrono::steady_clock::time_point m_deadline;
+    const std::unique_ptr<WriteWatchdog> m_watchdog;
     QElapsedTimer m_timer;
     HandlerCore::Caller m_caller;
+    QByteArray m_knownDigests;     // the request's digests, back to back; the query's set views them
     PresenceQuery m_query;
     PresenceCursor m_cursor;       // the reader's own
     QVector<PresenceRow> m_page;   // the page being written: the writer's own

@@ -127,6 +127,10 @@ grpc::Status check(const v1::RegisterActivityRequest &request)
     grpc::Status status = checkEmployeeId(request.employee_id());
     if (status.ok() && request.has_at())
         status = checkMoment(request.at(), QStringLiteral("The moment of the activity"));
+    if (status.ok() && request.request_id().size() > size_t(MaxIdBytes))
+        status = refuse(QStringLiteral("The request id \"%1\" is longer than %2 bytes. Send a shorter one.")
+                            .arg(quoted(text(request.request_id())))
+                            .arg(MaxIdBytes));
     return status;
 }
 

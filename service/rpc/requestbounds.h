@@ -1,8 +1,9 @@
 #pragma once
 // The bounds of every field a client sends, checked before anything else looks at a request:
-// ids of at most 64 bytes, names of at most 200 characters, moments and days within the
-// years 1900 to 9999. A value out of bounds gets INVALID_ARGUMENT with a sentence that quotes
-// at most 64 characters of it, so no client value can blow up a log line or a status message.
+// ids (of employees, and the request ids of terminals) of at most 64 bytes, names of at most
+// 200 characters, moments and days within the years 1900 to 9999. A value out of bounds gets
+// INVALID_ARGUMENT with a sentence that quotes at most 64 characters of it, so no client value
+// can blow up a log line or a status message.
 // Pure functions: no storage, no session, no clock.
 
 #include "commservice.pb.h"

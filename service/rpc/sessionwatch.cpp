@@ -30,6 +30,7 @@ SessionWatch::SessionWatch(HandlerCore &core, grpc::CallbackServerContext *conte
     : m_core(core)
     , m_context(context)
     , m_peer(HandlerCore::peerOf(context))
+    , m_watchdog(core.watchWrites(context))
 {
 }
 
@@ -132,6 +133,9 @@ void SessionWatch::presenceChanged()
 
 void SessionWatch::OnWriteDone(bool ok)
 {
+    m_watchdog->writeDone();
+    if (!ok && m_watchdog->fired())
+        m_core.stalled("watch", m_peer, m_caller.user().name);
     enum { Ended, Gone, Ending, Announce, Wait } next = Wait;
     QString reason;
     quint64 round = 0;
@@ -232,6 +236,7 @@ void SessionWatch::OnCancel()
 
 void SessionWatch::OnDone()
 {
+    m_watchdog->disarm();
     m_watch.reset();
     m_self.reset(); // may destroy this reactor
 }
@@ -241,6 +246,7 @@ void SessionWatch::write(v1::SessionEvent::Kind kind, const QString &reason)
     m_event.set_kind(kind);
     wire::toWire(wire::civilNow(), m_event.mutable_service_time());
     m_event.set_reason(wire::utf8(reason));
+    m_watchdog->writeStarted();
     StartWrite(&m_event);
 }
 

@@ -8,7 +8,9 @@
 //
 // One step runs at a time (a recheck, a write, or the wait for the timer). Whoever moves the
 // stream out of the wait owns the next step; events that come while a step runs (the hub's
-// end, a cancel) are noted and taken up when it completes.
+// end, a cancel) are noted and taken up when it completes. So a client that takes no data
+// leaves one event waiting to go out, never a pile of them, and a write that has not gone out
+// within the call timeout cancels the call.
 
 #include "rpc/handlercore.h"
 
@@ -47,6 +49,7 @@ private:
     HandlerCore &m_core;
     grpc::CallbackServerContext *const m_context;
     const QString m_peer; // gRPC forgets the peer once the call is cancelled
+    const std::unique_ptr<WriteWatchdog> m_watchdog;
     std::shared_ptr<SessionWatch> m_self; // keeps the reactor alive until OnDone
     HandlerCore::Caller m_caller;
     std::unique_ptr<SessionHub::Watch> m_watch;

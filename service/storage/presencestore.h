@@ -30,6 +30,24 @@ public:
     // May `user` see (and, as a manager, change) this employee? NotFound for an unknown one.
     Result<bool> employeeVisibleTo(const User &user, const QString &employeeId);
 
+    // A terminal's registration as stored: its number, and whether the request had been
+    // stored before (then nothing new was).
+    struct TerminalRegistration
+    {
+        qint64 registrationId = 0;
+        bool repeated = false;
+    };
+    // Keeps a request id at least this long; a repeat after that is a new registration.
+    static constexpr qint64 RequestIdKeptSeconds = 24 * 3600;
+    // Stores one registration of the terminal `terminalId`. With a `requestId`, a repeat of a
+    // request the terminal made before stores nothing and answers with the first
+    // registration's number, also when the two arrive at once (a unique key decides, not a
+    // lookup). Without one, every call stores a registration. The terminal's request ids
+    // older than RequestIdKeptSeconds are pruned on the way. NotFound for an unknown employee.
+    Result<TerminalRegistration> registerFromTerminal(qint64 terminalId, const QString &requestId,
+                                                      const Registration &registration,
+                                                      const QDateTime &nowUtc = QDateTime::currentDateTimeUtc());
+
     // Whether several service instances may share this database (PostgreSQL), so that changes
     // must be announced through it; on SQLite one process writes and hears every change.
     bool sharesChanges() const;

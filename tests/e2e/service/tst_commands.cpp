@@ -643,10 +643,7 @@ private slots:
             db.setDatabaseName(database);
             QVERIFY(db.open());
             // Back to how the previous schema version left it.
-            for (const char *sql : {"DROP TABLE trusted_logins",
-                                    "ALTER TABLE login_attempts RENAME COLUMN last_failure_ms TO last_failure_utc",
-                                    "ALTER TABLE login_attempts RENAME COLUMN blocked_until_ms TO blocked_until_utc",
-                                    "DELETE FROM schema_migrations WHERE version = 10"})
+            for (const char *sql : {"DROP TABLE terminal_requests", "DELETE FROM schema_migrations WHERE version = 11"})
                 QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
             db.close();
         }

@@ -2,6 +2,7 @@
 // logins, sessions, presence, histories, assignments, terminals, limits and shutdown.
 
 #include "commservice.grpc.pb.h"
+#include "ops/eventlog.h"
 #include "rpc/commserviceimpl.h"
 #include "rpc/databasepool.h"
 #include "sessions/passwordhasher.h"
@@ -21,6 +22,7 @@
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/server_builder.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <limits>
@@ -36,6 +38,26 @@ namespace {
 const QByteArray Password = "vorna-test-pass";
 const QByteArray TerminalToken = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 const std::string SessionExpired = "Your session has expired. Log in again.";
+const std::string SessionInvalid = "Your session is not valid. Log in again.";
+const std::string DatabaseUnreachable = "The attendance service cannot reach its database. Try again in a moment.";
+
+// The log lines of refused presence calls, as the event log hands them to its observer.
+std::atomic<int> g_refusedPresenceLines{0};
+std::atomic<int> g_refusalSummaries{0};
+
+void countRefusedPresence(const char *event, std::initializer_list<EventLog::Field> fields)
+{
+    if (qstrcmp(event, "presence") != 0)
+        return;
+    bool refused = false;
+    bool summary = false;
+    for (const EventLog::Field &field : fields) {
+        refused = refused || (qstrcmp(field.key, "result") == 0 && field.value == QLatin1String("unauthenticated"));
+        summary = summary || qstrcmp(field.key, "repeated") == 0;
+    }
+    if (refused)
+        ++(summary ? g_refusalSummaries : g_refusedPresenceLines);
+}
 
 QByteArray sha256(const QByteArray &bytes)
 {
@@ -305,13 +327,24 @@ private slots:
         startServer();
 
         QVERIFY(QDir().rename(folder, away));
-        // More failures than the throttle allows: none of them may count.
+        // More failures than the throttle allows: none of them may count. Callers the service
+        // has not identified hear nothing of the database's whereabouts.
         for (int i = 0; i < 6; ++i) {
             const grpc::Status status = login("manager", i % 2 ? "guess" : bytes(Password));
             QCOMPARE(status.error_code(), grpc::UNAVAILABLE);
-            QVERIFY2(QString::fromStdString(status.error_message()).contains(QStringLiteral("database")),
-                     status.error_message().c_str());
+            QCOMPARE(status.error_message(), DatabaseUnreachable);
         }
+        v1::RegisterActivityRequest activity;
+        activity.set_employee_id("E1");
+        v1::RegisterActivityReply activityReply;
+        grpc::Status status = m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), activity,
+                                                       &activityReply);
+        QCOMPARE(status.error_code(), grpc::UNAVAILABLE);
+        QCOMPARE(status.error_message(), DatabaseUnreachable);
+        QList<v1::PresenceRow> rows;
+        status = presence(std::string(64, 'f'), presenceAt(m_now), &rows);
+        QCOMPARE(status.error_code(), grpc::UNAVAILABLE);
+        QCOMPARE(status.error_message(), DatabaseUnreachable);
         QVERIFY(QDir().rename(away, folder));
         const grpc::Status healed = login("manager", bytes(Password));
 
@@ -344,18 +377,37 @@ private slots:
         QCOMPARE(presence(token, v1::PresenceRequest(), &rows).error_code(), grpc::UNAUTHENTICATED);
     }
 
+    // A token the service never issued is no expired session, and says so.
     void callsWithoutAValidSessionAreRefused()
     {
         QList<v1::PresenceRow> rows;
-        grpc::Status status = presence(std::string(), v1::PresenceRequest(), &rows);
-        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
-        QCOMPARE(status.error_message(), SessionExpired);
-        status = presence(std::string(64, 'f'), v1::PresenceRequest(), &rows);
-        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        for (const std::string &token : {std::string(), std::string(64, 'f'), std::string("bogus")}) {
+            const grpc::Status status = presence(token, v1::PresenceRequest(), &rows);
+            QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+            QCOMPARE(status.error_message(), SessionInvalid);
+        }
         QVERIFY(rows.isEmpty());
         v1::SetReply reply;
         v1::SetCalendarRequest set;
-        QCOMPARE(m_stub->SetCalendar(context("bogus").get(), set, &reply).error_code(), grpc::UNAUTHENTICATED);
+        const grpc::Status status = m_stub->SetCalendar(context("bogus").get(), set, &reply);
+        QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(status.error_message(), SessionInvalid);
+    }
+
+    // 5,000 junk-token calls used to write 5,000 log lines.
+    void aFloodOfRefusedCallsWritesOneLine()
+    {
+        g_refusedPresenceLines = 0;
+        g_refusalSummaries = 0;
+        EventLog::setObserver(countRefusedPresence);
+        const auto restore = qScopeGuard([] { EventLog::setObserver(nullptr); });
+        QList<v1::PresenceRow> rows;
+        for (int i = 0; i < 200; ++i)
+            QCOMPARE(presence(std::string(64, 'a' + i % 6), v1::PresenceRequest(), &rows).error_code(), grpc::UNAUTHENTICATED);
+        QCOMPARE(g_refusedPresenceLines.load(), 1);
+        // The count is written when the window ends, here when the service stops.
+        cleanup();
+        QCOMPARE(g_refusalSummaries.load(), 1);
     }
 
     void presenceListsRowsInStorageOrderWithPictures()
@@ -651,6 +703,29 @@ private slots:
         QCOMPARE(rows.at(0).presence_status(), std::string("Present"));
     }
 
+    // A terminal that did not hear the answer sends the same request again.
+    void terminalRetriesWithARequestIdStoreOnce()
+    {
+        v1::RegisterActivityRequest request;
+        request.set_employee_id("E3");
+        request.set_activity_kind_id(m_storage->organisation().activityKinds().value().at(0).id);
+        request.mutable_at()->set_seconds(m_now.addSecs(-30).toSecsSinceEpoch());
+        request.set_request_id("gate-1/000123");
+        const auto registrationsOfE3 = [this] {
+            const RegistrationRange range{m_now.date().addDays(-1), m_now.date(), 0, false};
+            const QVector<RegistrationRow> rows = m_storage->organisation().registrations(range).value();
+            return std::count_if(rows.begin(), rows.end(), [](const RegistrationRow &r) { return r.employeeId == QLatin1String("E3"); });
+        };
+        const auto before = registrationsOfE3();
+        v1::RegisterActivityReply first;
+        v1::RegisterActivityReply repeat;
+        QVERIFY(m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), request, &first).ok());
+        QVERIFY(m_stub->RegisterActivity(context(bytes(TerminalToken), "vorna-device").get(), request, &repeat).ok());
+        QVERIFY(first.registration_id() > 0);
+        QCOMPARE(repeat.registration_id(), first.registration_id());
+        QCOMPARE(registrationsOfE3(), before + 1);
+    }
+
     void sessionStreamBeatsAndEndsOnLogout()
     {
         const std::string token = loginAs("manager");
@@ -824,10 +899,15 @@ private slots:
         QCOMPARE(event.kind(), v1::SessionEvent::ENDING);
         QCOMPARE(event.reason(), SessionExpired);
         QVERIFY(reader->Finish().ok());
+        // The stream's check removed the expired session; it is unknown from now on.
         QList<v1::PresenceRow> rows;
         const grpc::Status status = presence(token, v1::PresenceRequest(), &rows);
         QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
-        QCOMPARE(status.error_message(), SessionExpired);
+        QCOMPARE(status.error_message(), SessionInvalid);
+        // A call is the first to find a session expired: it says so.
+        const std::string idle = loginAs("manager");
+        QTest::qWait(3000);
+        QCOMPARE(presence(idle, v1::PresenceRequest(), &rows).error_message(), SessionExpired);
     }
 
     void tlsServesOnlyTlsClients()

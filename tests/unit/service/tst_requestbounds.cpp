@@ -32,6 +32,15 @@ private slots:
         QCOMPARE(bounds::check(login).error_code(), grpc::INVALID_ARGUMENT);
         login.set_user("");
         QCOMPARE(bounds::check(login).error_code(), grpc::INVALID_ARGUMENT);
+
+        v1::RegisterActivityRequest activity;
+        activity.set_employee_id("E1");
+        activity.set_request_id(std::string(bounds::MaxIdBytes, 'r'));
+        QVERIFY(bounds::check(activity).ok());
+        activity.set_request_id(std::string(bounds::MaxIdBytes + 1, 'r'));
+        const grpc::Status tooLong = bounds::check(activity);
+        QCOMPARE(tooLong.error_code(), grpc::INVALID_ARGUMENT);
+        QVERIFY2(tooLong.error_message().find("request id") != std::string::npos, tooLong.error_message().c_str());
     }
 
     void momentsAndDaysWithinTheYears()

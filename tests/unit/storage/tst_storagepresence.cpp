@@ -1,9 +1,13 @@
 // Presence at a moment: the last registration at or before it, the "No registration" rows,
-// the stale rule, the department scope, the order of the rows and the picture bytes.
+// the stale rule, the department scope, the order of the rows and the picture bytes; and the
+// registrations of terminals, stored once per request id.
 
 #include "support/storagefixture.h"
 
 #include <QCryptographicHash>
+
+#include <atomic>
+#include <thread>
 
 using namespace vorna::service;
 
@@ -33,8 +37,17 @@ private slots:
     void picturesOfManyEmployeesGoToTheirOwnRows();
     void pagesAreCutByRowsAndPictureBytesAndJoinUpToTheWholeAnswer();
     void invalidQueriesAreRefused();
+    void terminalRequestIds_data();
+    void terminalRequestIds();
+    void concurrentRepeatsStoreOneRegistration();
+    void requestIdsAreKeptForADay();
 
 private:
+    using TerminalRegistration = PresenceStore::TerminalRegistration;
+    qint64 addTerminal(const QString &name);
+    TerminalRegistration registerFromTerminal(qint64 terminal, const QString &requestId,
+                                              const QDateTime &nowUtc = QDateTime::currentDateTimeUtc());
+    int registrationsStored();
     void seed() override;
     struct Reference
     {
@@ -454,6 +467,114 @@ void TestStoragePresence::invalidQueriesAreRefused()
     QCOMPARE(error.code, StorageError::InvalidArgument);
     QVERIFY(error.message.contains(QLatin1String("at least 1")));
     QCOMPARE(calls, 0);
+}
+
+qint64 TestStoragePresence::addTerminal(const QString &name)
+{
+    const QByteArray hash = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256);
+    const StorageError added = m_fixture.storage().accounts().addTerminal({0, name, hash, QDateTime::currentDateTimeUtc()});
+    if (!added.ok())
+        qWarning("%s", qPrintable(added.message));
+    return m_fixture.storage().accounts().findTerminal(hash).value().id;
+}
+
+PresenceStore::TerminalRegistration TestStoragePresence::registerFromTerminal(qint64 terminal, const QString &requestId,
+                                                                           const QDateTime &nowUtc)
+{
+    const Registration registration{QStringLiteral("E1"), civilTime(QStringLiteral("2024-03-05T08:00:00")),
+                                    m_ref.arrival, QStringLiteral("terminal:test")};
+    Result<TerminalRegistration> stored =
+        m_fixture.storage().presence().registerFromTerminal(terminal, requestId, registration, nowUtc);
+    if (!stored.ok())
+        qWarning("%s", qPrintable(stored.error().message));
+    return stored.value();
+}
+
+int TestStoragePresence::registrationsStored()
+{
+    return m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM registrations")).toInt();
+}
+
+// A terminal that did not hear the answer sends the same request again.
+void TestStoragePresence::terminalRequestIds_data()
+{
+    QTest::addColumn<QString>("firstId");
+    QTest::addColumn<bool>("otherTerminal");
+    QTest::addColumn<QString>("secondId");
+    QTest::addColumn<bool>("repeated");
+    QTest::newRow("the same id again") << "r-1" << false << "r-1" << true;
+    QTest::newRow("another id") << "r-1" << false << "r-2" << false;
+    QTest::newRow("no id, twice") << "" << false << "" << false;
+    QTest::newRow("the same id from another terminal") << "r-1" << true << "r-1" << false;
+    QTest::newRow("ids differ in case") << "abc" << false << "ABC" << false;
+}
+
+void TestStoragePresence::terminalRequestIds()
+{
+    QFETCH(QString, firstId);
+    QFETCH(bool, otherTerminal);
+    QFETCH(QString, secondId);
+    QFETCH(bool, repeated);
+    addEmployee(QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Marko"), m_ref.production);
+    const qint64 gate = addTerminal(QStringLiteral("gate-1"));
+    const qint64 other = addTerminal(QStringLiteral("gate-2"));
+
+    const TerminalRegistration first = registerFromTerminal(gate, firstId);
+    QVERIFY(first.registrationId > 0);
+    QVERIFY(!first.repeated);
+    const TerminalRegistration second = registerFromTerminal(otherTerminal ? other : gate, secondId);
+    QCOMPARE(second.repeated, repeated);
+    QCOMPARE(second.registrationId == first.registrationId, repeated);
+    QCOMPARE(registrationsStored(), repeated ? 1 : 2);
+    // The registration stored is what presence answers with.
+    QCOMPARE(presenceAt(QStringLiteral("2024-03-05T09:00:00")).first().activityDescription, QStringLiteral("Arrival"));
+}
+
+// Two repeats at once, as two service instances on one PostgreSQL would take them: the key
+// decides, so one registration is stored and both answer with its number.
+void TestStoragePresence::concurrentRepeatsStoreOneRegistration()
+{
+    addEmployee(QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Marko"), m_ref.production);
+    const qint64 gate = addTerminal(QStringLiteral("gate-1"));
+    constexpr int Requests = 20;
+    for (int request = 0; request < Requests; ++request) {
+        const QString requestId = QStringLiteral("request-%1").arg(request);
+        std::atomic<int> ready{0};
+        TerminalRegistration answers[2];
+        const auto repeat = [&](int which) {
+            ++ready;
+            while (ready < 2)
+                std::this_thread::yield();
+            answers[which] = registerFromTerminal(gate, requestId);
+        };
+        std::thread one(repeat, 0);
+        std::thread two(repeat, 1);
+        one.join();
+        two.join();
+        QVERIFY(answers[0].registrationId > 0);
+        QCOMPARE(answers[1].registrationId, answers[0].registrationId);
+        QVERIFY2(answers[0].repeated != answers[1].repeated, qPrintable(requestId));
+    }
+    QCOMPARE(registrationsStored(), Requests);
+}
+
+void TestStoragePresence::requestIdsAreKeptForADay()
+{
+    addEmployee(QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Marko"), m_ref.production);
+    const qint64 gate = addTerminal(QStringLiteral("gate-1"));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const TerminalRegistration old = registerFromTerminal(gate, QStringLiteral("old"), now.addSecs(-25 * 3600));
+    const TerminalRegistration recent = registerFromTerminal(gate, QStringLiteral("recent"), now.addSecs(-23 * 3600));
+    // The next registration of the terminal prunes what is older than a day.
+    registerFromTerminal(gate, QStringLiteral("now"), now);
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM terminal_requests")).toInt(), 2);
+
+    const TerminalRegistration recentAgain = registerFromTerminal(gate, QStringLiteral("recent"), now);
+    QVERIFY(recentAgain.repeated);
+    QCOMPARE(recentAgain.registrationId, recent.registrationId);
+    const TerminalRegistration oldAgain = registerFromTerminal(gate, QStringLiteral("old"), now);
+    QVERIFY(!oldAgain.repeated);
+    QVERIFY(oldAgain.registrationId != old.registrationId);
 }
 
 QTEST_GUILESS_MAIN(TestStoragePresence)
