@@ -3,6 +3,7 @@
 #include "serve/descriptorlimit.h"
 #include "ops/eventlog.h"
 #include "serve/listenguard.h"
+#include "ops/metricsserver.h"
 #include "ops/rpcmetrics.h"
 #include "serve/tlsfiles.h"
 
@@ -153,6 +154,8 @@ bool ServiceServer::guardListeners(QString *error)
     caps.perAddress = m_config.maxConnectionsPerAddress;
     // Encrypted frames cannot be counted; there a fronting proxy has to (docs/service.md).
     caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? m_config.maxResetsPerAddress : 0;
+    caps.metrics = {MetricsServer::MaxConnections, MetricsServer::MaxConnectionsPerAddress,
+                    MetricsServer::MaxRequestBytes, MetricsServer::MaxRequestMs};
     std::string why;
     m_guard = ListenGuard::enable(caps, &why);
     if (m_guard == 0)

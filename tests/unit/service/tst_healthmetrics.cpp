@@ -1,9 +1,11 @@
-// What an operator's tools read from the service: the metrics labels clients cannot choose, and
-// health that turns with what the database workers meet.
+// What an operator's tools read from the service: the metrics labels clients cannot choose, health
+// that turns with what the database workers meet, and the metrics listener that answers only a
+// scrape.
 
 #include "commservice.pb.h"
 #include "ops/eventlog.h"
 #include "ops/healthprobe.h"
+#include "ops/metricsserver.h"
 #include "ops/rpcmetrics.h"
 #include "rpc/databasepool.h"
 #include "storage/sqlexecutor.h"
@@ -15,10 +17,18 @@
 
 #include <google/protobuf/descriptor.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 using namespace vorna::service;
 
@@ -65,6 +75,43 @@ StorageError selectOne(SqlExecutor &sql, const QString &statement = QStringLiter
         QSqlQuery query(tx.db());
         return tx.exec(query, statement, {}, QStringLiteral("run a test statement"));
     });
+}
+
+// The first line of the answer to `head`, sent to 127.0.0.1:port as it stands (no body after
+// it, whatever it announces), and whether the listener closed the connection after answering.
+struct Answer
+{
+    QByteArray statusLine;
+    bool closed = false;
+};
+
+Answer ask(int port, const QByteArray &head)
+{
+    Answer answer;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) != head.size()) {
+        ::close(fd);
+        return answer;
+    }
+    QByteArray received;
+    pollfd readable{fd, POLLIN, 0};
+    while (::poll(&readable, 1, WaitMs) == 1) {
+        char buffer[4096];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            answer.closed = true;
+            break;
+        }
+        received.append(buffer, int(got));
+    }
+    ::close(fd);
+    answer.statusLine = received.left(received.indexOf("\r\n"));
+    return answer;
 }
 
 } // namespace
@@ -250,6 +297,73 @@ private slots:
         QCOMPARE(states, (QVector<DatabaseReach::State>{DatabaseReach::Reached, DatabaseReach::Unreachable,
                                                        DatabaseReach::Reached}));
         QCOMPARE(reaches.at(1).why, unreachable.message);
+    }
+    void metricsListenerAnswersOnlyAScrape_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("scrape") << QByteArray("GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n") << QByteArray("HTTP/1.1 200 OK");
+        // The body is announced and never sent: the answer must not wait for it.
+        QTest::newRow("POST of 200 MB") << QByteArray("POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 209715200\r\n\r\n")
+                                        << QByteArray("HTTP/1.1 405 Method Not Allowed");
+        QTest::newRow("chunked PUT") << QByteArray("PUT /metrics HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                     << QByteArray("HTTP/1.1 405 Method Not Allowed");
+        QTest::newRow("POST elsewhere") << QByteArray("POST /upload HTTP/1.1\r\nHost: t\r\nContent-Length: 209715200\r\n\r\n")
+                                        << QByteArray("HTTP/1.1 404 Not Found");
+        QTest::newRow("GET elsewhere") << QByteArray("GET / HTTP/1.1\r\nHost: t\r\n\r\n") << QByteArray("HTTP/1.1 404 Not Found");
+        QTest::newRow("GET with a body") << QByteArray("GET /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 1000000\r\n\r\n")
+                                         << QByteArray("HTTP/1.1 413 Payload Too Large");
+    }
+
+    void metricsListenerAnswersOnlyAScrape()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, status);
+        MetricsServer server;
+        QString error;
+        QVERIFY2(server.start(QStringLiteral("127.0.0.1:0"), &error), qPrintable(error));
+        const Answer answer = ask(server.address().section(QLatin1Char(':'), 1).toInt(), head);
+        QCOMPARE(answer.statusLine, status);
+        // One request per connection: nothing sent after it is read.
+        QVERIFY(answer.closed);
+    }
+
+    // httplib's default socket options let a second listener bind the same port and take a
+    // share of the scrapes.
+    void aSecondMetricsListenerOnThePortIsRefused()
+    {
+        MetricsServer first, second;
+        QString error;
+        QVERIFY2(first.start(QStringLiteral("127.0.0.1:0"), &error), qPrintable(error));
+        QVERIFY(!second.start(first.address(), &error));
+        QCOMPARE(error, QStringLiteral("Cannot serve metrics on %1: the address is in use or not available here. "
+                                       "Choose another --metrics-listen address.").arg(first.address()));
+        const Answer answer = ask(first.address().section(QLatin1Char(':'), 1).toInt(),
+                                  "GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n");
+        QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 200 OK"));
+    }
+
+    // httplib's stop() did nothing before its loop ran, and the join then waited for ever.
+    void metricsListenerStopsRightAfterItStarts()
+    {
+        std::thread startsAndStops([] {
+            for (int i = 0; i < 20; ++i) {
+                MetricsServer server;
+                QString error;
+                if (server.start(QStringLiteral("127.0.0.1:0"), &error))
+                    server.stop();
+            }
+        });
+        std::promise<void> ended;
+        std::future<void> joined = ended.get_future();
+        std::thread joiner([&] {
+            startsAndStops.join();
+            ended.set_value();
+        });
+        const bool stopped = joined.wait_for(std::chrono::milliseconds(WaitMs)) == std::future_status::ready;
+        if (!stopped)
+            qFatal("A metrics listener did not stop within %d ms of its start.", WaitMs);
+        joiner.join();
     }
 };
 
