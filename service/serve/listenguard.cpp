@@ -209,35 +209,13 @@ public:
     int accept(int listener, sockaddr *address, socklen_t *length, int flags)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (;;) {
-            sockaddr_storage peer{};
-            socklen_t peerLength = sizeof peer;
-            const int fd = realAccept4()(listener, reinterpret_cast<sockaddr *>(&peer), &peerLength, flags);
-            if (fd < 0)
-                return failed(listener);
-            if (admitted(fd, peer)) {
-                copyPeer(peer, peerLength, address, length);
-                return fd;
-            }
-            ::close(fd);
-        }
+        return acceptAdmitted(listener, address, length, flags, &Guard::admitted, &Guard::failed);
     }
 
     // accept() of the metrics listener. Its socket blocks, so no lock is held while it waits.
     int acceptMetrics(int listener, sockaddr *address, socklen_t *length)
     {
-        for (;;) {
-            sockaddr_storage peer{};
-            socklen_t peerLength = sizeof peer;
-            const int fd = realAccept4()(listener, reinterpret_cast<sockaddr *>(&peer), &peerLength, 0);
-            if (fd < 0)
-                return metricsAcceptFailed(listener);
-            if (admittedToMetrics(fd, peer)) {
-                copyPeer(peer, peerLength, address, length);
-                return fd;
-            }
-            ::close(fd);
-        }
+        return acceptAdmitted(listener, address, length, 0, &Guard::admittedToMetrics, &Guard::metricsAcceptFailed);
     }
 
     // Reads along a metrics connection; false (and the connection shut) once it has sent more
@@ -303,6 +281,25 @@ public:
     bool inspectsReads() const { return m_caps.resetsPerAddress > 0; }
 
 private:
+    // Accepts until `admit` takes a connection, closing the ones it refuses; a failed accept is
+    // answered by `fail`.
+    int acceptAdmitted(int listener, sockaddr *address, socklen_t *length, int flags,
+                       bool (Guard::*admit)(int, const sockaddr_storage &), int (Guard::*fail)(int))
+    {
+        for (;;) {
+            sockaddr_storage peer{};
+            socklen_t peerLength = sizeof peer;
+            const int fd = realAccept4()(listener, reinterpret_cast<sockaddr *>(&peer), &peerLength, flags);
+            if (fd < 0)
+                return (this->*fail)(listener);
+            if ((this->*admit)(fd, peer)) {
+                copyPeer(peer, peerLength, address, length);
+                return fd;
+            }
+            ::close(fd);
+        }
+    }
+
     int failed(int listener)
     {
         const int error = errno;
