@@ -319,17 +319,19 @@ private:
         return -1;
     }
 
-    // The metrics listener retries a short while after EMFILE, and ends for good on anything
-    // else it does not know; so a shed or refused wait is EMFILE to it.
+    // httplib's metrics loop tries again a millisecond after EMFILE and ends for good on any
+    // other error. Only its own stop (the listener closed) may end it, so every other failure is
+    // EMFILE to it, once the waiting connections are shed when descriptors ran out.
     int metricsAcceptFailed(int listener)
     {
         const int error = errno;
+        if (error == EBADF || error == EINVAL || error == ENOTSOCK) {
+            errno = error;
+            return -1;
+        }
         if (error == EMFILE || error == ENFILE) {
             std::lock_guard<std::mutex> lock(m_mutex);
             shedWaiting(listener);
-        } else if (error != ENOBUFS && error != ENOMEM) {
-            errno = error;
-            return -1;
         }
         errno = EMFILE;
         return -1;
