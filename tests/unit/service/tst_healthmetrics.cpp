@@ -8,13 +8,12 @@
 #include "ops/rpcmetrics.h"
 #include "rpc/databasepool.h"
 #include "storage/sqlexecutor.h"
+#include "support/loopbacksocket.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -84,13 +83,8 @@ struct Answer
 Answer ask(int port, const QByteArray &head)
 {
     Answer answer;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) != head.size()) {
+    const int fd = connectLoopback(port);
+    if (fd < 0 || ::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) != head.size()) {
         ::close(fd);
         return answer;
     }
