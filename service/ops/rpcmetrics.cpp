@@ -5,6 +5,10 @@
 #include "ops/metrics.h"
 #include "storage/sqlexecutor.h"
 
+#include <QHash>
+
+#include <google/protobuf/descriptor.h>
+
 #include <chrono>
 #include <iterator>
 
@@ -16,18 +20,30 @@ using grpc::experimental::InterceptionHookPoints;
 
 const QStringList MethodLabel{QStringLiteral("method")};
 
-QString methodName(const char *fullName)
+// Full gRPC paths of everything the server answers, with their labels: the contract's methods
+// (read from its descriptor, so a new RPC is labelled without an edit here), the health
+// service and reflection.
+QHash<QByteArray, QString> servedMethods()
 {
-    // "/vorna.v1.CommService/Login" -> "Login"
-    const QString name = QString::fromLatin1(fullName ? fullName : "");
-    return name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+    QHash<QByteArray, QString> byPath;
+    const google::protobuf::ServiceDescriptor *service =
+        v1::PresenceChunk::descriptor()->file()->FindServiceByName("CommService");
+    for (int i = 0; service && i < service->method_count(); ++i) {
+        const std::string &name = service->method(i)->name();
+        byPath.insert(QByteArray::fromStdString("/" + service->full_name() + "/" + name), QString::fromStdString(name));
+    }
+    byPath.insert("/grpc.health.v1.Health/Check", QStringLiteral("Check"));
+    byPath.insert("/grpc.health.v1.Health/Watch", QStringLiteral("Watch"));
+    byPath.insert("/grpc.reflection.v1alpha.ServerReflection/ServerReflectionInfo",
+                  QStringLiteral("ServerReflectionInfo"));
+    return byPath;
 }
 
 class RpcMetricsInterceptor final : public grpc::experimental::Interceptor
 {
 public:
     explicit RpcMetricsInterceptor(grpc::experimental::ServerRpcInfo *info)
-        : m_method(methodName(info->method()))
+        : m_method(methodLabel(info->method()))
         , m_started(std::chrono::steady_clock::now())
         , m_streaming(info->type() == grpc::experimental::ServerRpcInfo::Type::SERVER_STREAMING
                       || info->type() == grpc::experimental::ServerRpcInfo::Type::BIDI_STREAMING)
@@ -145,6 +161,13 @@ void collectServiceMetrics()
     registry.counter("vorna_presence_bytes_streamed_total", "Bytes of presence answers sent, pictures included.");
     for (const char *result : {"ok", "denied", "throttled", "too-many-sessions", "unavailable", "busy"})
         loginAttempts(QString::fromLatin1(result));
+}
+
+QString methodLabel(const char *path)
+{
+    static const QHash<QByteArray, QString> served = servedMethods();
+    static const QString other = QStringLiteral("other");
+    return served.value(QByteArray(path ? path : ""), other);
 }
 
 const char *statusCodeName(int code)

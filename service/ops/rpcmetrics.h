@@ -4,6 +4,8 @@
 // and bytes sent; the event log's login lines count login attempts by result; the storage's
 // statement hook times queries and counts database errors. docs/service.md lists the metrics.
 
+#include <QString>
+
 #include <grpcpp/support/server_interceptor.h>
 
 #include <memory>
@@ -22,6 +24,11 @@ std::vector<std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterfac
 
 // Hooks the event log and the SQL executor to the registry; safe to call more than once.
 void collectServiceMetrics();
+
+// The `method` label of a call to `path` ("/vorna.v1.CommService/Login" -> "Login"): only the
+// methods the service serves have labels of their own; any other path a client sends is
+// "other", so clients cannot add series to the registry.
+QString methodLabel(const char *path);
 
 // The gRPC name of a status code ("OK", "UNAVAILABLE" ...), as the code label shows it.
 const char *statusCodeName(int code);

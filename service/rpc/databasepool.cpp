@@ -1,11 +1,13 @@
 #include "rpc/databasepool.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vorna::service {
 
-DatabasePool::DatabasePool(int workers, int queueLimit)
+DatabasePool::DatabasePool(int workers, int queueLimit, ReachObserver observer)
     : m_queueLimit(std::max(1, queueLimit))
+    , m_observer(std::move(observer))
 {
     const int count = std::max(1, workers);
     m_threads.reserve(size_t(count));
@@ -48,8 +50,16 @@ void DatabasePool::work()
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        job();
+        run(job);
     }
+}
+
+void DatabasePool::run(const Job &job) const
+{
+    job();
+    const DatabaseReach reach = takeDatabaseReach();
+    if (m_observer && reach.state != DatabaseReach::Untouched)
+        m_observer(reach);
 }
 
 } // namespace vorna::service

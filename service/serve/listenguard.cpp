@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,16 @@ namespace {
 
 using Accept4 = int (*)(int, sockaddr *, socklen_t *, int);
 using RecvMsg = ssize_t (*)(int, msghdr *, int);
+using Recv = ssize_t (*)(int, void *, size_t, int);
+
+Recv realRecv()
+{
+    static const Recv real = reinterpret_cast<Recv>(::dlsym(RTLD_NEXT, "recv"));
+    return real ? real : +[](int, void *, size_t, int) -> ssize_t {
+        errno = ENOSYS;
+        return -1;
+    };
+}
 
 RecvMsg realRecvMsg()
 {
@@ -170,11 +181,23 @@ std::string addressOf(const sockaddr_storage &peer)
     return text;
 }
 
+void copyPeer(const sockaddr_storage &peer, socklen_t peerLength, sockaddr *address, socklen_t *length)
+{
+    if (address && length) {
+        std::memcpy(address, &peer, std::min<size_t>(*length, peerLength));
+        *length = peerLength;
+    }
+}
+
 class Guard
 {
 public:
     Guard(ConnectionCaps caps, int reserve)
-        : m_caps(caps), m_ledger(caps), m_reserve(reserve), m_resets(caps.resetsPerAddress, ResetWindowMs)
+        : m_caps(caps)
+        , m_ledger(caps)
+        , m_reserve(reserve)
+        , m_resets(caps.resetsPerAddress, ResetWindowMs)
+        , m_metricsLedger(ConnectionCaps{caps.metrics.total, caps.metrics.perAddress, 0, {}})
     {
     }
     ~Guard()
@@ -186,21 +209,42 @@ public:
     int accept(int listener, sockaddr *address, socklen_t *length, int flags)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (;;) {
-            sockaddr_storage peer{};
-            socklen_t peerLength = sizeof peer;
-            const int fd = realAccept4()(listener, reinterpret_cast<sockaddr *>(&peer), &peerLength, flags);
-            if (fd < 0)
-                return failed(listener);
-            if (admitted(fd, peer)) {
-                if (address && length) {
-                    std::memcpy(address, &peer, std::min<size_t>(*length, peerLength));
-                    *length = peerLength;
-                }
-                return fd;
-            }
-            ::close(fd);
+        return acceptAdmitted(listener, address, length, flags, &Guard::admitted, &Guard::failed);
+    }
+
+    // accept() of the metrics listener. Its socket blocks, so no lock is held while it waits.
+    int acceptMetrics(int listener, sockaddr *address, socklen_t *length)
+    {
+        return acceptAdmitted(listener, address, length, 0, &Guard::admittedToMetrics, &Guard::metricsAcceptFailed);
+    }
+
+    // Reads along a metrics connection; false (and the connection shut) once it has sent more
+    // than a request's worth or for longer than a request takes.
+    bool metricsReadAllowed(int fd, size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_metricsMutex);
+        const auto it = m_metricsReads.find(fd);
+        if (it == m_metricsReads.end())
+            return true;
+        // httplib closed the connection and the number now names something else.
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || st.st_ino != it->second.inode) {
+            m_metricsReads.erase(it);
+            return true;
         }
+        const MetricsConnectionCaps &caps = m_caps.metrics;
+        it->second.bytes += bytes;
+        const bool tooMuch = caps.requestBytes > 0 && it->second.bytes > caps.requestBytes;
+        const bool tooLong = caps.requestMs > 0 && steadyMs() - it->second.acceptedMs > caps.requestMs;
+        if (!tooMuch && !tooLong)
+            return true;
+        ::shutdown(fd, SHUT_RDWR);
+        const std::string address = it->second.address;
+        m_metricsReads.erase(it);
+        warnRefused(m_metricsCut, address, tooMuch ? int(caps.requestBytes) : caps.requestMs,
+                    tooMuch ? QStringLiteral("A metrics request was longer than a scrape's; the connection is cut off.")
+                            : QStringLiteral("A metrics request took longer than a scrape's; the connection is cut off."));
+        return false;
     }
 
     // Reads along a plaintext connection; false (and the connection shut) when its address has
@@ -237,6 +281,25 @@ public:
     bool inspectsReads() const { return m_caps.resetsPerAddress > 0; }
 
 private:
+    // Accepts until `admit` takes a connection, closing the ones it refuses; a failed accept is
+    // answered by `fail`.
+    int acceptAdmitted(int listener, sockaddr *address, socklen_t *length, int flags,
+                       bool (Guard::*admit)(int, const sockaddr_storage &), int (Guard::*fail)(int))
+    {
+        for (;;) {
+            sockaddr_storage peer{};
+            socklen_t peerLength = sizeof peer;
+            const int fd = realAccept4()(listener, reinterpret_cast<sockaddr *>(&peer), &peerLength, flags);
+            if (fd < 0)
+                return (this->*fail)(listener);
+            if ((this->*admit)(fd, peer)) {
+                copyPeer(peer, peerLength, address, length);
+                return fd;
+            }
+            ::close(fd);
+        }
+    }
+
     int failed(int listener)
     {
         const int error = errno;
@@ -256,6 +319,24 @@ private:
         return -1;
     }
 
+    // httplib's metrics loop tries again a millisecond after EMFILE and ends for good on any
+    // other error. Only its own stop (the listener closed) may end it, so every other failure is
+    // EMFILE to it, once the waiting connections are shed when descriptors ran out.
+    int metricsAcceptFailed(int listener)
+    {
+        const int error = errno;
+        if (error == EBADF || error == EINVAL || error == ENOTSOCK) {
+            errno = error;
+            return -1;
+        }
+        if (error == EMFILE || error == ENFILE) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            shedWaiting(listener);
+        }
+        errno = EMFILE;
+        return -1;
+    }
+
     void shedWaiting(int listener)
     {
         if (m_reserve >= 0) {
@@ -263,7 +344,8 @@ private:
             m_reserve = -1;
         }
         int shed = 0;
-        for (;;) {
+        // Only while a connection waits: the metrics listener's accept would block.
+        for (pollfd waiting{listener, POLLIN, 0}; ::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN);) {
             const int fd = realAccept4()(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0 && errno == EINTR)
                 continue;
@@ -304,6 +386,31 @@ private:
             warnRefused(m_totalFull, address, m_caps.total,
                         QStringLiteral("The service holds as many connections as --max-connections "
                                        "allows; new ones are closed."));
+            return false;
+        }
+        return false;
+    }
+
+    bool admittedToMetrics(int fd, const sockaddr_storage &peer)
+    {
+        struct stat st;
+        if (::fstat(fd, &st) != 0)
+            return false;
+        const std::string address = addressOf(peer);
+        std::lock_guard<std::mutex> lock(m_metricsMutex);
+        switch (m_metricsLedger.admit(fd, st.st_ino, address)) {
+        case ConnectionLedger::Verdict::Admit:
+            m_metricsReads[fd] = MetricsRead{st.st_ino, address, 0, steadyMs()};
+            return true;
+        case ConnectionLedger::Verdict::AddressFull:
+            warnRefused(m_metricsAddressFull, address, m_caps.metrics.perAddress,
+                        QStringLiteral("This client address holds as many metrics connections as the listener "
+                                       "allows; its new ones are closed."));
+            return false;
+        case ConnectionLedger::Verdict::TotalFull:
+            warnRefused(m_metricsTotalFull, address, m_caps.metrics.total,
+                        QStringLiteral("The metrics listener holds as many connections as it allows; new ones "
+                                       "are closed. The gRPC port is not affected."));
             return false;
         }
         return false;
@@ -356,6 +463,21 @@ private:
     std::unordered_map<int, Watched> m_watched;
     ResetBudget m_resets;
     RateLimitedWarning m_resetFlood{"connection-cut-reset-budget"};
+
+    struct MetricsRead
+    {
+        ino_t inode;
+        std::string address;
+        size_t bytes;
+        long long acceptedMs;
+    };
+    // The metrics listener's connections: accepted on its thread, read on its workers.
+    std::mutex m_metricsMutex;
+    ConnectionLedger m_metricsLedger;
+    std::unordered_map<int, MetricsRead> m_metricsReads;
+    RateLimitedWarning m_metricsAddressFull{"metrics-connection-refused-address-cap"};
+    RateLimitedWarning m_metricsTotalFull{"metrics-connection-refused-total-cap"};
+    RateLimitedWarning m_metricsCut{"metrics-request-cut"};
 };
 
 std::mutex guardMutex;
@@ -403,6 +525,28 @@ extern "C" __attribute__((visibility("default"))) int accept4(int fd, sockaddr *
     if (!guard)
         return vorna::service::realAccept4()(fd, address, length, flags);
     return guard->accept(fd, address, length, flags);
+}
+
+// The metrics listener (cpp-httplib) accepts through this; its connections count apart.
+extern "C" __attribute__((visibility("default"))) int accept(int fd, sockaddr *address, socklen_t *length)
+{
+    const std::shared_ptr<vorna::service::Guard> guard = vorna::service::guard();
+    if (!guard)
+        return vorna::service::realAccept4()(fd, address, length, 0);
+    return guard->acceptMetrics(fd, address, length);
+}
+
+// The metrics listener's connections read through this; each may send one short request.
+extern "C" __attribute__((visibility("default"))) ssize_t recv(int fd, void *buffer, size_t size, int flags)
+{
+    const ssize_t got = vorna::service::realRecv()(fd, buffer, size, flags);
+    if (got <= 0 || (flags & MSG_PEEK) != 0)
+        return got;
+    const std::shared_ptr<vorna::service::Guard> guard = vorna::service::guard();
+    if (!guard || guard->metricsReadAllowed(fd, size_t(got)))
+        return got;
+    errno = ECONNRESET;
+    return -1;
 }
 
 // gRPC's connections read through this; plaintext ones are checked against the reset budget.

@@ -11,6 +11,11 @@
 //  - with a reset budget, reads along plaintext connections (recvmsg, also ours) and cuts off
 //    an address that resets streams faster than any panel does (resetbudget.h).
 // It works below TLS, so plaintext and TLS listeners are guarded alike.
+//
+// The metrics listener (cpp-httplib) accepts with accept(), which is ours too: its connections
+// go in a book of their own with caps of their own, so a flood there cannot take the
+// descriptors the gRPC port needs; and through recv(), also ours, each may send only a short
+// request within a short time, so nothing a client sends there can grow the process.
 
 #include <sys/types.h>
 
@@ -21,6 +26,15 @@
 
 namespace vorna::service {
 
+// The metrics listener's connections; a 0 turns that cap off.
+struct MetricsConnectionCaps
+{
+    int total = 0;
+    int perAddress = 0;
+    size_t requestBytes = 0; // what one connection may send in all
+    int requestMs = 0;       // how long after it was accepted it may still send
+};
+
 struct ConnectionCaps
 {
     int total = 0;      // 0: no cap
@@ -28,6 +42,7 @@ struct ConnectionCaps
     // RST_STREAM frames one client address may send per 10 s (plaintext listeners); 0: not
     // counted. Beyond it the connection is cut off and the address refused for a while.
     int resetsPerAddress = 0;
+    MetricsConnectionCaps metrics;
 };
 
 // The book of accepted connections. gRPC closes descriptors without telling us, so an entry is

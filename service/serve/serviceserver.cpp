@@ -3,6 +3,7 @@
 #include "serve/descriptorlimit.h"
 #include "ops/eventlog.h"
 #include "serve/listenguard.h"
+#include "ops/metricsserver.h"
 #include "ops/rpcmetrics.h"
 #include "serve/tlsfiles.h"
 
@@ -72,8 +73,10 @@ ServiceServer::ServiceServer(Database &database, const ServerConfig &config)
     , m_sessions(database.accounts(), SessionPolicy{config.sessionIdle, config.maxSessionsPerUser})
     , m_authenticator(database.accounts(), m_sessions, m_throttle, m_hasher)
     , m_streams(config.maxStreamsPerSession)
+    , m_pool(DatabasePool::DefaultWorkers, DatabasePool::DefaultQueueLimit,
+             [this](const DatabaseReach &reach) { m_health.report(reach.state == DatabaseReach::Reached, reach.why); })
     , m_service(ServiceParts{database.accounts(), database.organisation(), database.calendars(), database.presence(),
-                             m_sessions, m_authenticator, m_hub, m_streams, m_config})
+                             m_sessions, m_authenticator, m_hub, m_streams, m_config, &m_pool})
     , m_database(database)
 {
     gpr_set_log_function(logFromGrpc);
@@ -133,7 +136,8 @@ bool ServiceServer::start(QString *error)
         return false;
     }
     m_address = withPort(m_config.listen, port);
-    m_probe = std::make_unique<HealthProbe>(m_database, m_server->GetHealthCheckService(), m_config.healthInterval);
+    m_health.attach(m_server->GetHealthCheckService());
+    m_probe = std::make_unique<HealthProbe>(m_database, m_health, m_config.healthInterval);
     m_probe->start();
     if (m_config.tlsCertFile.isEmpty() && !isLoopbackListen(m_config.listen))
         EventLog::warning("plaintext", {{"address", m_address},
@@ -150,6 +154,8 @@ bool ServiceServer::guardListeners(QString *error)
     caps.perAddress = m_config.maxConnectionsPerAddress;
     // Encrypted frames cannot be counted; there a fronting proxy has to (docs/service.md).
     caps.resetsPerAddress = m_config.tlsCertFile.isEmpty() ? m_config.maxResetsPerAddress : 0;
+    caps.metrics = {MetricsServer::MaxConnections, MetricsServer::MaxConnectionsPerAddress,
+                    MetricsServer::MaxRequestBytes, MetricsServer::MaxRequestMs};
     std::string why;
     m_guard = ListenGuard::enable(caps, &why);
     if (m_guard == 0)
@@ -162,8 +168,10 @@ void ServiceServer::shutdown()
     if (!m_server || m_stopping.exchange(true))
         return;
     EventLog::info("shutdown", {{"address", m_address}});
-    // Shutdown() turns every health status to NOT_SERVING; the probe must not turn it back.
+    // Shutdown() turns every health status to NOT_SERVING; neither the probe nor the calls
+    // still finishing may turn it back.
     m_probe->stop();
+    m_health.freeze();
     m_hub.shutdown(QStringLiteral("The attendance service is shutting down."));
     m_server->Shutdown(std::chrono::system_clock::now() + m_config.callTimeout);
 }

@@ -5,6 +5,7 @@
 #include "sessions/authenticator.h"
 #include "ops/healthprobe.h"
 #include "rpc/commserviceimpl.h"
+#include "rpc/databasepool.h"
 #include "sessions/loginthrottle.h"
 #include "sessions/passwordhasher.h"
 #include "ops/serverconfig.h"
@@ -49,6 +50,10 @@ private:
     Authenticator m_authenticator;
     SessionHub m_hub;
     StreamLimiter m_streams;
+    // Follows what the database workers meet on every call, and the probe when idle; it
+    // outlives the workers that report to it.
+    HealthStatus m_health;
+    DatabasePool m_pool;
     CommServiceImpl m_service;
     Database &m_database;
     std::unique_ptr<grpc::Server> m_server;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <utility>
 
 namespace vorna::service {
 
@@ -9,6 +10,13 @@ namespace {
 
 std::atomic<void (*)(double)> g_statementObserver{nullptr};
 std::atomic<void (*)()> g_failureObserver{nullptr};
+thread_local DatabaseReach t_reach;
+
+void noteReach(DatabaseReach::State state, const QString &why = QString())
+{
+    t_reach.state = state;
+    t_reach.why = why;
+}
 
 // Times one statement for the observer, if there is one.
 bool observedExec(const std::function<bool()> &exec)
@@ -29,6 +37,11 @@ QString reasonOf(const QSqlError &error)
 }
 
 } // namespace
+
+DatabaseReach takeDatabaseReach()
+{
+    return std::exchange(t_reach, DatabaseReach());
+}
 
 void setSqlObserver(const SqlObserver &observer)
 {
@@ -105,6 +118,12 @@ StorageError Transaction::exec(QSqlQuery &query, const QString &sql, const QVari
     return StorageError::none();
 }
 
+void Transaction::noteStatementDone()
+{
+    m_anyStatementDone = true;
+    noteReach(DatabaseReach::Reached);
+}
+
 Result<int> Transaction::change(const QString &sql, const QVariantList &values, const QString &doing)
 {
     QSqlQuery query(m_db);
@@ -135,6 +154,8 @@ StorageError SqlExecutor::runWithReconnect(bool writes, const std::function<Stor
     for (int attempt = 0; attempt < 2; ++attempt) {
         QSqlDatabase db;
         result = m_pool.connection(&db);
+        if (result.code == StorageError::Unavailable)
+            noteReach(DatabaseReach::Unreachable, result.message);
         if (!result.ok())
             return result;
         Transaction tx(*this, db, writes);
@@ -207,12 +228,14 @@ StorageError SqlExecutor::failure(Transaction *tx, const QSqlError &error, const
         return {StorageError::AlreadyExists, what + QStringLiteral(" A record with that name already exists.")};
     case SqlFailure::Busy:
         return {StorageError::Unavailable, what + QStringLiteral(" The database is busy; try again in a moment.")};
-    case SqlFailure::ConnectionLost:
+    case SqlFailure::ConnectionLost: {
         m_pool.discard();
         if (tx && !tx->m_anyStatementDone)
             tx->m_lostBeforeAnyStatement = true;
-        return {StorageError::Unavailable,
-                what + QStringLiteral(" The database cannot be reached; check that it is running.")};
+        const QString lost = what + QStringLiteral(" The database cannot be reached; check that it is running.");
+        noteReach(DatabaseReach::Unreachable, lost);
+        return {StorageError::Unavailable, lost};
+    }
     case SqlFailure::DiskFull:
         return {StorageError::Unavailable,
                 what + QStringLiteral(" The disk that holds the database is full; free some space and try again.")};

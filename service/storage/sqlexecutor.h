@@ -33,7 +33,7 @@ public:
     // since the server refuses every further statement in it.
     StorageError failure(const QSqlError &error, const QString &doing);
     // Notes a statement run past exec() (bulk inserts, libpq) that succeeded.
-    void noteStatementDone() { m_anyStatementDone = true; }
+    void noteStatementDone();
 
     // Rows of `sql`, one `make` per row.
     template<typename T>
@@ -124,6 +124,18 @@ private:
     const SqlDialect m_dialect;
     ConnectionPool m_pool;
 };
+
+// Whether the database answered the calling thread's work since the last take: Reached once a
+// statement succeeded, Unreachable once a connection would not open or was lost, whichever
+// came last; Untouched when neither happened. The service's database workers take it after
+// each job, so its health follows the calls themselves.
+struct DatabaseReach
+{
+    enum State { Untouched, Reached, Unreachable };
+    State state = Untouched;
+    QString why; // the storage's sentence, for Unreachable
+};
+DatabaseReach takeDatabaseReach();
 
 // Told of each statement's time and of each failure, for the service's metrics; none by default.
 struct SqlObserver

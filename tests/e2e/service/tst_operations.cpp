@@ -211,6 +211,40 @@ QByteArray reflectedServices(const std::shared_ptr<grpc::Channel> &channel)
     return bytes;
 }
 
+// A unary call with an empty message to any path, as a client that makes paths up sends it.
+grpc::StatusCode callPath(const std::shared_ptr<grpc::Channel> &channel, const std::string &path)
+{
+    grpc::GenericStub stub(channel);
+    grpc::ClientContext context;
+    context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(10));
+    grpc::CompletionQueue queue;
+    grpc::Slice empty{std::string()};
+    auto call = stub.PrepareUnaryCall(&context, path, grpc::ByteBuffer(&empty, 1), &queue);
+    call->StartCall();
+    grpc::ByteBuffer reply;
+    grpc::Status status;
+    call->Finish(&reply, &status, reinterpret_cast<void *>(1));
+    void *tag = nullptr;
+    bool ok = false;
+    queue.Next(&tag, &ok);
+    queue.Shutdown();
+    while (queue.Next(&tag, &ok)) {
+    }
+    return status.error_code();
+}
+
+// The values of `label` among the samples of `metric`.
+QSet<QString> labelValues(const QMap<QString, double> &samples, const QString &metric, const QString &label)
+{
+    const QRegularExpression value(QStringLiteral("[{,]%1=\"([^\"]*)\"").arg(label));
+    QSet<QString> values;
+    for (auto it = samples.cbegin(); it != samples.cend(); ++it) {
+        if (it.key().startsWith(metric + QLatin1Char('{')))
+            values.insert(value.match(it.key()).captured(1));
+    }
+    return values;
+}
+
 bool psql(const QString &server, const QString &sql, QString *output = nullptr)
 {
     QProcess process;
@@ -357,6 +391,12 @@ private slots:
             QVERIFY(stub->Logout(&logout, vorna::v1::LogoutRequest(), &done).ok());
         }
 
+        // Paths the service does not serve add no label values of their own.
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(callPath(channel, "/vorna.v1.CommService/MadeUp" + std::to_string(i)), grpc::StatusCode::UNIMPLEMENTED);
+            QCOMPARE(callPath(channel, "/made.up.Service" + std::to_string(i) + "/Login"), grpc::StatusCode::UNIMPLEMENTED);
+        }
+
         QMap<QString, double> after;
         QVERIFY2(parseExposition(httpGet(serve.metrics(), "/metrics"), &after, &bad), qPrintable(bad));
         const auto moved = [&](const char *series) { return after.value(QLatin1String(series)) - before.value(QLatin1String(series)); };
@@ -368,6 +408,11 @@ private slots:
         QCOMPARE(moved("vorna_presence_rows_streamed_total"), double(rows));
         QVERIFY(rows > 0 && moved("vorna_presence_bytes_streamed_total") > rows);
         QVERIFY(moved("vorna_db_query_duration_seconds_count") > 0);
+        QCOMPARE(moved("vorna_rpc_total{method=\"other\",code=\"UNIMPLEMENTED\"}"), 40.0);
+        QCOMPARE(labelValues(after, QStringLiteral("vorna_rpc_total"), QStringLiteral("method")),
+                 (QSet<QString>{QStringLiteral("Check"), QStringLiteral("ServerReflectionInfo"), QStringLiteral("Login"),
+                                QStringLiteral("Presence"), QStringLiteral("SetCalendar"), QStringLiteral("Logout"),
+                                QStringLiteral("other")}));
 
         // The running service holds the database: restore leaves it alone.
         const QString backup = path(QStringLiteral("while-serving.db"));
@@ -465,6 +510,8 @@ private slots:
         QCOMPARE(tableRows(restored, dump), copied);
     }
 
+    // Health turns with the calls themselves: the probe's interval is an hour here, so only the
+    // database workers' reports can turn it (it used to lag a whole interval).
     void healthFollowsThePostgresDatabase()
     {
         const QString server = qEnvironmentVariable("VORNA_TEST_PG");
@@ -475,22 +522,34 @@ private slots:
         const QString database = server + QStringLiteral(" dbname=vorna_ops_health");
         QCOMPARE(run({QStringLiteral("init"), QStringLiteral("--database"), database}).exitCode, 0);
         Serve serve({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                     QStringLiteral("--database"), database, QStringLiteral("--health-interval"), QStringLiteral("1s")});
+                     QStringLiteral("--database"), database, QStringLiteral("--health-interval"), QStringLiteral("1h")});
         QVERIFY(!serve.address().isEmpty());
         const QStringList health{QStringLiteral("health"), QStringLiteral("--address"), serve.address()};
         QCOMPARE(run(health).exitCode, 0);
+        // A call whose session the database has to look up.
+        auto stub = vorna::v1::CommService::NewStub(grpc::CreateChannel(serve.address().toStdString(),
+                                                                        grpc::InsecureChannelCredentials()));
+        const auto logoutWithUnknownSession = [&stub] {
+            grpc::ClientContext context;
+            context.AddMetadata("vorna-session", std::string(64, 'a'));
+            vorna::v1::LogoutReply reply;
+            return stub->Logout(&context, vorna::v1::LogoutRequest(), &reply).error_code();
+        };
 
         // The database refuses connections, and those open are cut.
         QVERIFY(psql(server, QStringLiteral("ALTER DATABASE vorna_ops_health WITH ALLOW_CONNECTIONS false")));
         QVERIFY(psql(server, QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = 'vorna_ops_health'")));
-        QTRY_COMPARE_WITH_TIMEOUT(run(health).exitCode, 1, 60000);
+        QCOMPARE(logoutWithUnknownSession(), grpc::StatusCode::UNAVAILABLE);
+        QTRY_COMPARE_WITH_TIMEOUT(run(health).exitCode, 1, 30000);
         QVERIFY(run(health).err.contains(QStringLiteral("is not serving")));
 
         QVERIFY(psql(server, QStringLiteral("ALTER DATABASE vorna_ops_health WITH ALLOW_CONNECTIONS true")));
-        QTRY_COMPARE_WITH_TIMEOUT(run(health).exitCode, 0, 60000);
+        QCOMPARE(logoutWithUnknownSession(), grpc::StatusCode::UNAUTHENTICATED);
+        QTRY_COMPARE_WITH_TIMEOUT(run(health).exitCode, 0, 30000);
         const QString log = serve.stop();
         QVERIFY2(log.contains(QStringLiteral("event=health status=NOT_SERVING")) && log.contains(QStringLiteral("event=health status=SERVING")),
                  qPrintable(log));
+        QCOMPARE(log.count(QStringLiteral("event=health ")), 2);
     }
 
     // docs/service.md's way for PostgreSQL: pg_dump -Fc, pg_restore into a new database.

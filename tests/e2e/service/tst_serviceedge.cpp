@@ -1,9 +1,11 @@
-// The built vorna-service at its edge: running out of descriptors, connection caps, unusable
-// TLS files, plaintext beyond loopback and the values of the limit options.
+// The built vorna-service at its edge: running out of descriptors, connection caps, floods of
+// the metrics listener, unusable TLS files, plaintext beyond loopback and the values of the
+// limit options.
 
 #include "commservice.grpc.pb.h"
 #include "serve/descriptorlimit.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -47,6 +49,20 @@ public:
     RawConnection &operator=(const RawConnection &) = delete;
 
     bool connected() const { return m_fd >= 0; }
+    // The first line the service answers within `waitMs`, without its line end.
+    QByteArray firstLine(int waitMs) const
+    {
+        QByteArray received;
+        pollfd entry{m_fd, POLLIN, 0};
+        while (!received.contains("\r\n") && ::poll(&entry, 1, waitMs) == 1) {
+            char buffer[512];
+            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            received.append(buffer, int(got));
+        }
+        return received.left(received.indexOf("\r\n"));
+    }
     // False once the service no longer takes what is sent.
     bool send(const std::string &bytes)
     {
@@ -110,12 +126,16 @@ public:
             m_process.start(QStringLiteral(VORNA_SERVICE_BINARY), arguments);
         }
         static const QRegularExpression listening(QStringLiteral("listening on \\S*:(\\d+)"));
+        static const QRegularExpression metrics(QStringLiteral("metrics on http://\\S*:(\\d+)/metrics"));
+        const bool withMetrics = extra.contains(QStringLiteral("--metrics-listen"));
         QString out;
         while (m_process.waitForReadyRead(WaitMs)) {
             out += QString::fromUtf8(m_process.readAllStandardOutput());
             const QRegularExpressionMatch match = listening.match(out);
-            if (match.hasMatch()) {
+            const QRegularExpressionMatch metricsMatch = metrics.match(out);
+            if (match.hasMatch() && (!withMetrics || metricsMatch.hasMatch())) {
                 m_port = match.captured(1).toInt();
+                m_metricsPort = metricsMatch.captured(1).toInt();
                 return true;
             }
         }
@@ -123,6 +143,29 @@ public:
     }
 
     int port() const { return m_port; }
+    int metricsPort() const { return m_metricsPort; }
+    // The most resident memory the serving process has had so far, in kB (VmHWM: memory read
+    // and freed again still counts), and the descriptors it holds now.
+    long peakResidentKb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        static const QRegularExpression peak(QStringLiteral("VmHWM:\\s*(\\d+) kB"));
+        return peak.match(QString::fromLatin1(status.readAll())).captured(1).toLong();
+    }
+    int openDescriptors() const
+    {
+        return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_process.processId())).entryList(QDir::Files | QDir::System).size());
+    }
+    // The status line of GET /metrics on a fresh connection, or empty.
+    QByteArray scrapeStatus() const
+    {
+        RawConnection scraper(m_metricsPort);
+        if (!scraper.send("GET /metrics HTTP/1.1\r\nHost: test\r\n\r\n"))
+            return {};
+        return scraper.firstLine(WaitMs);
+    }
     // Calls then go over TLS, trusting this certificate.
     void trust(const QString &certFile)
     {
@@ -162,6 +205,7 @@ public:
 private:
     QProcess m_process;
     int m_port = 0;
+    int m_metricsPort = 0;
     QString m_log;
     std::string m_rootCert;
 };
@@ -335,6 +379,74 @@ private slots:
         QVERIFY(again.closedByService(WaitMs));
         const QString log = service.stop();
         QVERIFY2(log.contains(QStringLiteral("event=connection-cut-reset-budget address=127.0.0.2")), qPrintable(log));
+    }
+
+    // A request that never ends used to be read whole: a POST of 200 MB took the service from
+    // 37 MB to 294 MB.
+    void metricsRequestsCannotGrowTheService_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("event");
+        // Refused from its head (tst_healthmetrics checks the answer); the body is never read.
+        QTest::newRow("POST of 200 MB") << QByteArray("POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 209715200\r\n\r\n")
+                                        << QString();
+        QTest::newRow("request line of 200 MB") << QByteArray("GET /")
+                                                << QStringLiteral("event=metrics-request-cut address=127.0.0.1 cap=16384");
+        QTest::newRow("header of 200 MB") << QByteArray("GET /metrics HTTP/1.1\r\nHost: t\r\nX-Padding: ")
+                                          << QStringLiteral("event=metrics-request-cut address=127.0.0.1 cap=16384");
+    }
+
+    void metricsRequestsCannotGrowTheService()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, event);
+        Service service;
+        QVERIFY2(service.start(m_database, {QStringLiteral("--metrics-listen"), QStringLiteral("127.0.0.1:0")}),
+                 qPrintable(service.log()));
+        QCOMPARE(service.scrapeStatus(), QByteArray("HTTP/1.1 200 OK"));
+        const long before = service.peakResidentKb();
+
+        RawConnection client(service.metricsPort());
+        QVERIFY(client.send(head.toStdString()));
+        const std::string megabyte(1 << 20, 'a');
+        for (int sent = 0; sent < 200 && client.send(megabyte); ++sent) {
+        }
+        QVERIFY(client.closedByService(WaitMs));
+        const long grown = service.peakResidentKb() - before;
+        QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("The service grew by %1 kB.").arg(grown)));
+        QCOMPARE(service.scrapeStatus(), QByteArray("HTTP/1.1 200 OK"));
+        const QString log = service.stop();
+        QVERIFY2(log.contains(event), qPrintable(log));
+    }
+
+    // 2,000 idle connections to the metrics listener used to hold 1,988 of the service's
+    // descriptors while a scrape timed out.
+    void idleMetricsConnectionsStarveNeitherScrapesNorTheGrpcPort_data()
+    {
+        QTest::addColumn<quint32>("from");
+        QTest::newRow("another address") << quint32(INADDR_LOOPBACK + 1);
+        QTest::newRow("the scraper's address") << quint32(INADDR_LOOPBACK);
+    }
+
+    void idleMetricsConnectionsStarveNeitherScrapesNorTheGrpcPort()
+    {
+        QFETCH(quint32, from);
+        Service service;
+        QVERIFY2(service.start(m_database, {QStringLiteral("--metrics-listen"), QStringLiteral("127.0.0.1:0")}),
+                 qPrintable(service.log()));
+        const int before = service.openDescriptors();
+        std::vector<std::unique_ptr<RawConnection>> idle;
+        for (int i = 0; i < 2000; ++i) {
+            idle.push_back(std::make_unique<RawConnection>(service.metricsPort(), from));
+            QVERIFY(idle.back()->connected());
+        }
+        const int held = service.openDescriptors() - before;
+        QVERIFY2(held < 64, qPrintable(QStringLiteral("The service holds %1 more descriptors.").arg(held)));
+        QCOMPARE(service.logoutWithoutSession(), grpc::UNAUTHENTICATED);
+        // From the same address the scrape waits until the idle ones have had their time.
+        QTRY_COMPARE_WITH_TIMEOUT(service.scrapeStatus(), QByteArray("HTTP/1.1 200 OK"), 60000);
+        const QString log = service.stop();
+        QVERIFY2(log.contains(QStringLiteral("event=metrics-connection-refused-address-cap")), qPrintable(log));
     }
 
     void plaintextBeyondLoopbackWarns()

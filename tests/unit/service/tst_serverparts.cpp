@@ -339,7 +339,7 @@ private slots:
     // The ledger cannot see gRPC close a connection; it must find out when a cap is reached.
     void connectionLedgerFindsClosedConnectionsAtTheCap()
     {
-        ConnectionLedger ledger(ConnectionCaps{3, 2});
+        ConnectionLedger ledger(ConnectionCaps{3, 2, 0, {}});
         int pairs[3][2];
         ino_t inodes[3];
         for (int i = 0; i < 3; ++i) {
