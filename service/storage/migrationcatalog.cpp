@@ -1,5 +1,7 @@
 #include "storage/migrationcatalog.h"
 
+#include "storage/organisationstore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -20,7 +22,9 @@ const QString resourceFolder = QStringLiteral(":/vorna-storage/migrations");
 // The migrations that have a step in C++, by number.
 const QHash<int, MigrationStep> &codeSteps()
 {
-    static const QHash<int, MigrationStep> steps;
+    static const QHash<int, MigrationStep> steps{
+        {13, &OrganisationStore::makeMissingRenditions},
+    };
     return steps;
 }
 

@@ -6,6 +6,7 @@
 #include "storage/database.h"
 #include "sessions/tokens.h"
 
+#include <QCryptographicHash>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -392,28 +393,65 @@ private slots:
         organisationRound(m_dir.filePath(QStringLiteral("organisation.db")));
     }
 
-    // Only `init` changes the schema; every other command refuses an older one.
+    // Only `init` changes the schema; every other command refuses an older one. The latest
+    // migration brought picture renditions: `init` makes them for the pictures stored before.
     void olderSchemaIsRefusedUntilInit()
     {
         const QString database = m_dir.filePath(QStringLiteral("older.db"));
         QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(runOn(database, {"department", "add", "Sales"}).exitCode, 0);
+        const QString photoFile = m_dir.filePath(QStringLiteral("older-photo.jpg"));
+        QImage photo(1200, 900, QImage::Format_RGB32);
+        photo.fill(QColor(90, 140, 200));
+        QVERIFY(photo.save(photoFile, "JPEG", 90));
+        QFile photoBytes(photoFile);
+        QVERIFY(photoBytes.open(QIODevice::ReadOnly));
+        const QByteArray original = photoBytes.readAll();
+        QCOMPARE(runOn(database, {"employee", "add", "E1", "--last-name", "Ilić", "--first-name", "Ana", "--department",
+                                  "Sales", "--picture", photoFile})
+                     .exitCode,
+                 0);
+        const QString connection = QStringLiteral("older");
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
             db.setDatabaseName(database);
             QVERIFY(db.open());
-            // Back to how the previous schema version left it.
-            for (const char *sql : {"DROP TABLE presence_changes", "DELETE FROM schema_migrations WHERE version = 9"})
+            // Back to how the previous schema version left it: the original alone, under its digest.
+            for (const char *sql : {"ALTER TABLE employee_pictures DROP COLUMN rendition",
+                                    "ALTER TABLE employee_pictures DROP COLUMN original_digest",
+                                    "DELETE FROM schema_migrations WHERE version = 13"})
                 QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
+            QSqlQuery digest(db);
+            QVERIFY(digest.prepare(QStringLiteral("UPDATE employees SET picture_digest = ?")));
+            digest.addBindValue(QCryptographicHash::hash(original, QCryptographicHash::Sha256));
+            QVERIFY(digest.exec());
             db.close();
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+        QSqlDatabase::removeDatabase(connection);
         for (const QStringList &command : {QStringList{"user", "list"}, QStringList{"info"}, QStringList{"demo"}}) {
             const CommandRun r = runOn(database, command);
             QCOMPARE(r.exitCode, 3);
             QVERIFY2(r.err.contains(QLatin1String("run 'vorna-service init")), qPrintable(r.err));
         }
-        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        const CommandRun init = runOn(database, {QStringLiteral("init")});
+        QCOMPARE(init.exitCode, 0);
+        QVERIFY2(init.err.contains(QLatin1String("Making picture renditions: 1 of 1 (100%)\n")), qPrintable(init.err));
         QCOMPARE(runOn(database, {QStringLiteral("user"), QStringLiteral("list")}).exitCode, 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(database);
+            QVERIFY(db.open());
+            QSqlQuery stored(db);
+            QVERIFY(stored.exec(QStringLiteral("SELECT p.bytes, p.rendition, e.picture_digest FROM employee_pictures p"
+                                               " JOIN employees e ON e.id = p.employee_id")));
+            QVERIFY(stored.next());
+            QCOMPARE(stored.value(0).toByteArray(), original);
+            const QByteArray rendition = stored.value(1).toByteArray();
+            QCOMPARE(QImage::fromData(rendition).size(), QSize(256, 192));
+            QCOMPARE(stored.value(2).toByteArray(), QCryptographicHash::hash(rendition, QCryptographicHash::Sha256));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
     }
 
     // The demo's public users never join an organisation the demo did not create.

@@ -1,0 +1,1 @@
+-- Stands in for a migration of another change under way; replaced when that change lands.
