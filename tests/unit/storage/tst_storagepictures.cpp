@@ -3,37 +3,21 @@
 // back page by page for exports; and the migration that brought renditions makes them for the
 // pictures stored before it.
 
+#include "support/picturebytes.h"
 #include "support/storagefixture.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QImage>
-#include <QImageReader>
 
 using namespace vorna::service;
+using vorna::testing::encodedPicture;
+using vorna::testing::pictureFormatOf;
 
 namespace {
 
 QByteArray sha256(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
-QByteArray encoded(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, 90);
-    return bytes;
-}
-
-QByteArray formatOf(const QByteArray &bytes)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader::imageFormat(&buffer);
 }
 
 } // namespace
@@ -215,10 +199,10 @@ void TestStoragePictures::migrationMakesRenditionsOfStoredPictures()
 {
     QImage photoImage(900, 1200, QImage::Format_RGB32);
     photoImage.fill(QColor(200, 120, 40));
-    const QByteArray photo = encoded(photoImage, "jpeg");
+    const QByteArray photo = encodedPicture(photoImage, "jpeg");
     QImage badge(300, 300, QImage::Format_ARGB32);
     badge.fill(Qt::transparent);
-    const QByteArray clearBadge = encoded(badge, "png");
+    const QByteArray clearBadge = encodedPicture(badge, "png");
     const QByteArray damaged("stored before pictures were checked");
     // Stored as before renditions: the original alone, its digest the picture digest.
     STORAGE_OK(m_fixture.storage().organisation().addEmployees({
@@ -245,12 +229,12 @@ void TestStoragePictures::migrationMakesRenditionsOfStoredPictures()
     QCOMPARE(steps.last(), qMakePair(qint64(3), qint64(3)));
 
     const PresenceRow pera = presenceOf(QStringLiteral("P"));
-    QCOMPARE(formatOf(pera.picture), QByteArray("jpeg"));
+    QCOMPARE(pictureFormatOf(pera.picture), QByteArray("jpeg"));
     QCOMPARE(QImage::fromData(pera.picture).size(), QSize(192, 256));
     QCOMPARE(pera.pictureDigest, sha256(pera.picture));
     QCOMPARE(m_fixture.storage().organisation().findEmployee(QStringLiteral("P"))->picture, photo);
     const PresenceRow bane = presenceOf(QStringLiteral("B"));
-    QCOMPARE(formatOf(bane.picture), QByteArray("png"));
+    QCOMPARE(pictureFormatOf(bane.picture), QByteArray("png"));
     QCOMPARE(bane.pictureDigest, sha256(bane.picture));
     // What cannot be decoded is sent as it was.
     const PresenceRow duka = presenceOf(QStringLiteral("D"));

@@ -3,6 +3,7 @@
 // transparency to keep, a broken picture refused with its name, and the file extension told
 // from the bytes.
 
+#include "support/picturebytes.h"
 #include "transfer/rendition.h"
 
 #include <QBuffer>
@@ -11,17 +12,10 @@
 #include <QtTest>
 
 using namespace vorna::transfer;
+using vorna::testing::encodedPicture;
+using vorna::testing::pictureFormatOf;
 
 namespace {
-
-QByteArray encoded(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, 95);
-    return bytes;
-}
 
 // Left half red, right half blue: which way round it came out shows any turn.
 QImage halves(const QSize &size)
@@ -58,14 +52,6 @@ QImage decoded(const QByteArray &bytes)
     QImage image;
     image.loadFromData(bytes);
     return image;
-}
-
-QByteArray formatOf(const QByteArray &bytes)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader::imageFormat(&buffer);
 }
 
 bool isNear(QRgb color, QRgb expected)
@@ -114,7 +100,7 @@ void TestRendition::boundedOnTheLongerSide()
     QFETCH(QByteArray, format);
     QFETCH(QSize, original);
     QFETCH(QSize, expected);
-    const Rendition rendition = makeRendition(encoded(halves(original), format), QStringLiteral("photo"));
+    const Rendition rendition = makeRendition(encodedPicture(halves(original), format), QStringLiteral("photo"));
     QVERIFY2(rendition.problem.isEmpty(), qPrintable(rendition.problem));
     const QImage image = decoded(rendition.bytes);
     QCOMPARE(image.size(), expected);
@@ -146,7 +132,7 @@ void TestRendition::turnedUprightByExif()
     QFETCH(QSize, expected);
     QFETCH(QRgb, first);
     QFETCH(QRgb, last);
-    const QByteArray photo = withExifOrientation(encoded(halves(QSize(1200, 600)), "jpeg"), quint16(orientation));
+    const QByteArray photo = withExifOrientation(encodedPicture(halves(QSize(1200, 600)), "jpeg"), quint16(orientation));
     const Rendition rendition = makeRendition(photo, QStringLiteral("sideways"));
     QVERIFY2(rendition.problem.isEmpty(), qPrintable(rendition.problem));
     // The rendition carries no orientation of its own: it is upright as its pixels stand.
@@ -178,10 +164,10 @@ void TestRendition::pngOnlyForTransparency_data()
         for (int x = 0; x < 40; ++x)
             oneClearCorner.setPixel(x, y, qRgba(0, 0, 0, 0));
     }
-    QTest::newRow("JPEG") << encoded(halves(QSize(400, 300)), "jpeg") << QByteArray("jpeg");
-    QTest::newRow("opaque PNG") << encoded(halves(QSize(400, 300)), "png") << QByteArray("jpeg");
-    QTest::newRow("PNG with an alpha channel, every pixel opaque") << encoded(opaqueWithAlpha, "png") << QByteArray("jpeg");
-    QTest::newRow("PNG with a clear corner") << encoded(oneClearCorner, "png") << QByteArray("png");
+    QTest::newRow("JPEG") << encodedPicture(halves(QSize(400, 300)), "jpeg") << QByteArray("jpeg");
+    QTest::newRow("opaque PNG") << encodedPicture(halves(QSize(400, 300)), "png") << QByteArray("jpeg");
+    QTest::newRow("PNG with an alpha channel, every pixel opaque") << encodedPicture(opaqueWithAlpha, "png") << QByteArray("jpeg");
+    QTest::newRow("PNG with a clear corner") << encodedPicture(oneClearCorner, "png") << QByteArray("png");
 }
 
 void TestRendition::pngOnlyForTransparency()
@@ -190,7 +176,7 @@ void TestRendition::pngOnlyForTransparency()
     QFETCH(QByteArray, format);
     const Rendition rendition = makeRendition(picture, QStringLiteral("photo"));
     QVERIFY2(rendition.problem.isEmpty(), qPrintable(rendition.problem));
-    QCOMPARE(formatOf(rendition.bytes), format);
+    QCOMPARE(pictureFormatOf(rendition.bytes), format);
     const QImage image = decoded(rendition.bytes);
     if (format == "png") {
         QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
@@ -201,7 +187,7 @@ void TestRendition::pngOnlyForTransparency()
 void TestRendition::brokenPicturesAreRefused_data()
 {
     QTest::addColumn<QByteArray>("picture");
-    QByteArray png = encoded(halves(QSize(64, 64)), "png");
+    QByteArray png = encodedPicture(halves(QSize(64, 64)), "png");
     // The image data's bytes (past the signature and header chunk) overwritten.
     png.replace(60, 40, QByteArray(40, '\x5a'));
     QTest::newRow("no image at all") << QByteArray("a text file, not a photo");
@@ -224,10 +210,10 @@ void TestRendition::extensionComesFromTheBytes_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("extension");
     const QImage image = halves(QSize(20, 10));
-    QTest::newRow("JPEG") << encoded(image, "jpeg") << QStringLiteral("jpg");
-    QTest::newRow("PNG") << encoded(image, "png") << QStringLiteral("png");
-    QTest::newRow("JPEG's first bytes only") << encoded(image, "jpeg").left(PictureSignatureBytes) << QStringLiteral("jpg");
-    QTest::newRow("PNG's first bytes only") << encoded(image, "png").left(PictureSignatureBytes) << QStringLiteral("png");
+    QTest::newRow("JPEG") << encodedPicture(image, "jpeg") << QStringLiteral("jpg");
+    QTest::newRow("PNG") << encodedPicture(image, "png") << QStringLiteral("png");
+    QTest::newRow("JPEG's first bytes only") << encodedPicture(image, "jpeg").left(PictureSignatureBytes) << QStringLiteral("jpg");
+    QTest::newRow("PNG's first bytes only") << encodedPicture(image, "png").left(PictureSignatureBytes) << QStringLiteral("png");
     QTest::newRow("anything else") << QByteArray("portrait of A") << QStringLiteral("bin");
     QTest::newRow("nothing") << QByteArray() << QStringLiteral("bin");
 }
