@@ -198,6 +198,19 @@ private:
         r = run({"export", "pictures", QDir(target).filePath(QStringLiteral("E003.jpg"))}, database);
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.startsWith(QLatin1String("Cannot make the folder")), qPrintable(r.err));
+
+        // An id is a name inside the folder, whatever it holds.
+        const QString climber = QStringLiteral("../up/%1");
+        QVERIFY(!ok({"employee", "add", climber, "--last-name", "Penjač", "--first-name", "Ivo", "--department",
+                     "Development", "--picture", Example + QStringLiteral("/pictures/e002.png")},
+                    database)
+                     .startsWith(QLatin1String("failed")));
+        const QString inside = QDir(exports).filePath(QStringLiteral("inside/deeper"));
+        QVERIFY(!ok({"export", "pictures", inside, "--department", "Development"}, database).startsWith(QLatin1String("failed")));
+        QCOMPARE(QDir(inside).entryList(QDir::Files), QStringList({"%2E.%2Fup%2F%251.png", "E003.jpg"}));
+        QCOMPARE(QDir(QDir(exports).filePath(QStringLiteral("inside"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("deeper")});
+        QVERIFY(!ok({"employee", "remove", climber}, database).startsWith(QLatin1String("failed")));
     }
 
     // Each kind of fault: the errors point at the file, line and column, and nothing is written,
