@@ -6,7 +6,6 @@
 #include "storage/database.h"
 #include "sessions/tokens.h"
 
-#include <QCryptographicHash>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -400,34 +399,22 @@ private slots:
         const QString database = m_dir.filePath(QStringLiteral("older.db"));
         QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
         QCOMPARE(runOn(database, {"department", "add", "Sales"}).exitCode, 0);
-        const QString photoFile = m_dir.filePath(QStringLiteral("older-photo.jpg"));
-        QImage photo(1200, 900, QImage::Format_RGB32);
-        photo.fill(QColor(90, 140, 200));
-        QVERIFY(photo.save(photoFile, "JPEG", 90));
-        QFile photoBytes(photoFile);
-        QVERIFY(photoBytes.open(QIODevice::ReadOnly));
-        const QByteArray original = photoBytes.readAll();
         QCOMPARE(runOn(database, {"employee", "add", "E1", "--last-name", "Ilić", "--first-name", "Ana", "--department",
-                                  "Sales", "--picture", photoFile})
+                                  "Sales", "--picture", pictureFile(QStringLiteral("older.png"), 1200, 900)})
                      .exitCode,
                  0);
-        const QString connection = QStringLiteral("older");
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
             db.setDatabaseName(database);
             QVERIFY(db.open());
-            // Back to how the previous schema version left it: the original alone, under its digest.
+            // Back to how the previous schema version left it: the picture without a rendition.
             for (const char *sql : {"ALTER TABLE employee_pictures DROP COLUMN rendition",
                                     "ALTER TABLE employee_pictures DROP COLUMN original_digest",
                                     "DELETE FROM schema_migrations WHERE version = 13"})
                 QVERIFY2(QSqlQuery(db).exec(QLatin1String(sql)), sql);
-            QSqlQuery digest(db);
-            QVERIFY(digest.prepare(QStringLiteral("UPDATE employees SET picture_digest = ?")));
-            digest.addBindValue(QCryptographicHash::hash(original, QCryptographicHash::Sha256));
-            QVERIFY(digest.exec());
             db.close();
         }
-        QSqlDatabase::removeDatabase(connection);
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
         for (const QStringList &command : {QStringList{"user", "list"}, QStringList{"info"}, QStringList{"demo"}}) {
             const CommandRun r = runOn(database, command);
             QCOMPARE(r.exitCode, 3);
@@ -435,23 +422,9 @@ private slots:
         }
         const CommandRun init = runOn(database, {QStringLiteral("init")});
         QCOMPARE(init.exitCode, 0);
+        // What the renditions are is the storage tests' concern; here, that init makes them.
         QVERIFY2(init.err.contains(QLatin1String("Making picture renditions: 1 of 1 (100%)\n")), qPrintable(init.err));
         QCOMPARE(runOn(database, {QStringLiteral("user"), QStringLiteral("list")}).exitCode, 0);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-            db.setDatabaseName(database);
-            QVERIFY(db.open());
-            QSqlQuery stored(db);
-            QVERIFY(stored.exec(QStringLiteral("SELECT p.bytes, p.rendition, e.picture_digest FROM employee_pictures p"
-                                               " JOIN employees e ON e.id = p.employee_id")));
-            QVERIFY(stored.next());
-            QCOMPARE(stored.value(0).toByteArray(), original);
-            const QByteArray rendition = stored.value(1).toByteArray();
-            QCOMPARE(QImage::fromData(rendition).size(), QSize(256, 192));
-            QCOMPARE(stored.value(2).toByteArray(), QCryptographicHash::hash(rendition, QCryptographicHash::Sha256));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(connection);
     }
 
     // The demo's public users never join an organisation the demo did not create.

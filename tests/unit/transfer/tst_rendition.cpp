@@ -87,12 +87,10 @@ void TestRendition::boundedOnTheLongerSide_data()
     // An office's photo, either way round; JPEGs are decoded at a reduced size first.
     QTest::newRow("portrait JPEG") << QByteArray("jpeg") << QSize(900, 1200) << QSize(192, 256);
     QTest::newRow("landscape JPEG") << QByteArray("jpeg") << QSize(1200, 900) << QSize(256, 192);
-    QTest::newRow("largest accepted") << QByteArray("jpeg") << QSize(2048, 2048) << QSize(256, 256);
     QTest::newRow("a sliver stays a pixel wide") << QByteArray("png") << QSize(2048, 4) << QSize(256, 1);
     QTest::newRow("portrait PNG") << QByteArray("png") << QSize(300, 600) << QSize(128, 256);
     QTest::newRow("at the bound") << QByteArray("jpeg") << QSize(256, 100) << QSize(256, 100);
     QTest::newRow("small is not enlarged") << QByteArray("jpeg") << QSize(128, 96) << QSize(128, 96);
-    QTest::newRow("tiny PNG") << QByteArray("png") << QSize(3, 5) << QSize(3, 5);
 }
 
 void TestRendition::boundedOnTheLongerSide()
@@ -210,12 +208,9 @@ void TestRendition::extensionComesFromTheBytes_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("extension");
     const QImage image = halves(QSize(20, 10));
-    QTest::newRow("JPEG") << encodedPicture(image, "jpeg") << QStringLiteral("jpg");
-    QTest::newRow("PNG") << encodedPicture(image, "png") << QStringLiteral("png");
     QTest::newRow("JPEG's first bytes only") << encodedPicture(image, "jpeg").left(PictureSignatureBytes) << QStringLiteral("jpg");
     QTest::newRow("PNG's first bytes only") << encodedPicture(image, "png").left(PictureSignatureBytes) << QStringLiteral("png");
     QTest::newRow("anything else") << QByteArray("portrait of A") << QStringLiteral("bin");
-    QTest::newRow("nothing") << QByteArray() << QStringLiteral("bin");
 }
 
 void TestRendition::extensionComesFromTheBytes()
