@@ -2,6 +2,7 @@
 
 #include "cli/command.h"
 #include "transfer/picturecheck.h"
+#include "transfer/rendition.h"
 #include "cli/tableoutput.h"
 
 namespace vorna::service {
@@ -16,7 +17,8 @@ const QCommandLineOption FirstName(QStringLiteral("first-name"), QStringLiteral(
 const QCommandLineOption DepartmentOption(QStringLiteral("department"), QStringLiteral("The department's name."),
                                           QStringLiteral("name"));
 const QCommandLineOption PictureOption(QStringLiteral("picture"),
-                                       QStringLiteral("A JPEG or PNG file, at most 2 MB and 2048 pixels a side."),
+                                       QStringLiteral("A JPEG or PNG file, at most 2 MB and 2048 pixels a side. It is "
+                                                      "kept as it is; the panel is sent a copy at most 256 pixels a side."),
                                        QStringLiteral("file"));
 
 QString noSuchEmployee(const QString &id)
@@ -41,6 +43,10 @@ int applyOptions(const QCommandLineParser &parser, Database &database, Employee 
         const QString problem = transfer::readPictureFile(parser.value(PictureOption), &employee->picture);
         if (!problem.isEmpty())
             return context.fail(problem);
+        transfer::Rendition rendition = transfer::makeRendition(employee->picture, parser.value(PictureOption));
+        if (!rendition.problem.isEmpty())
+            return context.fail(rendition.problem);
+        employee->rendition = std::move(rendition.bytes);
     }
     return ExitOk;
 }

@@ -1,12 +1,17 @@
 // export presence | export registrations | report month: the organisation's data out as CSV or
-// JSON, for HR and for scripts. Thin over the stores; the columns and the month's arithmetic
-// live in the transfer library.
+// JSON, for HR and for scripts. export pictures: the employees' pictures as they came in, as
+// files. Thin over the stores; the columns and the month's arithmetic live in the transfer
+// library.
 
 #include "cli/command.h"
+#include "cli/progressprinter.h"
 #include "cli/staledays.h"
 #include "transfer/monthreport.h"
+#include "transfer/rendition.h"
 #include "cli/tableexport.h"
 
+#include <QDir>
+#include <QSaveFile>
 #include <QTimeZone>
 
 namespace vorna::service {
@@ -247,12 +252,131 @@ protected:
     }
 };
 
+// ---- export pictures ---------------------------------------------------------------------------
+
+const QCommandLineOption ForceOption(QStringLiteral("force"),
+                                     QStringLiteral("Replaces the files in DIR that have the names of pictures to write."));
+
+// The employee's id as a file name: "/" cannot stand in one, and a leading "." would hide the
+// file (or name "." or ".."), so those, and "%" itself, are written as %XX.
+QString pictureFileName(const QString &employeeId, const QByteArray &leadingBytes)
+{
+    QString name;
+    for (int i = 0; i < employeeId.size(); ++i) {
+        const QChar c = employeeId.at(i);
+        if (c == QLatin1Char('/') || c == QLatin1Char('%') || (i == 0 && c == QLatin1Char('.')))
+            name += QLatin1Char('%') + QString::number(c.unicode(), 16).toUpper();
+        else
+            name += c;
+    }
+    return name + QLatin1Char('.') + pictureFileExtension(leadingBytes.left(PictureSignatureBytes));
+}
+
+// Written beside its final name and renamed into place, so the file is whole or absent. The
+// flush comes first: commit() would close the file without telling that its last bytes never
+// reached a full disk.
+QString writePictureFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit())
+        return {};
+    return QStringLiteral("Could not write %1 (%2). Check that the disk has room and the folder may be written, then "
+                          "run the export again.")
+        .arg(QDir::toNativeSeparators(path), file.errorString());
+}
+
+class ExportPictures final : public Command
+{
+public:
+    QStringList words() const override { return {QStringLiteral("export"), QStringLiteral("pictures")}; }
+    QString summary() const override
+    {
+        return QStringLiteral("Writes the employees' pictures as they came in, one file per employee named by the id "
+                              "(ID.jpg or ID.png), into a folder.");
+    }
+    QList<Argument> arguments() const override
+    {
+        return {{QStringLiteral("DIR"), QStringLiteral("The folder to write to; made when missing.")}};
+    }
+    QList<QCommandLineOption> options() const override
+    {
+        return {departmentOption(QStringLiteral("the pictures of employees")), ForceOption};
+    }
+
+    int run(const QCommandLineParser &parser, const QStringList &arguments, Database &database,
+            CommandContext &context) override
+    {
+        const QDir folder(arguments.at(0));
+        const Result<qint64> department = departmentOf(database, parser);
+        if (!department)
+            return context.fail(department.error());
+        const Result<QVector<StoredPicture>> heads = database.organisation().pictureHeads(*department, PictureSignatureBytes);
+        if (!heads)
+            return context.fail(heads.error());
+        if (!QDir().mkpath(folder.path()))
+            return context.fail(QStringLiteral("Cannot make the folder %1. Check that its parent may be written, or "
+                                               "name another folder.")
+                                    .arg(QDir::toNativeSeparators(folder.path())));
+        const QString taken = parser.isSet(ForceOption) ? QString() : takenNames(folder, *heads);
+        if (!taken.isEmpty())
+            return context.fail(taken);
+        ProgressPrinter progress;
+        const QString phase = QStringLiteral("Writing pictures");
+        qint64 written = 0;
+        QString failure;
+        const StorageError error = database.organisation().pictureOriginals(*department, [&](const StoredPicture &picture) {
+            progress.report(phase, written, heads->size());
+            failure = writePictureFile(folder.filePath(pictureFileName(picture.employeeId, picture.bytes)), picture.bytes);
+            written += failure.isEmpty() ? 1 : 0;
+            return failure.isEmpty();
+        });
+        progress.report(phase, written, heads->size());
+        progress.finish();
+        if (!failure.isEmpty())
+            return context.fail(failure + QLatin1Char(' ') + writtenBefore(written));
+        if (!error.ok())
+            return context.fail(error);
+        context.out() << QStringLiteral("Wrote %1 pictures to %2.\n").arg(written).arg(QDir::toNativeSeparators(folder.path()));
+        return ExitOk;
+    }
+
+private:
+    static QString writtenBefore(qint64 written)
+    {
+        if (written == 0)
+            return QStringLiteral("No picture was written.");
+        if (written == 1)
+            return QStringLiteral("The picture written before it is complete.");
+        return QStringLiteral("The %1 pictures written before it are complete.").arg(written);
+    }
+
+    // The files the export would replace, as a sentence; empty when there are none.
+    static QString takenNames(const QDir &folder, const QVector<StoredPicture> &heads)
+    {
+        QStringList taken;
+        for (const StoredPicture &head : heads) {
+            const QString name = pictureFileName(head.employeeId, head.bytes);
+            if (QFileInfo::exists(folder.filePath(name)))
+                taken << name;
+        }
+        if (taken.isEmpty())
+            return {};
+        const int shown = 5;
+        return QStringLiteral("The folder %1 holds files of the names the export writes already (%2%3, %4 in all), "
+                              "so nothing was written. Give --force to replace them, or name another folder.")
+            .arg(QDir::toNativeSeparators(folder.path()), taken.mid(0, shown).join(QStringLiteral(", ")),
+                 taken.size() > shown ? QStringLiteral(" ...") : QString())
+            .arg(taken.size());
+    }
+};
+
 } // namespace
 
 void addExportCommands(CommandList &commands)
 {
     commands.push_back(std::make_unique<ExportPresence>());
     commands.push_back(std::make_unique<ExportRegistrations>());
+    commands.push_back(std::make_unique<ExportPictures>());
     commands.push_back(std::make_unique<ReportMonth>());
 }
 

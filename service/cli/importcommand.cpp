@@ -167,7 +167,7 @@ private:
         for (qint64 i = 0; i < total; ++i) {
             const EmployeeRow &row = m_batch.employees.at(int(i));
             Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department),
-                              row.picture, {}, {}};
+                              row.picture, {}, {}, row.rendition};
             // The file does not say who left; a stored last day stays.
             employee.leftOn = m_names.employees.value(row.id).leftOn;
             const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee);

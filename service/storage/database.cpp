@@ -162,7 +162,7 @@ StorageError Database::migrate(const Progress &progress)
     for (int i = 0; i < pending.size(); ++i) {
         if (progress)
             progress(phase, i, pending.size());
-        const Error error = applyMigration(pending.at(i));
+        const Error error = applyMigration(pending.at(i), progress);
         if (!error.ok())
             return error;
     }
@@ -173,7 +173,7 @@ StorageError Database::migrate(const Progress &progress)
 
 // Each migration runs under the migration lock and checks the version again inside its
 // transaction, so two processes migrating at once take turns and apply it once.
-StorageError Database::applyMigration(const Migration &migration)
+StorageError Database::applyMigration(const Migration &migration, const Progress &progress)
 {
     const QString doing = QStringLiteral("apply the schema migration %1").arg(migration.name);
     const SqlDialect &dialect = m_sql.dialect();
@@ -195,6 +195,11 @@ StorageError Database::applyMigration(const Migration &migration)
                 return Error::none();
             for (const QString &statement : migration.statements) {
                 const Error error = tx.exec(query, statement, {}, doing);
+                if (!error.ok())
+                    return error;
+            }
+            if (migration.step) {
+                const Error error = migration.step(tx, progress);
                 if (!error.ok())
                     return error;
             }

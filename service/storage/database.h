@@ -36,8 +36,8 @@ public:
     // ours at a schema version this build knows.
     StorageError check();
     // Applies the numbered migrations that are not yet applied, each in its own transaction
-    // that holds the migration lock. Progress counts only those; a current schema reports
-    // nothing.
+    // that holds the migration lock. Progress counts only those (a migration's step in C++
+    // reports its own phase in between); a current schema reports nothing.
     StorageError migrate(const Progress &progress = {});
     // The highest migration applied, 0 for an empty database.
     Result<int> schemaVersion();
@@ -72,7 +72,7 @@ public:
     SqlExecutor &executor() { return m_sql; }
 
 private:
-    StorageError applyMigration(const Migration &migration);
+    StorageError applyMigration(const Migration &migration, const Progress &progress);
     static Result<int> schemaVersion(Transaction &tx);
 
     SqlExecutor m_sql;

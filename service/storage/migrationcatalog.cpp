@@ -1,5 +1,7 @@
 #include "storage/migrationcatalog.h"
 
+#include "storage/organisationstore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -17,11 +19,21 @@ namespace {
 
 const QString resourceFolder = QStringLiteral(":/vorna-storage/migrations");
 
+// The migrations that have a step in C++, by number.
+const QHash<int, MigrationStep> &codeSteps()
+{
+    static const QHash<int, MigrationStep> steps{
+        {12, &OrganisationStore::makeMissingRenditions},
+    };
+    return steps;
+}
+
 // The file chosen for each migration number: the variant's own one beats the shared one.
 QMap<int, QString> chooseFiles(const QString &variant, QString *problem)
 {
     static const QRegularExpression fileName(QStringLiteral("^(\\d{4})_[a-z0-9_]+(\\.([a-z]+))?\\.sql$"));
     QMap<int, QString> chosen;
+    QHash<QString, QString> taken; // "number.variant" -> file
     const QStringList files = QDir(resourceFolder).entryList(QDir::Files, QDir::Name);
     for (const QString &file : files) {
         const QRegularExpressionMatch match = fileName.match(file);
@@ -31,6 +43,13 @@ QMap<int, QString> chooseFiles(const QString &variant, QString *problem)
         }
         const int version = match.captured(1).toInt();
         const QString fileVariant = match.captured(3);
+        // Two files for one number and variant would leave one of them unapplied unseen.
+        const QString place = QStringLiteral("%1.%2").arg(version).arg(fileVariant);
+        if (taken.contains(place)) {
+            *problem = QStringLiteral("The migration files %1 and %2 have the same number.").arg(taken.value(place), file);
+            return {};
+        }
+        taken.insert(place, file);
         if (fileVariant == variant || (fileVariant.isEmpty() && !chosen.contains(version)))
             chosen.insert(version, file);
     }
@@ -58,7 +77,13 @@ QVector<Migration> MigrationCatalog::load(const QString &variant, const QHash<QS
         QString sql = QString::fromUtf8(file.readAll());
         for (auto token = tokens.cbegin(); token != tokens.cend(); ++token)
             sql.replace(token.key(), token.value());
-        migrations.append({it.key(), it.value(), splitStatements(sql)});
+        migrations.append({it.key(), it.value(), splitStatements(sql), codeSteps().value(it.key())});
+    }
+    for (auto step = codeSteps().cbegin(); step != codeSteps().cend(); ++step) {
+        if (step.key() > migrations.size()) {
+            *problem = QStringLiteral("The migration %1 has a step but no file.").arg(step.key());
+            return {};
+        }
     }
     return migrations;
 }

@@ -2,7 +2,13 @@
 // The numbered schema migrations, read from the resources under :/vorna-storage/migrations/.
 // A migration is a file NNNN_name.sql shared by both engines; where an engine needs its own
 // text, NNNN_name.<variant>.sql (variant "sqlite" or "postgresql") takes its place there.
-// Numbers run from 1 without gaps.
+// Numbers run from 1 without gaps, one file per number and variant.
+//
+// A migration may also have a step in C++ for what SQL cannot do, such as decoding pictures:
+// it runs after the migration's statements, in the same transaction, so it is applied whole
+// or not at all like the rest. The catalogue lists the steps by migration number.
+
+#include "storage/storage.h"
 
 #include <QHash>
 #include <QString>
@@ -11,11 +17,17 @@
 
 namespace vorna::service {
 
+class Transaction;
+
+// Reports its own progress under a phase of its own.
+using MigrationStep = std::function<StorageError(Transaction &tx, const Progress &progress)>;
+
 struct Migration
 {
     int version = 0;
     QString name;            // the file name, for progress lines and errors
     QStringList statements;  // in order, stand-ins already replaced
+    MigrationStep step;      // empty for a migration of statements only
 };
 
 class MigrationCatalog

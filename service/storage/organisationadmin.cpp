@@ -7,7 +7,6 @@
 #include "storage/employeekey.h"
 #include "storage/presencereader.h"
 
-#include <QCryptographicHash>
 
 namespace vorna::service {
 
@@ -111,11 +110,6 @@ QStringList referencesTo(Transaction &tx, Kind kind, qint64 id, Error *error)
         break;
     }
     return parts;
-}
-
-QByteArray pictureDigest(const QByteArray &picture)
-{
-    return picture.isEmpty() ? QByteArray() : QCryptographicHash::hash(picture, QCryptographicHash::Sha256);
 }
 
 QVariant dayOrNull(const QDate &day)
@@ -263,46 +257,47 @@ Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee
     if (e.lastName.trimmed().isEmpty() || e.firstName.trimmed().isEmpty())
         return invalid(QStringLiteral("The employee %1 needs a last and a first name.").arg(quoted(e.id)));
     const QString doing = QStringLiteral("store the employee %1").arg(quoted(e.id));
-    const QByteArray digest = pictureDigest(e.picture);
-    const QVariant digestValue = digest.isEmpty() ? QVariant(QVariant::ByteArray) : QVariant(digest);
     QSqlQuery query(tx.db());
     Error error = tx.exec(query,
-                          QStringLiteral("SELECT id, last_name, first_name, department_id, picture_digest, left_on"
-                                         " FROM employees WHERE code = ?"),
+                          QStringLiteral("SELECT e.id, e.last_name, e.first_name, e.department_id, e.picture_digest,"
+                                         " e.left_on, p.original_digest"
+                                         " FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id"
+                                         " WHERE e.code = ?"),
                           {e.id}, doing);
     if (!error.ok())
         return error;
     const QByteArray sortKey = PresenceReader::sortKey(e.lastName, e.firstName, e.id);
-    qint64 key = 0;
-    Upsert outcome = Upsert::Added;
-    if (query.next()) {
-        key = query.value(0).toLongLong();
-        const bool same = query.value(1).toString() == e.lastName && query.value(2).toString() == e.firstName
-            && query.value(3).toLongLong() == e.departmentId && query.value(4).toByteArray() == digest
-            && (query.isNull(5) ? !e.leftOn.isValid() : civil::dayFromNumber(query.value(5).toLongLong()) == e.leftOn);
-        if (same)
-            return Upsert::Unchanged;
-        outcome = Upsert::Changed;
-        error = tx.exec(query,
-                        QStringLiteral("UPDATE employees SET last_name = ?, first_name = ?, department_id = ?,"
-                                       " picture_digest = ?, left_on = ?, sort_key = ? WHERE id = ?"),
-                        {e.lastName, e.firstName, e.departmentId, digestValue, dayOrNull(e.leftOn), sortKey, key}, doing);
-        if (error.ok())
-            error = tx.exec(query, QStringLiteral("DELETE FROM employee_pictures WHERE employee_id = ?"), {key}, doing);
-    } else {
+    if (!query.next()) {
         error = tx.exec(query,
                         QStringLiteral("INSERT INTO employees (code, last_name, first_name, department_id, picture_digest,"
                                        " left_on, sort_key) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id"),
-                        {e.id, e.lastName, e.firstName, e.departmentId, digestValue, dayOrNull(e.leftOn), sortKey}, doing);
+                        {e.id, e.lastName, e.firstName, e.departmentId, bytesOrNull(digestOf(shownPicture(e))),
+                         dayOrNull(e.leftOn), sortKey},
+                        doing);
         if (error.ok() && query.next())
-            key = query.value(0).toLongLong();
+            error = insertPicture(tx, query.value(0).toLongLong(), e, digestOf(e.picture), doing);
+        return error.ok() ? Result<Upsert>(Upsert::Added) : Result<Upsert>(error);
     }
-    if (error.ok() && !e.picture.isEmpty())
-        error = tx.exec(query, QStringLiteral("INSERT INTO employee_pictures (employee_id, bytes) VALUES (?, ?)"),
-                        {key, e.picture}, doing);
-    if (!error.ok())
-        return error;
-    return outcome;
+    const qint64 key = query.value(0).toLongLong();
+    // The original tells whether the picture changed: a rendition made anew may differ in
+    // its bytes from the one stored for the same original.
+    const QByteArray originalDigest = digestOf(e.picture);
+    const bool samePicture = query.value(6).toByteArray() == originalDigest;
+    const bool same = samePicture && query.value(1).toString() == e.lastName && query.value(2).toString() == e.firstName
+        && query.value(3).toLongLong() == e.departmentId
+        && (query.isNull(5) ? !e.leftOn.isValid() : civil::dayFromNumber(query.value(5).toLongLong()) == e.leftOn);
+    if (same)
+        return Upsert::Unchanged;
+    const QVariant digest = samePicture ? query.value(4) : bytesOrNull(digestOf(shownPicture(e)));
+    error = tx.exec(query,
+                    QStringLiteral("UPDATE employees SET last_name = ?, first_name = ?, department_id = ?,"
+                                   " picture_digest = ?, left_on = ?, sort_key = ? WHERE id = ?"),
+                    {e.lastName, e.firstName, e.departmentId, digest, dayOrNull(e.leftOn), sortKey, key}, doing);
+    if (error.ok() && !samePicture)
+        error = tx.exec(query, QStringLiteral("DELETE FROM employee_pictures WHERE employee_id = ?"), {key}, doing);
+    if (error.ok() && !samePicture)
+        error = insertPicture(tx, key, e, originalDigest, doing);
+    return error.ok() ? Result<Upsert>(Upsert::Changed) : Result<Upsert>(error);
 }
 
 // ---- Employees and statuses -------------------------------------------------------------------

@@ -104,7 +104,32 @@ public:
     // Seeks the newest registration of each given employee and keeps it as the latest.
     static StorageError refreshLatestRegistrations(Transaction &tx, const QSet<qint64> &employees, const QString &doing);
 
+    // ---- Pictures -----------------------------------------------------------------------------
+    // The employees with a picture, ordered by id, of one department when it is not 0, each
+    // with the first `leadingBytes` bytes of the original: enough to tell its format.
+    Result<QVector<StoredPicture>> pictureHeads(qint64 departmentId, int leadingBytes);
+    // Hands every original picture to `sink` in the order of employee ids, of one department
+    // when it is not 0; one page of pictures is in memory at a time. `sink` returns false to
+    // stop.
+    StorageError pictureOriginals(qint64 departmentId, const std::function<bool(const StoredPicture &)> &sink);
+    // Makes the display rendition of every stored picture that has none, in the caller's
+    // transaction, and gives its digest to the employee. A picture that cannot be decoded
+    // (none passes the picture check, but older databases may hold one) is its own rendition.
+    // The schema migration that brought renditions runs it for the pictures stored before.
+    static StorageError makeMissingRenditions(Transaction &tx, const Progress &progress);
+
 private:
+    // SHA-256 of `bytes`; empty for none.
+    static QByteArray digestOf(const QByteArray &bytes);
+    // What presence answers send of `employee`'s picture: the rendition, or the picture itself
+    // when the writer gave none.
+    static const QByteArray &shownPicture(const Employee &employee);
+    // The bytes as a value to bind, SQL NULL when empty.
+    static QVariant bytesOrNull(const QByteArray &bytes);
+    // Stores `employee`'s picture, whose original has `originalDigest`, for the employee `key`.
+    static StorageError insertPicture(Transaction &tx, qint64 key, const Employee &employee,
+                                      const QByteArray &originalDigest, const QString &doing);
+
     // Runs `work` in a transaction of its own.
     StorageError inOwnTransaction(const QString &doing, const std::function<StorageError(Transaction &)> &work);
     StorageError insertNamed(Transaction &tx, const QString &table, const QStringList &columns, const QString &what,

@@ -4,8 +4,8 @@
 // latest_registrations when it lies at or before T (the usual case: T is about now); for the
 // employees who registered after T it is one index seek on registrations(employee_id, at).
 // Rows come in the order people read names (Serbian Latin collation, which orders English
-// names as expected too), read page by page along employees.sort_key, and picture bytes are
-// fetched only for the pictures the caller does not hold yet.
+// names as expected too), read page by page along employees.sort_key, and pictures (their
+// display renditions) are fetched only for those the caller does not hold yet.
 
 #include "storage/sqlexecutor.h"
 #include "storage/storage.h"

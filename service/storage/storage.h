@@ -102,9 +102,20 @@ struct Employee
     QString lastName;
     QString firstName;
     qint64 departmentId = 0;
-    QByteArray picture;      // encoded image, may be empty
-    QByteArray pictureDigest; // SHA-256 of picture, empty when there is none
+    QByteArray picture;      // the encoded image as it came in (the original), may be empty
+    QByteArray pictureDigest; // SHA-256 of what presence answers send (the rendition); empty without a picture
     QDate leftOn;            // the last day of employment; invalid while employed
+    // The picture's display rendition (transfer/rendition.h), which presence answers send. A
+    // writer that gives a picture without one has the picture itself sent: for pictures made
+    // display-sized already, such as the demo's.
+    QByteArray rendition{};
+};
+
+// A stored picture as it came in, or its first bytes.
+struct StoredPicture
+{
+    QString employeeId;
+    QByteArray bytes;
 };
 
 struct PresenceStatus
@@ -156,8 +167,8 @@ struct PresenceRow
     QString activityDescription; // the activity kind's name; empty without registration
     QString status;          // presence status name; the "no registration" status without one
     int statusColor = 0;
-    QByteArray pictureDigest;
-    QByteArray picture;      // empty when the caller already knows pictureDigest
+    QByteArray pictureDigest; // of the rendition
+    QByteArray picture;      // the display rendition; empty when the caller already knows pictureDigest
 };
 
 struct PresenceQuery

@@ -2,6 +2,7 @@
 
 #include "transfer/csvreader.h"
 #include "transfer/picturecheck.h"
+#include "transfer/rendition.h"
 
 #include <QDir>
 #include <QFile>
@@ -402,7 +403,8 @@ void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, qint
     }
 }
 
-// Decoding pictures is most of an import's checking time, so they are read on every core.
+// Decoding pictures is most of an import's checking time, so they are read, and their
+// renditions made, on every core.
 void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
 {
     QVector<QString> problems(rows->size());
@@ -412,6 +414,11 @@ void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeR
         EmployeeRow &row = (*rows)[index];
         if (!row.picturePath.isEmpty())
             problems[index] = readPicture(folder, row.picturePath, &row.picture);
+        if (!row.picture.isEmpty()) {
+            Rendition rendition = makeRendition(row.picture, row.picturePath);
+            row.rendition = std::move(rendition.bytes);
+            problems[index] = rendition.problem;
+        }
     });
     QVector<EmployeeRow> accepted;
     accepted.reserve(rows->size());

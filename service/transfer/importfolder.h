@@ -48,6 +48,7 @@ struct EmployeeRow
     QString department;
     QString picturePath;   // as written in the file, relative to the folder; may be empty
     QByteArray picture;    // the checked picture's bytes; empty without one
+    QByteArray rendition;  // its display rendition (transfer/rendition.h); empty without a picture
 };
 struct RegistrationRow
 {

@@ -1,10 +1,11 @@
 // The walk a new operator takes with a real organisation, with the real panel: init, import
 // the example folder, add a user who sees one department, serve, log in. The list holds
-// exactly that department's people, with their pictures.
+// exactly that department's people, with the display renditions of their pictures.
 
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "support/servicerunner.h"
+#include "transfer/rendition.h"
 
 #include <QAbstractItemModel>
 #include <QFile>
@@ -65,11 +66,14 @@ private slots:
             shown.insert(model->data(index, roles.key("modelEmpId")).toString(),
                          model->data(index, roles.key("modelPicture")).toByteArray());
         }
+        const QByteArray original = readFile(Example + QStringLiteral("/pictures/e003.jpg"));
+        const QByteArray rendition = vorna::transfer::makeRendition(original, QStringLiteral("e003.jpg")).bytes;
         const QMap<QString, QByteArray> expected{
-            {"E003", readFile(Example + QStringLiteral("/pictures/e003.jpg"))}, {"E005", {}}, {"E006", {}},
-            {"E010", {}}, {"E011", {}}, {"E014", {}}, {"E017", {}}, {"E020", {}}};
+            {"E003", rendition}, {"E005", {}}, {"E006", {}}, {"E010", {}}, {"E011", {}}, {"E014", {}}, {"E017", {}},
+            {"E020", {}}};
         QCOMPARE(shown, expected);
-        QVERIFY(!expected.first().isEmpty());
+        // The panel is sent the rendition, not the file.
+        QVERIFY(!rendition.isEmpty() && rendition != original);
         service.terminate();
     }
 };

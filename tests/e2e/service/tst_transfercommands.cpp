@@ -4,6 +4,7 @@
 // report and the presence export match months and moments worked out by hand.
 
 #include "transfer/csvreader.h"
+#include "transfer/rendition.h"
 #include "storage/database.h"
 #include "support/servicerunner.h"
 
@@ -69,6 +70,7 @@ class TestTransferCommands : public QObject
 
 private:
     QTemporaryDir m_dir;
+    int m_pictureRounds = 0;
 
     CommandRun run(QStringList arguments, const QString &database)
     {
@@ -150,9 +152,66 @@ private:
             QCOMPARE(listed.at(i).mid(0, 4), employees.at(i).mid(0, 4));
             const QByteArray picture = employees.at(i).at(4).isEmpty() ? QByteArray()
                                                                        : readFile(Example + QLatin1Char('/') + employees.at(i).at(4));
+            // Panels are sent the rendition, under its digest; the original is kept.
+            const QByteArray rendition = vorna::transfer::makeRendition(picture, QString()).bytes;
             QCOMPARE(stored->at(i - 1).pictureDigest,
-                     picture.isEmpty() ? QByteArray() : QCryptographicHash::hash(picture, QCryptographicHash::Sha256));
+                     picture.isEmpty() ? QByteArray() : QCryptographicHash::hash(rendition, QCryptographicHash::Sha256));
+            QCOMPARE(storage->organisation().findEmployee(stored->at(i - 1).id)->picture, picture);
         }
+    }
+
+    // The example's pictures out again as files, byte for byte, after exampleRound.
+    void picturesRound(const QString &database)
+    {
+        const QString exports = m_dir.filePath(QStringLiteral("pictures-%1").arg(++m_pictureRounds));
+        const QString target = QDir(exports).filePath(QStringLiteral("all"));
+        const QMap<QString, QString> originals{{QStringLiteral("E001.jpg"), QStringLiteral("e001.jpg")},
+                                               {QStringLiteral("E002.png"), QStringLiteral("e002.png")},
+                                               {QStringLiteral("E003.jpg"), QStringLiteral("e003.jpg")}};
+        const auto sameAsOriginals = [&](const QString &folder) {
+            const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+            QCOMPARE(names, originals.keys());
+            for (auto it = originals.cbegin(); it != originals.cend(); ++it)
+                QVERIFY2(readFile(QDir(folder).filePath(it.key())) == readFile(Example + QStringLiteral("/pictures/") + it.value()),
+                         qPrintable(it.key()));
+        };
+        QCOMPARE(ok({"export", "pictures", target}, database), QStringLiteral("Wrote 3 pictures to %1.\n").arg(target));
+        sameAsOriginals(target);
+
+        // Files of the same names are not replaced unasked, and nothing at all is written then.
+        QFile stale(QDir(target).filePath(QStringLiteral("E002.png")));
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("an older export") > 0);
+        stale.close();
+        QVERIFY(QFile::remove(QDir(target).filePath(QStringLiteral("E001.jpg"))));
+        CommandRun r = run({"export", "pictures", target}, database);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QLatin1String("(E002.png, E003.jpg, 2 in all)")) && r.err.contains(QLatin1String("--force")),
+                 qPrintable(r.err));
+        QVERIFY(!QFile::exists(QDir(target).filePath(QStringLiteral("E001.jpg"))));
+        QCOMPARE(readFile(QDir(target).filePath(QStringLiteral("E002.png"))), QByteArray("an older export"));
+        QCOMPARE(ok({"export", "pictures", target, "--force"}, database), QStringLiteral("Wrote 3 pictures to %1.\n").arg(target));
+        sameAsOriginals(target);
+
+        const QString development = QDir(exports).filePath(QStringLiteral("development"));
+        QVERIFY(!ok({"export", "pictures", development, "--department", "Development"}, database).startsWith(QLatin1String("failed")));
+        QCOMPARE(QDir(development).entryList(QDir::Files), QStringList{QStringLiteral("E003.jpg")});
+
+        r = run({"export", "pictures", QDir(target).filePath(QStringLiteral("E003.jpg"))}, database);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.startsWith(QLatin1String("Cannot make the folder")), qPrintable(r.err));
+
+        // An id is a name inside the folder, whatever it holds.
+        const QString climber = QStringLiteral("../up/%1");
+        QVERIFY(!ok({"employee", "add", climber, "--last-name", "Penjač", "--first-name", "Ivo", "--department",
+                     "Development", "--picture", Example + QStringLiteral("/pictures/e002.png")},
+                    database)
+                     .startsWith(QLatin1String("failed")));
+        const QString inside = QDir(exports).filePath(QStringLiteral("inside/deeper"));
+        QVERIFY(!ok({"export", "pictures", inside, "--department", "Development"}, database).startsWith(QLatin1String("failed")));
+        QCOMPARE(QDir(inside).entryList(QDir::Files), QStringList({"%2E.%2Fup%2F%251.png", "E003.jpg"}));
+        QCOMPARE(QDir(QDir(exports).filePath(QStringLiteral("inside"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("deeper")});
+        QVERIFY(!ok({"employee", "remove", climber}, database).startsWith(QLatin1String("failed")));
     }
 
     // Each kind of fault: the errors point at the file, line and column, and nothing is written,
@@ -277,7 +336,41 @@ private slots:
         const QString database = m_dir.filePath(QStringLiteral("example.db"));
         exampleRound(database);
         if (!QTest::currentTestFailed())
+            picturesRound(database);
+        if (!QTest::currentTestFailed())
             malformedRound(database);
+    }
+
+    // A disk that fills up part-way: the pictures written before stay whole, the one that did
+    // not fit leaves nothing behind, and the command says so and fails.
+    void picturesExportOnAFullDisk()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("full-disk.db"));
+        QCOMPARE(run({QStringLiteral("init")}, database).exitCode, 0);
+        QVERIFY(!ok({"import", Example}, database).startsWith(QLatin1String("failed")));
+        const QString mountPoint = m_dir.filePath(QStringLiteral("small-disk"));
+        const QString copy = m_dir.filePath(QStringLiteral("small-disk-copy"));
+        QVERIFY(QDir().mkpath(mountPoint) && QDir().mkpath(copy));
+        // A file system of one page, mounted for this run alone; its files are copied out
+        // before the mount goes with the process.
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=4096 tmpfs \"$1\" || exit 99\n"
+            "\"$2\" export pictures \"$1\" --database \"$3\"\n"
+            "code=$?\n"
+            "cp -a \"$1\"/. \"$4\"/ && exit $code\n");
+        QProcess process;
+        process.start(QStringLiteral("unshare"), {"--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                                                  mountPoint, ServiceRunner::builtBinary(), database, copy});
+        if (!process.waitForFinished(ServiceRunner::CommandTimeoutMs) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() == 99)
+            QSKIP("This machine does not let a test mount a small file system of its own.");
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains(QLatin1String("No space left on device"))
+                     && err.contains(QLatin1String("E002.png")) && err.contains(QLatin1String("The picture written before it is complete.")),
+                 qPrintable(err));
+        QCOMPARE(QDir(copy).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("E001.jpg")});
+        QCOMPARE(readFile(QDir(copy).filePath(QStringLiteral("E001.jpg"))), readFile(Example + QStringLiteral("/pictures/e001.jpg")));
     }
 
     void reportsOnSqlite() { reportRound(m_dir.filePath(QStringLiteral("tiny.db"))); }
@@ -286,6 +379,8 @@ private slots:
     {
         onPostgres("example", [this](const QString &database) {
             exampleRound(database);
+            if (!QTest::currentTestFailed())
+                picturesRound(database);
             if (!QTest::currentTestFailed())
                 malformedRound(database);
         });
