@@ -3,6 +3,7 @@
 #include "support/portraitphoto.h"
 #include "support/servicerunner.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +29,12 @@ bool runStep(const testing::ServiceRunner &service, const QStringList &arguments
 }
 
 } // namespace
+
+QString defaultPhotoCache()
+{
+    // The programs live in bench/panel and bench/service.
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../photo-organisation"));
+}
 
 QString photoFolder(const QString &given, const QString &ownRoot, int employees, QString *error)
 {

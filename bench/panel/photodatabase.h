@@ -12,6 +12,10 @@ namespace vorna::bench {
 inline const QString PhotoManager = QStringLiteral("manager");
 inline const QString PhotoManagerPassword = QStringLiteral("vorna-demo");
 
+// Where both photo benchmarks keep the folder and the database unless told otherwise:
+// bench/photo-organisation in the build folder.
+QString defaultPhotoCache();
+
 // The import folder of `employees` photos: `given` when set, which must be complete (another
 // run may still be writing it), else `ownRoot`/photos-N, written unless already complete.
 // Empty with *error when neither can be had.

@@ -189,7 +189,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption cacheOption(QStringLiteral("cache"),
                                          QStringLiteral("Folder that keeps the photo folder and the imported database."),
                                          QStringLiteral("DIR"),
-                                         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("databases")));
+                                         defaultPhotoCache());
     parser.addOptions({runsOption, employeesOption, photosOption, cacheOption});
     parser.process(app);
     const int runs = std::max(3, parser.value(runsOption).toInt());

@@ -279,8 +279,7 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
                                          QStringLiteral("DIR"));
     const QCommandLineOption cache(QStringLiteral("cache"),
                                    QStringLiteral("With --photos: the folder that keeps the photo folder and database."),
-                                   QStringLiteral("DIR"),
-                                   QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("databases")));
+                                   QStringLiteral("DIR"), defaultPhotoCache());
     parser.addOptions({panels, employees, seconds, rounds, ramp, refresh, threads, rssLimit, service, photos, photoFolderOption, cache});
     parser.process(app);
     settings->photos = parser.isSet(photos);
