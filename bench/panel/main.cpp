@@ -129,7 +129,8 @@ public:
         if (!probe.wait(first))
             return m_driver.fail(QStringLiteral("The first load showed no frame in time."));
         if (!m_steps.waitForPage(QStringLiteral("PageList")) || !m_steps.waitForPresence()
-            || !checkRows(m_driver, *first, m_employees) || !timeLiveReload(m_driver, probe, m_employees, live))
+            || !checkRows(m_driver, *first, m_employees) || !timeLiveReload(m_driver, probe, m_employees, live)
+            || !checkRows(m_driver, *live, m_employees))
             return false;
         return m_steps.goBack() && m_steps.waitForPage(QStringLiteral("PageLogin"));
     }

@@ -18,7 +18,9 @@
 //                   (freed memory is handed back to the system first, so rounds do not inherit);
 //   bytes           what the service counted in vorna_presence_bytes_streamed_total during the
 //                   answer (protobuf size of the rows, pictures included), read off its
-//                   metrics endpoint; no other panel is connected.
+//                   metrics endpoint; no other panel is connected;
+//   rows            the rows the answer brought: an answer cut short (by the client's call
+//                   time-out, say) is measured as the user met it, and its rows tell.
 // Medians, min and max over the rounds; MB are 2^20 bytes.
 //
 // Usage: bench_panel_photos [--runs 5] [--employees 10000] [--photos DIR] [--cache DIR]
@@ -67,6 +69,7 @@ struct StartFigures
     Figure rss;
     Figure rssGrowth;
     Figure streamed;
+    Figure rows;
 
     void add(const Start &start)
     {
@@ -74,6 +77,7 @@ struct StartFigures
         rss.values.append(start.rssMb);
         rssGrowth.values.append(start.rssGrowthMb);
         streamed.values.append(start.streamedMb);
+        rows.values.append(start.load.rows);
     }
 };
 
@@ -129,8 +133,7 @@ public:
             return m_driver.fail(QStringLiteral("The service's metrics on port %1 have no %2.")
                                      .arg(m_service.metricsPort).arg(QString::fromLatin1(BytesCounter)));
         start->streamedMb = (*streamedAfter - *streamedBefore) / Mb;
-        if (!m_steps.waitForPage(QStringLiteral("PageList")) || !m_steps.waitForPresence()
-            || !checkRows(m_driver, start->load, m_service.employees) || !m_driver.settle())
+        if (!m_steps.waitForPage(QStringLiteral("PageList")) || !m_steps.waitForPresence() || !m_driver.settle())
             return false;
         start->rssMb = residentMb(QCoreApplication::applicationPid());
         start->rssGrowthMb = start->rssMb - before;
@@ -147,15 +150,17 @@ private:
     PanelSteps m_steps{m_driver};
 };
 
-void printStart(const QString &prefix, const StartFigures &figures, const QString &frameTarget, const QString &bytesTarget)
+void printStart(const QString &prefix, const StartFigures &figures, const QString &frameTarget, const QString &bytesTarget,
+                int employees)
 {
     printFigure(prefix + QStringLiteral("login_to_frame"), figures.toFrame, QStringLiteral(" target=") + frameTarget);
-    for (const auto &[name, figure, target] :
-         {std::tuple<const char *, const Figure &, QString>{"rss", figures.rss, QStringLiteral("<=300MB")},
-          {"rss_growth", figures.rssGrowth, QString()},
-          {"bytes", figures.streamed, bytesTarget}}) {
-        std::printf("BENCH %s%s median=%.1fMB min=%.1f max=%.1f%s\n", qPrintable(prefix), name, figure.median(), figure.min(),
-                    figure.max(), target.isEmpty() ? "" : qPrintable(QStringLiteral(" target=") + target));
+    for (const auto &[name, figure, unit, target] :
+         {std::tuple<const char *, const Figure &, const char *, QString>{"rss", figures.rss, "MB", QStringLiteral("<=300MB")},
+          {"rss_growth", figures.rssGrowth, "MB", QString()},
+          {"bytes", figures.streamed, "MB", bytesTarget},
+          {"rows", figures.rows, "", QString::number(employees)}}) {
+        std::printf("BENCH %s%s median=%.1f%s min=%.1f max=%.1f%s\n", qPrintable(prefix), name, figure.median(), unit,
+                    figure.min(), figure.max(), target.isEmpty() ? "" : qPrintable(QStringLiteral(" target=") + target));
     }
     std::fflush(stdout);
 }
@@ -221,6 +226,7 @@ int main(int argc, char *argv[])
     StartFigures first;
     StartFigures second;
     Figure live;
+    Figure liveRows;
     for (int i = 0; i < runs; ++i) {
         // A new, empty picture cache folder for each round's first start.
         const QString cacheHome = home.filePath(QStringLiteral("cache-%1").arg(i + 1));
@@ -236,21 +242,25 @@ int main(int argc, char *argv[])
                 return 1;
             }
         }
-        std::printf("# round %d: first %.0f ms, %.1f MB streamed, RSS %.0f MB (+%.0f); second %.0f ms, %.1f MB, "
-                    "RSS %.0f MB (+%.0f); live %.0f ms; picture cache %s\n",
-                    i + 1, firstStart.load.pressedMs, firstStart.streamedMb, firstStart.rssMb, firstStart.rssGrowthMb,
-                    secondStart.load.pressedMs, secondStart.streamedMb, secondStart.rssMb, secondStart.rssGrowthMb,
-                    liveReload.frameMs, qPrintable(cacheContents(cacheHome)));
+        std::printf("# round %d: first %.0f ms, %d rows, %.1f MB streamed, RSS %.0f MB (+%.0f); second %.0f ms, %d rows, "
+                    "%.1f MB, RSS %.0f MB (+%.0f); live %.0f ms, %d rows; picture cache %s\n",
+                    i + 1, firstStart.load.pressedMs, firstStart.load.rows, firstStart.streamedMb, firstStart.rssMb,
+                    firstStart.rssGrowthMb, secondStart.load.pressedMs, secondStart.load.rows, secondStart.streamedMb,
+                    secondStart.rssMb, secondStart.rssGrowthMb, liveReload.frameMs, liveReload.rows,
+                    qPrintable(cacheContents(cacheHome)));
         std::fflush(stdout);
         first.add(firstStart);
         second.add(secondStart);
         live.values.append(liveReload.frameMs);
+        liveRows.values.append(liveReload.rows);
     }
     const QString size = employees % 1000 == 0 ? QStringLiteral("%1k").arg(employees / 1000) : QString::number(employees);
     const QString prefix = QStringLiteral("panel_photos_%1_").arg(size);
-    printStart(prefix + QStringLiteral("first_"), first, QStringLiteral("<=1500ms"), QStringLiteral("<=150MB"));
-    printStart(prefix + QStringLiteral("second_"), second, QStringLiteral("<=600ms"), QStringLiteral("<=2MB"));
+    printStart(prefix + QStringLiteral("first_"), first, QStringLiteral("<=1500ms"), QStringLiteral("<=150MB"), employees);
+    printStart(prefix + QStringLiteral("second_"), second, QStringLiteral("<=600ms"), QStringLiteral("<=2MB"), employees);
     printFigure(prefix + QStringLiteral("live_to_frame"), live, QStringLiteral(" target=<=150ms"));
+    std::printf("BENCH %slive_rows median=%.0f min=%.0f max=%.0f target=%d\n", qPrintable(prefix), liveRows.median(),
+                liveRows.min(), liveRows.max(), employees);
     std::printf("# load average after: %s\n", qPrintable(loadAverage()));
     return 0;
 }

@@ -99,5 +99,6 @@ bool checkRows(PanelDriver &driver, const Reload &reload, int employees);
 
 // On the list page, loaded: scrolls half-way down as a reader would, waits until the page may
 // reload live again, has the client announce a presence change and times the reload that
-// follows. False with the driver's lastError().
+// follows. False with the driver's lastError() when no frame came; the rows are the caller's
+// to check.
 bool timeLiveReload(PanelDriver &driver, ReloadProbe &probe, int employees, Reload *live);
