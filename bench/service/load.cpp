@@ -274,9 +274,10 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
                                                    "a ramp of 150 s."),
                                     QStringLiteral("n"));
     const QCommandLineOption photoFolderOption(QStringLiteral("photo-folder"),
-                                         QStringLiteral("With --photos: a complete photo folder to import (as bench_import "
-                                                        "--photos writes). Default: one of this build's own, written on first use."),
-                                         QStringLiteral("DIR"));
+                                               QStringLiteral("With --photos: a complete photo folder to import (as "
+                                                              "bench_import --photos writes). Default: one of this "
+                                                              "build's own, written on first use."),
+                                               QStringLiteral("DIR"));
     const QCommandLineOption cache(QStringLiteral("cache"),
                                    QStringLiteral("With --photos: the folder that keeps the photo folder and database."),
                                    QStringLiteral("DIR"), defaultPhotoCache());
