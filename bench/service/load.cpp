@@ -89,12 +89,16 @@ Figures summarise(std::vector<double> values)
     return {values.at(values.size() / 2), values.front(), values.back()};
 }
 
-// Prints the median, min and max of `values`; nothing when there are none (no such calls ended).
+// Prints the median, min and max of `values`. When there are none (no such call ended well),
+// nothing, or "none" for a figure held to a target, so that the table shows it missed.
 void printBench(const std::string &name, const std::vector<double> &values, const char *unit,
                 const std::string &target = {})
 {
-    if (values.empty())
+    if (values.empty()) {
+        if (!target.empty())
+            std::printf("BENCH %s median=none min=none max=none target=%s\n", name.c_str(), target.c_str());
         return;
+    }
     const Figures f = summarise(values);
     std::printf("BENCH %s median=%.1f%s min=%.1f max=%.1f", name.c_str(), f.median, unit, f.min, f.max);
     if (!target.empty())
