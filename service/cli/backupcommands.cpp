@@ -125,12 +125,14 @@ public:
 
 private:
     // The replaced database stays as `previous` (a hard link, so the rename over it stays
-    // atomic), its write-ahead log folded in first so that the file alone is complete.
+    // atomic), its write-ahead log folded in first so that the file alone is complete: the
+    // log is removed afterwards, and with it whatever it still held.
     static bool keepPrevious(const QString &database, const QString &previous, QString *error)
     {
         if (!QFile::exists(database))
             return true;
-        sqlitefiles::foldWriteAheadLog(database);
+        if (!sqlitefiles::foldWriteAheadLog(database, error))
+            return false;
         QFile::remove(previous);
         if (::link(QFile::encodeName(database).constData(), QFile::encodeName(previous).constData()) != 0) {
             *error = QStringLiteral("Cannot keep the current database as %1 (%2).")

@@ -1,8 +1,11 @@
 #include "cli/command.h"
 
 #include "cli/progressprinter.h"
+#include "storage/sqldialect.h"
+#include "storage/sqlitefiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace vorna::service {
@@ -31,6 +34,8 @@ int CommandContext::fail(const StorageError &error)
 std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
 {
     *exitCode = ExitOk;
+    if (!isPostgresLocation(m_database) && !guardSqliteFile(need, exitCode))
+        return nullptr;
     // Only `init` creates a database; any other command on a wrong path would leave an empty
     // file behind.
     Result<std::unique_ptr<Database>> opened =
@@ -47,9 +52,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
     }
     const int version = *schema;
     if (need == Need::Initialised && version == 0) {
-        *exitCode = fail(QStringLiteral("The database %1 is not initialised. Run 'vorna-service init "
-                                        "--database %1' first.").arg(m_database),
-                         ExitDatabase);
+        *exitCode = fail(notInitialised(), ExitDatabase);
         return nullptr;
     }
     // Only `init` changes the schema: a service of a newer version never alters a database
@@ -74,6 +77,42 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
         return nullptr;
     }
     return storage;
+}
+
+// Only `init` writes to a file that is not yet a database: SQLite would turn an empty file into
+// a database as it switches on its write-ahead log. So any other command reads the file first,
+// without changing it. Then the file is locked against `restore` before it is opened: a
+// connection opened first could write to a file that a restore has just replaced.
+bool CommandContext::guardSqliteFile(Need need, int *exitCode)
+{
+    const bool creates = need == Need::Create;
+    // Database::open says that the file does not exist, and no lock file is left behind.
+    if (!creates && !QFileInfo::exists(m_database))
+        return true;
+    QString error;
+    int version = 0;
+    if (!creates && !sqlitefiles::readSchemaVersion(m_database, &version, &error)) {
+        *exitCode = fail(error, ExitDatabase);
+        return false;
+    }
+    if (!creates && version == 0) {
+        *exitCode = fail(notInitialised(), ExitDatabase);
+        return false;
+    }
+    // The lock file lives next to the database, in the folder `init` makes.
+    if (creates)
+        QDir().mkpath(QFileInfo(m_database).absolutePath());
+    if (!m_lock.acquire(m_database, DatabaseLock::Mode::Shared, &error)) {
+        *exitCode = fail(error, ExitDatabase);
+        return false;
+    }
+    return true;
+}
+
+QString CommandContext::notInitialised() const
+{
+    return QStringLiteral("The database %1 is not initialised. Run 'vorna-service init --database %1' first.")
+        .arg(m_database);
 }
 
 QString CommandContext::defaultDatabase()

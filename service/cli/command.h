@@ -5,6 +5,7 @@
 
 #include "cli/exitcode.h"
 #include "storage/database.h"
+#include "storage/databaselock.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
@@ -37,17 +38,22 @@ public:
     enum class Need { Create, Initialised, None };
     // Opens the database. `Create` applies pending migrations (with progress); `Initialised`
     // refuses an empty database or one whose schema is older than this build's, with a hint
-    // to run `init`. Null on failure, with the exit code set.
+    // to run `init`. An SQLite database stays locked against `restore` for as long as the
+    // context lives. Null on failure, with the exit code set.
     std::unique_ptr<Database> openDatabase(Need need, int *exitCode);
 
     // $XDG_DATA_HOME (or ~/.local/share) + /vorna-service/vorna.db
     static QString defaultDatabase();
 
 private:
+    bool guardSqliteFile(Need need, int *exitCode);
+    QString notInitialised() const;
+
     FILE *m_in;
     QTextStream m_out;
     QTextStream m_err;
     QString m_database;
+    DatabaseLock m_lock;
 };
 
 class Command

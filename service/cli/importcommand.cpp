@@ -96,6 +96,7 @@ public:
     {
         for (const ImportFile file : m_batch.filesRead()) {
             ImportCounts counts;
+            counts.duplicates = m_batch.duplicates[int(file)];
             const StorageError error = writeFile(file, &counts);
             if (!error.ok())
                 return error;

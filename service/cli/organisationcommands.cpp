@@ -156,10 +156,24 @@ QList<QCommandLineOption> attributeOptions(const KindSpec &spec)
     return options;
 }
 
+// "a department", "an activity kind": the nouns of these kinds sound as they are spelt.
+QString withArticle(const QString &noun)
+{
+    const bool vowel = QStringLiteral("aeiou").contains(noun.left(1));
+    return (vowel ? QStringLiteral("an ") : QStringLiteral("a ")) + noun;
+}
+
+// The same at the start of a sentence.
+QString capitalised(const QString &text)
+{
+    return text.left(1).toUpper() + text.mid(1);
+}
+
 QString checkName(const KindSpec &spec, const QString &name)
 {
     if (name.trimmed().isEmpty() || name.size() > 256)
-        return QStringLiteral("A %1 name has 1 to 256 characters.").arg(OrganisationStore::nounOf(spec.kind));
+        return QStringLiteral("%1 name has 1 to 256 characters.")
+            .arg(capitalised(withArticle(OrganisationStore::nounOf(spec.kind))));
     return {};
 }
 
@@ -178,7 +192,7 @@ class NamedAdd final : public NamedCommand
 public:
     using NamedCommand::NamedCommand;
     QStringList words() const override { return {m_spec.word, QStringLiteral("add")}; }
-    QString summary() const override { return QStringLiteral("Adds a %1.").arg(noun()); }
+    QString summary() const override { return QStringLiteral("Adds %1.").arg(withArticle(noun())); }
     QList<Argument> arguments() const override { return {NameArgument}; }
     QList<QCommandLineOption> options() const override { return attributeOptions(m_spec); }
 
@@ -207,9 +221,9 @@ public:
             const Result<qint64> existing = organisation.idOf(tx, m_spec.kind, named.name);
             if (existing)
                 return StorageError{StorageError::AlreadyExists,
-                                    QStringLiteral("A %1 named \"%2\" already exists. Change it with 'vorna-service %3 "
+                                    QStringLiteral("%1 named \"%2\" already exists. Change it with 'vorna-service %3 "
                                                    "edit' or choose another name.")
-                                        .arg(noun(), named.name, m_spec.word)};
+                                        .arg(capitalised(withArticle(noun())), named.name, m_spec.word)};
             if (existing.error().code != StorageError::NotFound)
                 return existing.error();
             return store(tx, organisation, m_spec, named).error();
@@ -234,7 +248,7 @@ public:
     QString summary() const override
     {
         return m_spec.kind == Kind::Department ? QStringLiteral("Gives a department a new name.")
-                                               : QStringLiteral("Changes a %1; what is not given stays.").arg(noun());
+                                               : QStringLiteral("Changes %1; what is not given stays.").arg(withArticle(noun()));
     }
     QList<Argument> arguments() const override
     {
@@ -337,7 +351,7 @@ public:
     QStringList words() const override { return {m_spec.word, QStringLiteral("remove")}; }
     QString summary() const override
     {
-        return QStringLiteral("Removes a %1 that nothing refers to any more.").arg(noun());
+        return QStringLiteral("Removes %1 that nothing refers to any more.").arg(withArticle(noun()));
     }
     QList<Argument> arguments() const override { return {NameArgument}; }
 

@@ -2,7 +2,6 @@
 
 #include "cli/command.h"
 #include "cli/staledays.h"
-#include "storage/databaselock.h"
 #include "serve/descriptorlimit.h"
 #include "ops/eventlog.h"
 #include "ops/metricsserver.h"
@@ -11,7 +10,6 @@
 #include "ops/serverconfig.h"
 #include "serve/serviceserver.h"
 #include "serve/shutdownsignal.h"
-#include "storage/sqldialect.h"
 
 #include <QCoreApplication>
 
@@ -48,12 +46,8 @@ public:
         EventLog::setThreshold(config.logLevel);
         fitConnectionsToDescriptors(&config);
 
-        // Tells `restore` that this database is in use, for as long as the process lives.
-        DatabaseLock lock;
+        // The context holds the database locked against `restore` for as long as the process lives.
         QString error;
-        if (!isPostgresLocation(context.database())
-            && !lock.acquire(context.database(), DatabaseLock::Mode::Shared, &error))
-            return context.fail(error, ExitDatabase);
         collectServiceMetrics();
         ServiceServer server(storage, config);
         if (!server.start(&error))
@@ -109,6 +103,45 @@ private:
                                                      .arg(config->maxConnections).arg(descriptors)}});
     }
 
+    // The duration options and their ranges. Beyond them a value is surely a slip, and the
+    // timers that take it in milliseconds or nanoseconds would overflow: a heartbeat of
+    // 3000000h fired thousands of times a second.
+    QString readDurations(const QCommandLineParser &parser, ServerConfig *config) const
+    {
+        using std::chrono::hours;
+        using std::chrono::minutes;
+        using std::chrono::seconds;
+        const struct
+        {
+            const QCommandLineOption *option;
+            seconds min;
+            seconds max;
+            seconds *target;
+        } durations[] = {{&m_sessionIdle, minutes(1), hours(30 * 24), &config->sessionIdle},
+                         {&m_heartbeat, seconds(1), hours(1), &config->heartbeat},
+                         {&m_callTimeout, seconds(1), hours(1), &config->callTimeout},
+                         {&m_healthInterval, seconds(1), minutes(10), &config->healthInterval}};
+        for (const auto &duration : durations) {
+            const QString value = parser.value(*duration.option);
+            const QString name = duration.option->names().constFirst();
+            if (!parseDuration(value, duration.target))
+                return QStringLiteral("--%1 takes a duration such as 90s, 15m or 2h, not \"%2\".").arg(name, value);
+            if (*duration.target < duration.min || *duration.target > duration.max)
+                return QStringLiteral("--%1 takes a duration from %2 to %3, not \"%4\".")
+                    .arg(name, durationText(duration.min), durationText(duration.max), value);
+        }
+        return {};
+    }
+
+    // In the largest whole unit the options take: 30s, 15m, 720h.
+    static QString durationText(std::chrono::seconds duration)
+    {
+        const qint64 s = duration.count();
+        if (s % 3600 == 0)
+            return QStringLiteral("%1h").arg(s / 3600);
+        return s % 60 == 0 ? QStringLiteral("%1m").arg(s / 60) : QStringLiteral("%1s").arg(s);
+    }
+
     // The whole-number options and their ranges.
     QString readCounts(const QCommandLineParser &parser, ServerConfig *config) const
     {
@@ -150,14 +183,9 @@ private:
         const QString badAddress = checkListenAddress(config->listen);
         if (!badAddress.isEmpty())
             return badAddress;
-        const std::pair<const QCommandLineOption *, std::chrono::seconds *> durations[] = {
-            {&m_sessionIdle, &config->sessionIdle}, {&m_heartbeat, &config->heartbeat},
-            {&m_callTimeout, &config->callTimeout}, {&m_healthInterval, &config->healthInterval}};
-        for (const auto &[option, target] : durations) {
-            if (!parseDuration(parser.value(*option), target))
-                return QStringLiteral("--%1 takes a duration such as 90s, 15m or 2h, not \"%2\".")
-                    .arg(option->names().constFirst(), parser.value(*option));
-        }
+        const QString badDuration = readDurations(parser, config);
+        if (!badDuration.isEmpty())
+            return badDuration;
         const QString badStaleDays = readStaleDays(parser.value(m_staleDays), &config->staleDays);
         if (!badStaleDays.isEmpty())
             return badStaleDays;

@@ -31,10 +31,11 @@ bool DatabaseLock::acquire(const QString &database, Mode mode, QString *error)
     release();
     *error = failure == EWOULDBLOCK
         ? (mode == Mode::Shared
-               ? QStringLiteral("The database %1 is being restored right now. Start the service when the restore is done.")
-                     .arg(database)
-               : QStringLiteral("A running vorna-service uses the database %1. Stop it first (systemctl stop "
-                                "vorna-service), then restore.").arg(database))
+               ? QStringLiteral("The database %1 is being restored right now. Nothing was changed; run the command "
+                                "again when the restore is done.").arg(database)
+               : QStringLiteral("A running vorna-service uses the database %1: the service, or a command that "
+                                "works on it (import, for instance). Stop the service (systemctl stop "
+                                "vorna-service) or let the command finish, then restore.").arg(database))
         : QStringLiteral("Cannot lock %1 (%2).").arg(path, QString::fromLocal8Bit(std::strerror(failure)));
     return false;
 }

@@ -1,9 +1,11 @@
 #pragma once
-// The lock that tells `restore` a service is using an SQLite database: `serve` holds a shared
-// flock() on DATABASE.lock for its whole run, `restore` needs it exclusively. SQLite's own locks
-// cannot tell this: in WAL mode an idle service holds none, so BEGIN EXCLUSIVE would succeed
-// under a running service. The kernel drops the lock when its holder exits, even when killed,
-// so a crash leaves no stale lock behind. A separate file, because closing any descriptor of the
+// The lock that tells `restore` a service or a command is using an SQLite database: every
+// command that opens it through the storage (`serve` included) holds a shared flock() on
+// DATABASE.lock for its whole run, `restore` needs it exclusively. Otherwise a restore could
+// replace the file under a running import and remove the write-ahead log that held its rows.
+// SQLite's own locks cannot tell this: in WAL mode an idle service holds none, so BEGIN
+// EXCLUSIVE would succeed under a running service. The kernel drops the lock when its holder
+// exits, even when killed, so a crash leaves no stale lock behind. A separate file, because closing any descriptor of the
 // database file itself would drop SQLite's POSIX locks of this process.
 
 #include <QString>

@@ -1,6 +1,7 @@
 #include "storage/sqlitefiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -49,6 +50,24 @@ QString firstValue(sqlite3 *db, const char *sql, QString *error)
     return value;
 }
 
+QString systemError(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+// An empty file is an empty SQLite database. Made here rather than by SQLite, which would
+// give it the umask's mode.
+bool createPrivateFile(const QString &path, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("Cannot create %1 (%2). Check that its folder is writable.").arg(path, systemError(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 } // namespace
 
 bool copy(const QString &from, const QString &to, QString *error)
@@ -60,7 +79,9 @@ bool copy(const QString &from, const QString &to, QString *error)
     }
     // A writer holding the database for a moment is waited for, not failed on.
     sqlite3_busy_timeout(source.db(), 10000);
-    Handle target(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!createPrivateFile(to, error))
+        return false;
+    Handle target(to, SQLITE_OPEN_READWRITE);
     if (!target.ok()) {
         *error = QStringLiteral("Cannot create %1 (%2). Check that its folder is writable.").arg(to, target.message());
         return false;
@@ -114,13 +135,62 @@ bool checkVornaDatabase(const QString &path, int *schemaVersion, QString *error)
     return true;
 }
 
-void foldWriteAheadLog(const QString &path)
+bool readSchemaVersion(const QString &path, int *schemaVersion, QString *error)
+{
+    *schemaVersion = 0;
+    Handle db(path, SQLITE_OPEN_READONLY);
+    if (!db.ok()) {
+        *error = QStringLiteral("Cannot open %1 as an SQLite database (%2).").arg(path, db.message());
+        return false;
+    }
+    QString problem;
+    const int ours = firstValue(db.db(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = "
+                                         "'schema_migrations'", &problem).toInt();
+    const int tables = firstValue(db.db(), "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name "
+                                           "NOT LIKE 'sqlite!_%' ESCAPE '!'", &problem).toInt();
+    if (ours > 0)
+        *schemaVersion = firstValue(db.db(), "SELECT COALESCE(MAX(version), 0) FROM schema_migrations", &problem).toInt();
+    if (!problem.isEmpty()) {
+        *error = QStringLiteral("%1 cannot be read as an SQLite database (%2). Check --database.").arg(path, problem);
+        return false;
+    }
+    if (ours == 0 && tables > 0) {
+        *error = QStringLiteral("%1 holds tables that are not vorna-service's (it has no schema_migrations table). "
+                                "Check --database; it was left as it was.").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool foldWriteAheadLog(const QString &path, QString *error)
 {
     if (!QFile::exists(path))
-        return;
-    Handle db(path, SQLITE_OPEN_READWRITE);
-    if (db.ok())
-        sqlite3_exec(db.db(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        return true;
+    {
+        Handle db(path, SQLITE_OPEN_READWRITE);
+        if (!db.ok()) {
+            *error = QStringLiteral("Cannot open %1 to fold its write-ahead log into it (%2).").arg(path, db.message());
+            return false;
+        }
+        // One row: whether the checkpoint was blocked, then the log's frames and those folded.
+        QString problem;
+        const QString blocked = firstValue(db.db(), "PRAGMA wal_checkpoint(TRUNCATE)", &problem);
+        if (!problem.isEmpty() || blocked != QLatin1String("0")) {
+            *error = QStringLiteral("The write-ahead log of %1 could not be folded into it (%2). Close every "
+                                    "program that has the database open (an sqlite3 shell, for instance), then "
+                                    "try again.")
+                         .arg(path, problem.isEmpty() ? QStringLiteral("another program is reading the database")
+                                                      : problem);
+            return false;
+        }
+    }
+    // Closing the last connection removes the log; one that is left over holds transactions.
+    if (QFileInfo(path + QStringLiteral("-wal")).size() > 0) {
+        *error = QStringLiteral("The write-ahead log of %1 still holds transactions after folding it. Close every "
+                                "program that has the database open, then try again.").arg(path);
+        return false;
+    }
+    return true;
 }
 
 bool sync(const QString &path, QString *error)
@@ -131,7 +201,7 @@ bool sync(const QString &path, QString *error)
     if (fd >= 0)
         ::close(fd);
     if (!done)
-        *error = QStringLiteral("Cannot write %1 to disk (%2).").arg(path, QString::fromLocal8Bit(std::strerror(failure)));
+        *error = QStringLiteral("Cannot write %1 to disk (%2).").arg(path, systemError(failure));
     return done;
 }
 

@@ -71,6 +71,19 @@ int utf8Bytes(const QString &text)
     return text.toUtf8().size();
 }
 
+// Faulty text from a file is echoed in its error, cut short: an error shows what is wrong, not
+// whole lines of whatever the file holds.
+QString shortened(const QString &text)
+{
+    constexpr int MaxEchoed = 64;
+    if (text.size() <= MaxEchoed)
+        return text;
+    QString cut = text.left(MaxEchoed - 1);
+    if (cut.at(cut.size() - 1).isHighSurrogate())
+        cut.chop(1);
+    return cut + QChar(0x2026);
+}
+
 // One import file read record by record: the header maps the known columns to fields, and each
 // field is checked as the caller asks. A row with a fault is reported and marked bad.
 class TableReader
@@ -127,6 +140,11 @@ void TableReader::report(int line, const QString &column, const QString &message
 bool TableReader::start()
 {
     QFile file(QDir(m_folder).filePath(m_name));
+    if (!staysInside(m_folder, file.fileName())) {
+        report(0, QString(), QStringLiteral("The file is a link that leads out of the import folder. Copy the file "
+                                            "into the folder."));
+        return false;
+    }
     if (file.size() > MaxFileBytes) {
         report(0, QString(), QStringLiteral("The file is larger than 1 GB. Split it, or import in parts."));
         return false;
@@ -166,16 +184,17 @@ bool TableReader::readHeader()
     bool ok = true;
     for (int field = 0; field < header.fields.size(); ++field) {
         const QString title = header.fields.at(field).trimmed();
-        m_header.append(title);
+        const QString shown = shortened(title);
+        m_header.append(shown);
         const auto known = std::find_if(columns.begin(), columns.end(), [&](const ColumnSpec &c) {
             return title.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0;
         });
         if (known == columns.end()) {
-            report(header.line, title.isEmpty() ? QStringLiteral("header") : title, QStringLiteral("This is not a column of %1; its columns are %2.")
-                                           .arg(m_name, columnList(m_file)));
+            report(header.line, title.isEmpty() ? QStringLiteral("header") : shown,
+                   QStringLiteral("This is not a column of %1; its columns are %2.").arg(m_name, columnList(m_file)));
             ok = false;
         } else if (m_fieldOf[int(known - columns.begin())] >= 0) {
-            report(header.line, title, QStringLiteral("The column is named twice. Keep one of them."));
+            report(header.line, shown, QStringLiteral("The column is named twice. Keep one of them."));
             ok = false;
         } else {
             m_fieldOf[int(known - columns.begin())] = field;
@@ -256,7 +275,8 @@ int TableReader::color(int column)
     const QString value = text(column);
     const std::optional<int> rgb = parseColor(value);
     if (!rgb)
-        error(column, QStringLiteral("\"%1\" is not a colour. Write it as #RRGGBB, for example #2E7D32.").arg(value));
+        error(column, QStringLiteral("\"%1\" is not a colour. Write it as #RRGGBB, for example #2E7D32.")
+                          .arg(shortened(value)));
     return rgb.value_or(0);
 }
 
@@ -265,7 +285,7 @@ bool TableReader::yesNo(int column)
     const QString value = text(column);
     const std::optional<bool> answer = parseYesNo(value);
     if (!answer)
-        error(column, QStringLiteral("\"%1\" is neither yes nor no. Write yes or no.").arg(value));
+        error(column, QStringLiteral("\"%1\" is neither yes nor no. Write yes or no.").arg(shortened(value)));
     return answer.value_or(false);
 }
 
@@ -276,30 +296,59 @@ QDateTime TableReader::moment(int column)
     if (!at)
         error(column, QStringLiteral("\"%1\" is not a moment. Write YYYY-MM-DD HH:MM or YYYY-MM-DD HH:MM:SS, "
                                      "a real date in the years %2 to %3.")
-                          .arg(value, QString::number(FirstYear), QString::number(LastYear)));
+                          .arg(shortened(value), QString::number(FirstYear), QString::number(LastYear)));
     return at.value_or(QDateTime());
 }
 
-// Remembers the line of each natural key, to report the second appearance of one.
-template<typename Key>
-class FirstLines
+// Whether two rows say the same, whatever their lines.
+bool sameValues(const DepartmentRow &a, const DepartmentRow &b) { return a.name == b.name; }
+bool sameValues(const StatusRow &a, const StatusRow &b)
+{
+    return a.name == b.name && a.color == b.color && a.present == b.present;
+}
+bool sameValues(const ActivityRow &a, const ActivityRow &b) { return a.name == b.name && a.status == b.status; }
+bool sameValues(const CalendarRow &a, const CalendarRow &b) { return a.name == b.name && a.color == b.color; }
+bool sameValues(const WorkDayRow &a, const WorkDayRow &b) { return a.name == b.name && a.color == b.color; }
+bool sameValues(const EmployeeRow &a, const EmployeeRow &b)
+{
+    return a.id == b.id && a.lastName == b.lastName && a.firstName == b.firstName && a.department == b.department
+        && a.picturePath == b.picturePath;
+}
+bool sameValues(const RegistrationRow &a, const RegistrationRow &b)
+{
+    return a.employee == b.employee && a.at == b.at && a.activity == b.activity;
+}
+
+// The rows of a file, one per natural key. A row that repeats an earlier one in every value is
+// a duplicate, counted and skipped: terminals' exports repeat double taps. The same key with
+// other values is an error, as the file does not say which one is meant.
+template<typename Key, typename Row>
+class UniqueRows
 {
 public:
-    // True when `key` is new; otherwise reports it on `column` of the reader's row.
-    bool admit(TableReader &reader, int column, const Key &key, const QString &what)
+    UniqueRows(QVector<Row> *rows, qint64 *duplicates) : m_rows(rows), m_duplicates(duplicates) {}
+
+    // Keeps `row` when its key is new; otherwise counts it or reports it on `column`.
+    void add(TableReader &reader, int column, const Key &key, const Row &row, const QString &what)
     {
-        const auto known = m_lines.constFind(key);
-        if (known == m_lines.constEnd()) {
-            m_lines.insert(key, reader.line());
-            return true;
+        const auto known = m_indexes.constFind(key);
+        if (known == m_indexes.constEnd()) {
+            m_indexes.insert(key, m_rows->size());
+            m_rows->append(row);
+            return;
         }
-        reader.error(column, QStringLiteral("%1 is already on line %2. Give each once per file.")
-                                 .arg(what, QString::number(known.value())));
-        return false;
+        const Row &first = m_rows->at(known.value());
+        if (sameValues(first, row))
+            ++*m_duplicates;
+        else
+            reader.error(column, QStringLiteral("%1 is already on line %2 with other values. Give each once per file.")
+                                     .arg(what, QString::number(first.line)));
     }
 
 private:
-    QHash<Key, int> m_lines;
+    QVector<Row> *m_rows;
+    qint64 *m_duplicates;
+    QHash<Key, int> m_indexes;
 };
 
 // Many registrations repeat the same employee id and activity name: share one copy of each.
@@ -342,14 +391,14 @@ QString quoted(const QString &text)
 
 // A file of rows that have a name and nothing to check across rows but the name's uniqueness.
 template<typename Row, typename MakeRow>
-void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, MakeRow makeRow)
+void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, qint64 *duplicates, MakeRow makeRow)
 {
-    FirstLines<QString> names;
+    UniqueRows<QString, Row> names(rows, duplicates);
     while (table.next()) {
         Row row = makeRow(table);
         row.line = table.line();
-        if (table.rowOk() && names.admit(table, 0, row.name, QStringLiteral("The %1 %2").arg(kind, quoted(row.name))))
-            rows->append(row);
+        if (table.rowOk())
+            names.add(table, 0, row.name, row, QStringLiteral("The %1 %2").arg(kind, quoted(row.name)));
     }
 }
 
@@ -375,9 +424,9 @@ void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeR
     rows->swap(accepted);
 }
 
-void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
+void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows, qint64 *duplicates)
 {
-    FirstLines<QString> ids;
+    UniqueRows<QString, EmployeeRow> ids(rows, duplicates);
     while (table.next()) {
         EmployeeRow row;
         row.line = table.line();
@@ -386,15 +435,16 @@ void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRo
         row.firstName = table.name(2);
         row.department = table.name(3);
         row.picturePath = table.text(4);
-        if (table.rowOk() && ids.admit(table, 0, row.id, QStringLiteral("The employee id %1").arg(quoted(row.id))))
-            rows->append(row);
+        if (table.rowOk())
+            ids.add(table, 0, row.id, row, QStringLiteral("The employee id %1").arg(quoted(row.id)));
     }
     attachPictures(table, folder, rows);
 }
 
-void readRegistrations(TableReader &table, QVector<RegistrationRow> *rows)
+// The natural key is the whole row, so a repeated one is always a duplicate.
+void readRegistrations(TableReader &table, QVector<RegistrationRow> *rows, qint64 *duplicates)
 {
-    FirstLines<RegistrationKey> keys;
+    UniqueRows<RegistrationKey, RegistrationRow> keys(rows, duplicates);
     Interner texts;
     while (table.next()) {
         RegistrationRow row;
@@ -402,11 +452,8 @@ void readRegistrations(TableReader &table, QVector<RegistrationRow> *rows)
         row.employee = texts.shared(table.id(0));
         row.at = table.moment(1);
         row.activity = texts.shared(table.name(2));
-        if (table.rowOk()
-            && keys.admit(table, 1, {row.employee, row.at.toSecsSinceEpoch(), row.activity},
-                          QStringLiteral("The same registration (%1 at %2, %3)")
-                              .arg(row.employee, formatCivilMoment(row.at), row.activity)))
-            rows->append(row);
+        if (table.rowOk())
+            keys.add(table, 1, {row.employee, row.at.toSecsSinceEpoch(), row.activity}, row, QString());
     }
 }
 
@@ -415,26 +462,27 @@ void readFile(ImportFile file, ImportBatch *batch, ImportErrors *errors, const I
     TableReader table(file, batch->folder, errors, progress);
     if (!table.start())
         return;
+    qint64 *duplicates = &batch->duplicates[int(file)];
     switch (file) {
     case ImportFile::Departments:
-        return readNamed(table, QStringLiteral("department"), &batch->departments,
+        return readNamed(table, QStringLiteral("department"), &batch->departments, duplicates,
                          [](TableReader &t) { return DepartmentRow{0, t.name(0)}; });
     case ImportFile::Statuses:
-        return readNamed(table, QStringLiteral("status"), &batch->statuses,
+        return readNamed(table, QStringLiteral("status"), &batch->statuses, duplicates,
                          [](TableReader &t) { return StatusRow{0, t.name(0), t.color(1), t.yesNo(2)}; });
     case ImportFile::Activities:
-        return readNamed(table, QStringLiteral("activity"), &batch->activities,
+        return readNamed(table, QStringLiteral("activity"), &batch->activities, duplicates,
                          [](TableReader &t) { return ActivityRow{0, t.name(0), t.name(1)}; });
     case ImportFile::Calendars:
-        return readNamed(table, QStringLiteral("calendar"), &batch->calendars,
+        return readNamed(table, QStringLiteral("calendar"), &batch->calendars, duplicates,
                          [](TableReader &t) { return CalendarRow{0, t.name(0), t.color(1)}; });
     case ImportFile::WorkDays:
-        return readNamed(table, QStringLiteral("working-day kind"), &batch->workDays,
+        return readNamed(table, QStringLiteral("working-day kind"), &batch->workDays, duplicates,
                          [](TableReader &t) { return WorkDayRow{0, t.name(0), t.color(1)}; });
     case ImportFile::Employees:
-        return readEmployees(table, batch->folder, &batch->employees);
+        return readEmployees(table, batch->folder, &batch->employees, duplicates);
     case ImportFile::Registrations:
-        return readRegistrations(table, &batch->registrations);
+        return readRegistrations(table, &batch->registrations, duplicates);
     }
 }
 
@@ -561,11 +609,15 @@ void checkReferences(const ImportBatch &batch, const ExistingNames &existing, Im
 
 QString reportLine(ImportFile file, const ImportCounts &counts)
 {
-    return QStringLiteral("%1: %2 added, %3 changed, %4 unchanged")
-        .arg(importFileName(file))
-        .arg(counts.added)
-        .arg(counts.changed)
-        .arg(counts.unchanged);
+    const QString line = QStringLiteral("%1: %2 added, %3 changed, %4 unchanged")
+                             .arg(importFileName(file))
+                             .arg(counts.added)
+                             .arg(counts.changed)
+                             .arg(counts.unchanged);
+    if (counts.duplicates == 0)
+        return line;
+    return line + (counts.duplicates == 1 ? QStringLiteral(", 1 duplicate line skipped")
+                                          : QStringLiteral(", %1 duplicate lines skipped").arg(counts.duplicates));
 }
 
 } // namespace vorna::transfer

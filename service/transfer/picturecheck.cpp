@@ -16,14 +16,6 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
 }
 
-// Whether `path`, after links are resolved, lies inside `folder`.
-bool staysInside(const QString &folder, const QString &path)
-{
-    const QString root = QFileInfo(folder).canonicalFilePath();
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return !root.isEmpty() && target.startsWith(root + QLatin1Char('/'));
-}
-
 // The size is checked before the read, so a huge file is never loaded whole.
 QString readChecked(const QString &path, const QString &name, QByteArray *bytes)
 {
@@ -41,6 +33,13 @@ QString readChecked(const QString &path, const QString &name, QByteArray *bytes)
 }
 
 } // namespace
+
+bool staysInside(const QString &folder, const QString &path)
+{
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    const QString target = QFileInfo(path).canonicalFilePath();
+    return !root.isEmpty() && target.startsWith(root + QLatin1Char('/'));
+}
 
 QString checkPicture(const QByteArray &bytes, const QString &name)
 {

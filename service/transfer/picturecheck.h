@@ -20,6 +20,10 @@ QString checkPicture(const QByteArray &bytes, const QString &name);
 // the picture is acceptable.
 QString readPicture(const QString &folder, const QString &relativePath, QByteArray *bytes);
 
+// Whether `path`, after links are resolved, lies inside `folder`: an import reads only what
+// its folder holds, not what a link there leads to.
+bool staysInside(const QString &folder, const QString &path);
+
 // Reads and checks the picture file an operator names on the command line; the sentence names
 // it by its path.
 QString readPictureFile(const QString &path, QByteArray *bytes);

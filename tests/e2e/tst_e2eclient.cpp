@@ -458,9 +458,17 @@ void TestE2eClient::wrongPasswordAndThrottling()
 void TestE2eClient::sessionExpiryDisconnects()
 {
     const std::unique_ptr<ServiceRunner> service =
-        startOwnService({QStringLiteral("--session-idle"), QStringLiteral("2s"), QStringLiteral("--heartbeat"), QStringLiteral("1s")});
+        startOwnService({QStringLiteral("--session-idle"), QStringLiteral("1m"), QStringLiteral("--heartbeat"), QStringLiteral("1s")});
     QVERIFY(service->isRunning());
     connectAndLogin(*m_client, *m_log, service->url(), kManager);
+    // A minute is the shortest idle time serve takes: the session is made older than that
+    // instead of waiting it out. The next heartbeat finds it expired.
+    const QString doing = QStringLiteral("age the sessions");
+    const StorageError aged = backend().storage->write(doing, [&](Transaction &tx) {
+        QSqlQuery query(tx.db());
+        return tx.exec(query, QStringLiteral("UPDATE sessions SET last_seen_utc = last_seen_utc - 120"), {}, doing);
+    });
+    QVERIFY2(aged.ok(), qPrintable(aged.message));
     QVERIFY2(m_log->waitFor("disconnected", 1, 20000), qPrintable(service->log()));
     m_client->dbCalendarListRequest();
     QVERIFY(m_log->waitFor("dbCalendarListResponseEnd"));

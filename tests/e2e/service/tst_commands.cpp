@@ -4,6 +4,7 @@
 #include "sessions/passwordhasher.h"
 #include "support/servicerunner.h"
 #include "storage/database.h"
+#include "storage/databaselock.h"
 #include "sessions/tokens.h"
 
 #include <QImage>
@@ -12,10 +13,15 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QDeadlineTimer>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <QCryptographicHash>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -25,6 +31,32 @@ using vorna::testing::CommandRun;
 using vorna::testing::ServiceRunner;
 
 namespace {
+
+// Whether the process `pid` holds a shared flock() on `path`, as /proc/locks lists it.
+bool holdsSharedLock(qint64 pid, const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    const QRegularExpression line(QStringLiteral("FLOCK +ADVISORY +READ +%1 +[0-9a-f]+:[0-9a-f]+:%2 ")
+                                      .arg(pid).arg(qulonglong(info.st_ino)));
+    return line.match(QString::fromLatin1(locks.readAll())).hasMatch();
+}
+
+// What a file holds and when it last changed, to see that a command left it alone.
+QString fingerprint(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unreadable");
+    const QFileInfo info(path);
+    return QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex())
+        + QLatin1Char(' ') + QString::number(info.size()) + QLatin1Char(' ')
+        + QString::number(info.lastModified().toMSecsSinceEpoch());
+}
 
 } // namespace
 
@@ -58,6 +90,16 @@ private:
         if (!opened)
             qWarning("%s", qPrintable(opened.error().message));
         return opened.take();
+    }
+
+    // A connection of the test's own, as an sqlite3 shell or another program would hold one.
+    static QSqlDatabase connection(const QString &name, const QString &database)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(database);
+        if (!db.open())
+            qWarning("%s", qPrintable(db.lastError().text()));
+        return db;
     }
 
     static int modeOf(const QString &path)
@@ -312,6 +354,16 @@ private slots:
                                     << QStringLiteral("has no port");
         QTest::newRow("bad duration") << QStringList{QStringLiteral("serve"), QStringLiteral("--session-idle"), QStringLiteral("soon")}
                                       << QStringLiteral("--session-idle takes a duration");
+        QTest::newRow("heartbeat too long") << QStringList{"serve", "--heartbeat", "3000000h"}
+                                            << QStringLiteral("--heartbeat takes a duration from 1s to 1h, not \"3000000h\".");
+        QTest::newRow("call timeout too long") << QStringList{"serve", "--call-timeout", "61m"}
+                                               << QStringLiteral("--call-timeout takes a duration from 1s to 1h");
+        QTest::newRow("session idle too short") << QStringList{"serve", "--session-idle", "59"}
+                                                << QStringLiteral("--session-idle takes a duration from 1m to 720h");
+        QTest::newRow("session idle too long") << QStringList{"serve", "--session-idle", "721h"}
+                                               << QStringLiteral("--session-idle takes a duration from 1m to 720h");
+        QTest::newRow("health interval too long") << QStringList{"serve", "--health-interval", "11m"}
+                                                  << QStringLiteral("--health-interval takes a duration from 1s to 10m");
         QTest::newRow("half of TLS") << QStringList{QStringLiteral("serve"), QStringLiteral("--tls-cert"), QStringLiteral("c.pem")}
                                      << QStringLiteral("Give both --tls-cert and --tls-key");
         QTest::newRow("too many employees") << QStringList{QStringLiteral("demo"), QStringLiteral("--employees"), QStringLiteral("100001")}
@@ -332,6 +384,69 @@ private slots:
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("never-created.db"))));
+    }
+
+    // "a department", "an activity kind": every command's help, options included.
+    void helpTextsUseTheRightArticles()
+    {
+        const QString overview = run({QStringLiteral("--help")}).out;
+        const QString list = overview.section(QStringLiteral("Commands:\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
+        const QRegularExpression words(QStringLiteral("^  ((?:[a-z]+ ?)+)"), QRegularExpression::MultilineOption);
+        // "a" before a vowel, "an" before a consonant; "an SQLite" is read "an ess-queue-lite".
+        const QRegularExpression slip(QStringLiteral("\\b(?:[Aa] (?!user|unique)[aeiouAEIOU]\\w*|[Aa]n (?!SQLite)[^aeiouAEIOU\\W]\\w*)"));
+        int commands = 0;
+        for (QRegularExpressionMatchIterator it = words.globalMatch(list); it.hasNext(); ++commands) {
+            const QStringList command = it.next().captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const CommandRun r = run(QStringList(command) << QStringLiteral("--help"));
+            QCOMPARE(r.exitCode, 0);
+            const QRegularExpressionMatch found = slip.match(r.out);
+            QVERIFY2(!found.hasMatch(), qPrintable(command.join(QLatin1Char(' ')) + QStringLiteral(": ") + found.captured()));
+        }
+        QVERIFY2(commands > 40, qPrintable(list));
+    }
+
+    // Only `init` writes to a file that is not yet a vorna-service database: the other commands
+    // refuse it and leave it exactly as it was, with nothing next to it.
+    void filesThatAreNotDatabasesAreLeftAlone_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("empty file") << QByteArray() << QString()
+                                    << QStringLiteral("is not initialised. Run 'vorna-service init");
+        QTest::newRow("text file") << QByteArray("notes, not a database\n") << QString()
+                                   << QStringLiteral("cannot be read as an SQLite database");
+        QTest::newRow("another program's database") << QByteArray() << QStringLiteral("notes")
+                                                    << QStringLiteral("holds tables that are not vorna-service's");
+    }
+
+    void filesThatAreNotDatabasesAreLeftAlone()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, table);
+        QFETCH(QString, says);
+        const QString folder = m_dir.filePath(QStringLiteral("not-ours-%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        const QString file = QDir(folder).filePath(QStringLiteral("file.db"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(content) == content.size());
+        out.close();
+        if (!table.isEmpty()) {
+            QSqlDatabase db = connection(QStringLiteral("foreign"), file);
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE %1 (text TEXT)").arg(table)));
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        }
+        const QString before = fingerprint(file);
+        for (const QStringList &arguments : {QStringList{"user", "list"}, QStringList{"user", "add", "ana", "--password-stdin"},
+                                             QStringList{"serve", "--listen", "127.0.0.1:0"}}) {
+            const CommandRun r = runOn(file, arguments, "ana-password\n");
+            QCOMPARE(r.exitCode, 3);
+            QVERIFY2(r.err.contains(says), qPrintable(r.err));
+            QCOMPARE(fingerprint(file), before);
+            QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("file.db")});
+        }
     }
 
     void commandsOnAnEmptyDatabaseAskForInit()
@@ -376,6 +491,132 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0644) == 0);
         QCOMPARE(runOn(shared, {QStringLiteral("init")}).exitCode, 0);
         QCOMPARE(modeOf(shared), 0644);
+    }
+
+    // A command that writes holds the database against `restore` from before it opens it to its
+    // end. Without that, a restore that ran meanwhile replaced the file under it and removed the
+    // write-ahead log that held the command's rows.
+    void restoreIsRefusedWhileACommandWrites()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("written.db"));
+        const QString backup = m_dir.filePath(QStringLiteral("written-backup.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(run({QStringLiteral("backup"), backup, QStringLiteral("--database"), database}).exitCode, 0);
+
+        // `user add` reads the password once the database is open, and waits for it holding the lock.
+        QProcess writer;
+        writer.start(QStringLiteral(VORNA_SERVICE_BINARY), {"user", "add", "zoran", "--password-stdin", "--database", database});
+        QVERIFY(writer.waitForStarted(10000));
+        QDeadlineTimer deadline(60000);
+        while (!holdsSharedLock(writer.processId(), DatabaseLock::lockFileOf(database)) && !deadline.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(!deadline.hasExpired(), writer.readAllStandardError().constData());
+
+        CommandRun r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), database});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("A running vorna-service uses the database %1").arg(database))
+                     && r.err.contains(QLatin1String("let the command finish, then restore")),
+                 qPrintable(r.err));
+        QVERIFY(!QFile::exists(database + QStringLiteral(".before-restore")));
+
+        writer.write("zoran-password\n");
+        writer.closeWriteChannel();
+        QVERIFY(writer.waitForFinished(60000));
+        QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
+        QVERIFY(runOn(database, {"user", "list"}).out.contains(QLatin1String("zoran")));
+        // Once the command is done, the restore goes ahead.
+        r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), database});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(!runOn(database, {"user", "list"}).out.contains(QLatin1String("zoran")));
+    }
+
+    // The other way round: while `restore` holds the database, a command that would open it is
+    // refused before it does, and changes nothing.
+    void commandsAreRefusedWhileARestoreRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("user add") << QStringList{"user", "add", "ben", "--password-stdin"};
+        QTest::newRow("import") << QStringList{"import", QStringLiteral(VORNA_SOURCE_DIR "/docs/example-organisation")};
+        QTest::newRow("init") << QStringList{"init"};
+        QTest::newRow("serve") << QStringList{"serve", "--listen", "127.0.0.1:0"};
+    }
+
+    void commandsAreRefusedWhileARestoreRuns()
+    {
+        QFETCH(QStringList, arguments);
+        const QString database = m_dir.filePath(QStringLiteral("being-restored.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        const QString before = fingerprint(database);
+        DatabaseLock restoring;
+        QString error;
+        QVERIFY2(restoring.acquire(database, DatabaseLock::Mode::Exclusive, &error), qPrintable(error));
+        const CommandRun r = runOn(database, arguments, "ben-password\n");
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("The database %1 is being restored right now.").arg(database)),
+                 qPrintable(r.err));
+        QCOMPARE(fingerprint(database), before);
+    }
+
+    // Restore folds the replaced database's write-ahead log into it, then removes the log. A
+    // program that still reads an older state of the database keeps the fold from finishing;
+    // removing the log then lost the rows it held, while restore said it was done.
+    void restoreRefusesWhenTheLogCannotBeFolded()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("unfolded.db"));
+        const QString backup = m_dir.filePath(QStringLiteral("unfolded-backup.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(run({QStringLiteral("backup"), backup, QStringLiteral("--database"), database}).exitCode, 0);
+        {
+            QSqlDatabase reader = connection(QStringLiteral("reader"), database);
+            QSqlDatabase writer = connection(QStringLiteral("writer"), database);
+            QVERIFY(reader.transaction());
+            QSqlQuery reading(reader);
+            QVERIFY(reading.exec(QStringLiteral("SELECT COUNT(*) FROM service_facts")) && reading.next());
+            QVERIFY(QSqlQuery(writer).exec(QStringLiteral("INSERT INTO service_facts (name, value) VALUES ('kept', 'yes')")));
+            QVERIFY(QFileInfo(database + QStringLiteral("-wal")).size() > 0);
+
+            const CommandRun r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), database});
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("The write-ahead log of %1 could not be folded into it").arg(database))
+                         && r.err.contains(QLatin1String("the database was left as it was")),
+                     qPrintable(r.err));
+            QVERIFY(!QFile::exists(database + QStringLiteral(".before-restore")));
+            reading.finish();
+            reader.rollback();
+            reader.close();
+            writer.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+        {
+            QSqlDatabase check = connection(QStringLiteral("check"), database);
+            QSqlQuery kept(check);
+            QVERIFY(kept.exec(QStringLiteral("SELECT value FROM service_facts WHERE name = 'kept'")) && kept.next());
+            QCOMPARE(kept.value(0).toString(), QStringLiteral("yes"));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    }
+
+    // The database holds password hashes: a backup and a restored database are their owner's
+    // alone, whatever the umask and whatever mode the backup got on its way.
+    void backupsAndRestoredDatabasesArePrivate()
+    {
+        const mode_t umask = ::umask(022);
+        const QString database = m_dir.filePath(QStringLiteral("private.db"));
+        const QString backup = m_dir.filePath(QStringLiteral("private-backup.db"));
+        QCOMPARE(runOn(database, {QStringLiteral("init")}).exitCode, 0);
+        QCOMPARE(run({QStringLiteral("backup"), backup, QStringLiteral("--database"), database}).exitCode, 0);
+        QCOMPARE(modeOf(backup), 0600);
+        QVERIFY(::chmod(QFile::encodeName(backup).constData(), 0644) == 0);
+        for (const QString &target : {database, m_dir.filePath(QStringLiteral("private-new.db"))}) {
+            const CommandRun r = run({QStringLiteral("restore"), backup, QStringLiteral("--database"), target});
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            const auto storage = open(target); // holds the -wal and -shm files open
+            QVERIFY(storage);
+            for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+                QVERIFY2(modeOf(target + suffix) == 0600, qPrintable(target + suffix));
+        }
+        ::umask(umask);
     }
 
     void unusableDatabaseExitsWithThree()

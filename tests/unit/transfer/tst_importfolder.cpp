@@ -41,6 +41,9 @@ private slots:
     void headerFaults();
     void fieldFaults();
     void pictureFaults();
+    void repeatedLines();
+    void filesThatLeaveTheFolderAreNotRead();
+    void echoedTextIsCut();
     void references();
     void folderFaults();
     void errorListKeepsTheEarliest();
@@ -94,17 +97,16 @@ void TestImportFolder::fieldFaults()
     QCOMPARE(places(errors), QStringList({
         "statuses.csv:3: color", "statuses.csv:3: present", "statuses.csv:4: name", "statuses.csv:5: name",
         "statuses.csv:6: row", "statuses.csv:7: name",
-        "registrations.csv:3: at", "registrations.csv:4: at", "registrations.csv:5: at", "registrations.csv:6: employee",
+        "registrations.csv:3: at", "registrations.csv:4: at", "registrations.csv:6: employee",
         "registrations.csv:7: at", "registrations.csv:8: activity",
     }));
     const QVector<ImportError> shown = errors.first(100);
     QCOMPARE(shown.at(0).message, QString("\"green\" is not a colour. Write it as #RRGGBB, for example #2E7D32."));
-    QCOMPARE(shown.at(3).message, QString("The status \"Present\" is already on line 2. Give each once per file."));
+    QCOMPARE(shown.at(3).message, QString("The status \"Present\" is already on line 2 with other values. Give each "
+                                          "once per file."));
     QCOMPARE(shown.at(6).message, QString("\"2026-02-30 08:00\" is not a moment. Write YYYY-MM-DD HH:MM or "
                                           "YYYY-MM-DD HH:MM:SS, a real date in the years 1900 to 9999."));
-    QCOMPARE(shown.at(8).text(), QString("registrations.csv:5: at: The same registration (E1 at 2026-11-02 08:00:00, "
-                                         "Arrival) is already on line 2. Give each once per file."));
-    QCOMPARE(shown.at(11).message, QString("The value has 201 characters; at most 200 are accepted."));
+    QCOMPARE(shown.at(10).message, QString("The value has 201 characters; at most 200 are accepted."));
 
     // The rows that passed, typed.
     QCOMPARE(batch.statuses.size(), 1);
@@ -152,6 +154,80 @@ void TestImportFolder::pictureFaults()
     QCOMPARE(batch.employees.at(0).lastName, QString::fromUtf8("Ilić"));
     QVERIFY(QImage::fromData(batch.employees.at(0).picture).size() == QSize(40, 30));
     QVERIFY(batch.employees.at(1).picture.isEmpty());
+}
+
+// Terminals' exports repeat double taps: a line equal to an earlier one in every value (16:25
+// and 16:25:00 are one moment) is skipped and counted; the same key with other values stays
+// an error.
+void TestImportFolder::repeatedLines()
+{
+    QTemporaryDir dir;
+    writeFile(dir.path(), "departments.csv", "name\nSales\n Sales\n");
+    writeFile(dir.path(), "statuses.csv",
+              "name,color,present\nPresent,#2E7D32,yes\nPresent,#2e7d32,YES\nAway,#000000,no\nAway,#000000,yes\n");
+    writeFile(dir.path(), "employees.csv",
+              "id,last_name,first_name,department\nE1,Ilić,Ana,Sales\nE1,Ilić,Ana,Sales\nE1,Ilić,Ana,Works\n");
+    writeFile(dir.path(), "registrations.csv",
+              "employee,at,activity\n"
+              "E1,2026-11-02 16:25,Departure\n"
+              "E1,2026-11-02 16:25:00,Departure\n"
+              "E1,2026-11-02 16:25,Departure\n"
+              "E1,2026-11-02 16:25,Arrival\n");
+    ImportErrors errors;
+    const ImportBatch batch = readImportFolder(dir.path(), &errors);
+    QCOMPARE(places(errors), QStringList({"statuses.csv:5: name", "employees.csv:4: id"}));
+    QCOMPARE(errors.first().at(1).message, QString("The employee id \"E1\" is already on line 2 with other values. "
+                                                   "Give each once per file."));
+    const qint64 expected[ImportFileCount] = {1, 1, 0, 0, 0, 1, 2};
+    for (int file = 0; file < ImportFileCount; ++file)
+        QVERIFY2(batch.duplicates[file] == expected[file], qPrintable(importFileName(ImportFile(file))));
+    QCOMPARE(batch.registrations.size(), 2);
+    QCOMPARE(batch.registrations.at(0).line, 2);
+    QCOMPARE(batch.registrations.at(1).activity, QString("Arrival"));
+    QCOMPARE(batch.employees.size(), 1);
+
+    QCOMPARE(reportLine(ImportFile::Registrations, {2, 0, 0, 2}),
+             QString("registrations.csv: 2 added, 0 changed, 0 unchanged, 2 duplicate lines skipped"));
+    QCOMPARE(reportLine(ImportFile::Departments, {0, 0, 1, 1}),
+             QString("departments.csv: 0 added, 0 changed, 1 unchanged, 1 duplicate line skipped"));
+}
+
+// A CSV file may be a link within the folder, but not one that leads out of it: the import
+// would otherwise read, and echo in its errors, any file its user may read.
+void TestImportFolder::filesThatLeaveTheFolderAreNotRead()
+{
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    writeFile(outside.path(), "secret", "secret-first-line\nsecond\n");
+    QVERIFY(QFile::link(outside.filePath("secret"), dir.filePath("departments.csv")));
+    writeFile(dir.path(), "sources/statuses", "name,color,present\nPresent,#2E7D32,yes\n");
+    QVERIFY(QFile::link(dir.filePath("sources/statuses"), dir.filePath("statuses.csv")));
+    ImportErrors errors;
+    const ImportBatch batch = readImportFolder(dir.path(), &errors);
+    QCOMPARE(errors.lines(), QStringList({"departments.csv: The file is a link that leads out of the import folder. "
+                                          "Copy the file into the folder."}));
+    QVERIFY(batch.departments.isEmpty());
+    QCOMPARE(batch.statuses.size(), 1);
+}
+
+// Whatever a file holds, an error shows at most 64 characters of a field.
+void TestImportFolder::echoedTextIsCut()
+{
+    QTemporaryDir dir;
+    const QByteArray title(100, 'h');
+    writeFile(dir.path(), "departments.csv", "name," + title + "\nSales,x\n");
+    writeFile(dir.path(), "calendars.csv", "name,color\nDay,#" + QByteArray(500, 'c') + "\n");
+    // A cut never splits a character that takes two UTF-16 units.
+    writeFile(dir.path(), "workdays.csv", "name,color\nHoliday," + QByteArray(62, 'w') + "\xF0\x9F\x98\x80tail\n");
+    ImportErrors errors;
+    readImportFolder(dir.path(), &errors);
+    const QVector<ImportError> shown = errors.first();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(shown.at(0).column, QString(63, 'h') + QChar(0x2026));
+    QCOMPARE(shown.at(1).message, "\"#" + QString(62, 'c') + QChar(0x2026)
+                                      + "\" is not a colour. Write it as #RRGGBB, for example #2E7D32.");
+    QVERIFY2(shown.at(2).message.startsWith("\"" + QString(62, 'w') + QChar(0x2026) + "\""),
+             qPrintable(shown.at(2).message));
 }
 
 void TestImportFolder::references()
