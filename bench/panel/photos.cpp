@@ -89,13 +89,16 @@ struct Service
     int employees = 0;
 };
 
-// Pictures the client library keeps in `cacheHome`, and their size in MB.
+// Pictures the client library keeps under `cacheHome` (in its "pictures" folder; Qt keeps other
+// caches there too), and their size in MB.
 QString cacheContents(const QString &cacheHome)
 {
     int files = 0;
     qint64 bytes = 0;
     for (QDirIterator it(cacheHome, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
         it.next();
+        if (it.fileInfo().dir().dirName() != QLatin1String("pictures"))
+            continue;
         ++files;
         bytes += it.fileInfo().size();
     }
@@ -159,7 +162,7 @@ void printStart(const QString &prefix, const StartFigures &figures, const QStrin
           {"rss_growth", figures.rssGrowth, "MB", QString()},
           {"bytes", figures.streamed, "MB", bytesTarget},
           {"rows", figures.rows, "", QString::number(employees)}}) {
-        std::printf("BENCH %s%s median=%.1f%s min=%.1f max=%.1f%s\n", qPrintable(prefix), name, figure.median(), unit,
+        std::printf("BENCH %s%s median=%.2f%s min=%.2f max=%.2f%s\n", qPrintable(prefix), name, figure.median(), unit,
                     figure.min(), figure.max(), target.isEmpty() ? "" : qPrintable(QStringLiteral(" target=") + target));
     }
     std::fflush(stdout);
@@ -242,8 +245,8 @@ int main(int argc, char *argv[])
                 return 1;
             }
         }
-        std::printf("# round %d: first %.0f ms, %d rows, %.1f MB streamed, RSS %.0f MB (+%.0f); second %.0f ms, %d rows, "
-                    "%.1f MB, RSS %.0f MB (+%.0f); live %.0f ms, %d rows; picture cache %s\n",
+        std::printf("# round %d: first %.0f ms, %d rows, %.2f MB streamed, RSS %.0f MB (+%.0f); second %.0f ms, %d rows, "
+                    "%.2f MB, RSS %.0f MB (+%.0f); live %.0f ms, %d rows; picture cache %s\n",
                     i + 1, firstStart.load.pressedMs, firstStart.load.rows, firstStart.streamedMb, firstStart.rssMb,
                     firstStart.rssGrowthMb, secondStart.load.pressedMs, secondStart.load.rows, secondStart.streamedMb,
                     secondStart.rssMb, secondStart.rssGrowthMb, liveReload.frameMs, liveReload.rows,
