@@ -56,7 +56,7 @@ public:
             return context.fail(QStringLiteral("backup copies SQLite databases only. For PostgreSQL use its own tool: "
                                                "pg_dump -Fc -f FILE DBNAME (docs/service.md, Backups)."));
         if (!QFile::exists(database))
-            return context.fail(QStringLiteral("There is no database at %1. Check --database or --config.").arg(database),
+            return context.fail(QStringLiteral("There is no database at %1. Check --database or --config.").arg(maskedLocation(database)),
                                 ExitDatabase);
         if (QFile::exists(file))
             return context.fail(QStringLiteral("%1 exists already. Choose a new name, or remove it first.").arg(file));

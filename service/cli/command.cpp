@@ -61,7 +61,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
         *exitCode = fail(QStringLiteral("The database %1 has schema version %2, older than the %3 this vorna-service "
                                         "uses. Stop the services that use it, then run 'vorna-service init "
                                         "--database %1' to bring it up to date.")
-                             .arg(m_database).arg(version).arg(Database::knownSchemaVersion()),
+                             .arg(maskedLocation(m_database)).arg(version).arg(Database::knownSchemaVersion()),
                          ExitDatabase);
         return nullptr;
     }
@@ -72,7 +72,7 @@ std::unique_ptr<Database> CommandContext::openDatabase(Need need, int *exitCode)
     progress.finish();
     if (!error.ok()) {
         *exitCode = fail(QStringLiteral("Cannot bring the database %1 up to date: %2")
-                             .arg(m_database, error.message),
+                             .arg(maskedLocation(m_database), error.message),
                          ExitDatabase);
         return nullptr;
     }
@@ -112,7 +112,7 @@ bool CommandContext::guardSqliteFile(Need need, int *exitCode)
 QString CommandContext::notInitialised() const
 {
     return QStringLiteral("The database %1 is not initialised. Run 'vorna-service init --database %1' first.")
-        .arg(m_database);
+        .arg(maskedLocation(m_database));
 }
 
 QString CommandContext::defaultDatabase()

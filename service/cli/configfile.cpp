@@ -1,5 +1,7 @@
 #include "cli/configfile.h"
 
+#include "storage/sqldialect.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -46,13 +48,13 @@ bool ConfigFile::parse(const QString &path, const QByteArray &text, const QStrin
             continue;
         const int equals = line.indexOf(QLatin1Char('='));
         if (equals < 0) {
-            *error = lineError(path, number, QStringLiteral("\"%1\" is not of the form key = value.").arg(line));
+            *error = lineError(path, number, QStringLiteral("\"%1\" is not of the form key = value.").arg(maskedLocation(line)));
             return false;
         }
         const QString key = line.left(equals).trimmed();
         if (!keyPattern.match(key).hasMatch() || !knownKeys.contains(key)) {
             *error = lineError(path, number, QStringLiteral("unknown key \"%1\". Known keys: %2.")
-                                                 .arg(key, knownKeys.join(QStringLiteral(", "))));
+                                                 .arg(maskedLocation(key), knownKeys.join(QStringLiteral(", "))));
             return false;
         }
         for (const ConfigEntry &earlier : qAsConst(*entries)) {

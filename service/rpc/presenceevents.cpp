@@ -21,6 +21,13 @@ void PresenceEvents::start()
         [](const QString &problem) {
             EventLog::warning("presence-events", {{"result", QStringLiteral("listener-lost")},
                                                   {"msg", problem}});
+        },
+        [this] {
+            EventLog::info("presence-events",
+                           {{"result", QStringLiteral("listener-resumed")},
+                            {"msg", QStringLiteral("Listening for presence changes again; every session stream was told "
+                                                   "to reload, since changes made in the gap went unheard.")}});
+            m_hub.presenceMayHaveChangedAnywhere();
         });
 }
 

@@ -5,7 +5,8 @@
 // straight to this process's streams; what another process (an import) writes, it reads from
 // the database's change journal. On PostgreSQL several instances may share the database: the
 // news goes out through it (NOTIFY), and each instance hands on what it hears (LISTEN), its own
-// announcements included.
+// announcements included. After a gap in hearing them, every session stream is told once,
+// since any of its departments may have changed meanwhile.
 
 #include "sessions/sessionhub.h"
 #include "storage/presencestore.h"

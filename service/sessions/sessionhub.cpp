@@ -103,11 +103,21 @@ void SessionHub::shutdown(const QString &reason)
 
 void SessionHub::presenceChanged(qint64 departmentId)
 {
+    notifyPresence([departmentId](const Scope &scope) { return scope.includes(departmentId); });
+}
+
+void SessionHub::presenceMayHaveChangedAnywhere()
+{
+    notifyPresence([](const Scope &scope) { return scope.allDepartments || !scope.departmentIds.isEmpty(); });
+}
+
+void SessionHub::notifyPresence(const std::function<bool(const Scope &)> &concerns)
+{
     std::vector<PresenceNotify> notifies;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (Watch *watch : qAsConst(m_watches)) {
-            if (watch->m_presence && watch->m_reason.isEmpty() && watch->m_scope.includes(departmentId))
+            if (watch->m_presence && watch->m_reason.isEmpty() && concerns(watch->m_scope))
                 notifies.push_back(watch->m_presence);
         }
     }

@@ -70,11 +70,16 @@ public:
     void shutdown(const QString &reason);
     // Tells every stream that follows presence in `departmentId`.
     void presenceChanged(qint64 departmentId);
+    // Tells every stream that follows presence in any department, once: changes may have
+    // gone unheard.
+    void presenceMayHaveChangedAnywhere();
     int openWatches() const;
 
 private:
     // Marks the watch ended; its notification, if it has one and was not ended before.
     static Notify endWatch(Watch *watch, const QString &reason);
+    // Tells the streams that follow presence in a scope that `concerns` picks.
+    void notifyPresence(const std::function<bool(const Scope &)> &concerns);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_ended;

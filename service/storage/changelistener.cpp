@@ -21,8 +21,6 @@ using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
 using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 const char *const ConnectSeconds = "10";
-constexpr int FirstRetryMs = 500;
-constexpr int LastRetryMs = 30000;
 // How often the SQLite journal is read, and how long its rows are kept for a late reader.
 constexpr int JournalPollMs = 250;
 constexpr qint64 JournalKeepSeconds = 3600;
@@ -30,6 +28,13 @@ constexpr qint64 JournalKeepSeconds = 3600;
 QString problemOf(PGconn *connection)
 {
     return QString::fromUtf8(PQerrorMessage(connection)).trimmed();
+}
+
+// Keeps a notice for the problem the listener reports, instead of libpq's default of printing
+// it to stderr, outside the event log.
+void keepNotice(void *kept, const char *message)
+{
+    *static_cast<QByteArray *>(kept) = QByteArray(message).simplified();
 }
 
 } // namespace
@@ -64,10 +69,42 @@ bool ListenerStop::pause(int ms)
     return !m_stopping;
 }
 
-PostgresChangeListener::PostgresChangeListener(const QString &connectionString, HeardChange heard, LostChanges lost)
+int ReconnectDelay::nextMs()
+{
+    const int growth = std::min(m_attempts - ShortAttempts + 1, 16);
+    ++m_attempts;
+    if (growth <= 0)
+        return FirstMs;
+    return std::min(FirstMs << growth, LastMs);
+}
+
+ListeningOutages::ListeningOutages(LostChanges lost, ResumedChanges resumed)
+    : m_lost(std::move(lost))
+    , m_resumed(std::move(resumed))
+{
+}
+
+void ListeningOutages::listening()
+{
+    m_delay.reset();
+    if (m_inOutage)
+        m_resumed();
+    m_inOutage = false;
+}
+
+int ListeningOutages::failed(const QString &problem)
+{
+    if (!m_inOutage)
+        m_lost(problem);
+    m_inOutage = true;
+    return m_delay.nextMs();
+}
+
+PostgresChangeListener::PostgresChangeListener(const QString &connectionString, HeardChange heard, LostChanges lost,
+                                               ResumedChanges resumed)
     : m_connectionString(connectionString.toUtf8())
     , m_heard(std::move(heard))
-    , m_lost(std::move(lost))
+    , m_outages(std::move(lost), std::move(resumed))
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -80,15 +117,12 @@ PostgresChangeListener::~PostgresChangeListener()
 
 void PostgresChangeListener::run()
 {
-    int retryMs = FirstRetryMs;
     while (!m_stop.stopping()) {
         QString problem;
         if (listenOnce(&problem) || m_stop.stopping())
             return;
-        m_lost(problem);
-        if (!m_stop.pause(retryMs))
+        if (!m_stop.pause(m_outages.failed(problem)))
             return;
-        retryMs = std::min(retryMs * 2, LastRetryMs);
     }
 }
 
@@ -96,8 +130,10 @@ bool PostgresChangeListener::listenOnce(QString *problem)
 {
     // A time limit of our own, which the connection string may override: a server that does
     // not answer must not hold the listener (and with it the service's shutdown) for minutes.
-    const char *const keywords[] = {"connect_timeout", "dbname", nullptr};
-    const char *const values[] = {ConnectSeconds, m_connectionString.constData(), nullptr};
+    // The whole string, multi-host lists included, is expanded from dbname and wins over both
+    // defaults before it; the name is the one the storage's other connections carry.
+    const char *const keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char *const values[] = {ConnectSeconds, "vorna-service", m_connectionString.constData(), nullptr};
     const Connection connection(PQconnectdbParams(keywords, values, 1), &PQfinish);
     if (PQstatus(connection.get()) != CONNECTION_OK) {
         *problem = problemOf(connection.get());
@@ -109,6 +145,9 @@ bool PostgresChangeListener::listenOnce(QString *problem)
         *problem = problemOf(connection.get());
         return false;
     }
+    m_serverNotice.clear();
+    PQsetNoticeProcessor(connection.get(), &keepNotice, &m_serverNotice);
+    m_outages.listening();
     while (!m_stop.stopping()) {
         pollfd watched[2] = {{PQsocket(connection.get()), POLLIN, 0}, {m_stop.wakeDescriptor(), POLLIN, 0}};
         if (::poll(watched, 2, -1) < 0 && errno != EINTR) {
@@ -117,8 +156,12 @@ bool PostgresChangeListener::listenOnce(QString *problem)
         }
         if (m_stop.stopping())
             return true;
-        if (!PQconsumeInput(connection.get())) {
-            *problem = problemOf(connection.get());
+        // A server that shuts down sends its reason before it closes the connection, so the
+        // input may be read and the connection be dead all the same.
+        if (!PQconsumeInput(connection.get()) || PQstatus(connection.get()) != CONNECTION_OK) {
+            *problem = m_serverNotice.isEmpty() ? problemOf(connection.get())
+                                                : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(m_serverNotice),
+                                                                                problemOf(connection.get()));
             return false;
         }
         while (PGnotify *notice = PQnotifies(connection.get())) {
@@ -132,10 +175,11 @@ bool PostgresChangeListener::listenOnce(QString *problem)
     return true;
 }
 
-JournalChangeListener::JournalChangeListener(SqlExecutor &sql, HeardChange heard, LostChanges lost)
+JournalChangeListener::JournalChangeListener(SqlExecutor &sql, HeardChange heard, LostChanges lost,
+                                             ResumedChanges resumed)
     : m_sql(sql)
     , m_heard(std::move(heard))
-    , m_lost(std::move(lost))
+    , m_outages(std::move(lost), std::move(resumed))
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -148,14 +192,13 @@ JournalChangeListener::~JournalChangeListener()
 
 void JournalChangeListener::run()
 {
-    bool failing = false;
+    // The journal is read at its own pace in an outage too, not at the outage's waits.
     do {
         QString problem;
-        const bool read = readNewRows(&problem);
-        // One warning per outage, not one per poll.
-        if (!read && !failing)
-            m_lost(problem);
-        failing = !read;
+        if (readNewRows(&problem))
+            m_outages.listening();
+        else
+            m_outages.failed(problem);
     } while (m_stop.pause(JournalPollMs));
 }
 
@@ -204,7 +247,11 @@ StorageError notePresenceChanges(Transaction &tx, const QSet<qint64> &department
         return StorageError::none();
     }
     const qint64 nowUtc = QDateTime::currentSecsSinceEpoch();
-    StorageError error = tx.exec(query, QStringLiteral("DELETE FROM presence_changes WHERE noted_utc < ?"),
+    // The newest row stays, however old: SQLite numbers a new row one past the highest number
+    // in the table, so an emptied journal would start again at 1, below what the readers saw.
+    StorageError error = tx.exec(query,
+                                 QStringLiteral("DELETE FROM presence_changes WHERE noted_utc < ?"
+                                                " AND id < (SELECT MAX(id) FROM presence_changes)"),
                                  {nowUtc - JournalKeepSeconds}, doing);
     for (auto department = departmentIds.begin(); error.ok() && department != departmentIds.end(); ++department)
         error = tx.exec(query, QStringLiteral("INSERT INTO presence_changes (department_id, noted_utc) VALUES (?, ?)"),

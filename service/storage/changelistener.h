@@ -5,6 +5,8 @@
 //   opened again when it is lost;
 // - on SQLite, the rows that another process (an import) adds to presence_changes, read a few
 //   times a second.
+// A listener tells its owner once when listening fails (`lost`) and once when it listens again
+// after that (`resumed`): whatever was announced in between went unheard.
 
 #include "storage/sqlexecutor.h"
 #include "storage/storage.h"
@@ -22,6 +24,47 @@ extern const char *const PresenceChangeChannel;
 
 using HeardChange = std::function<void(qint64 departmentId)>;
 using LostChanges = std::function<void(const QString &problem)>;
+using ResumedChanges = std::function<void()>;
+
+// The waits between attempts to listen again. The first ones are short, so that the end of a
+// database's failover or restart (a matter of seconds) is followed within half a second; an
+// outage that goes on waits longer and longer, so a database away for long is not pestered.
+// Starts over from the short waits once the listener listens again.
+class ReconnectDelay
+{
+public:
+    static constexpr int FirstMs = 500;
+    // About 20 s of outage at FirstMs, enough for a failover, before the waits grow.
+    static constexpr int ShortAttempts = 40;
+    static constexpr int LastMs = 30000;
+
+    // The wait before the next attempt of this outage.
+    int nextMs();
+    // Listening again: the next outage starts with the short waits.
+    void reset() { m_attempts = 0; }
+
+private:
+    int m_attempts = 0;
+};
+
+// A listener's account of its outages: it tells of each outage once as it begins (`lost`) and
+// once when listening is back (`resumed`), and picks the waits between the attempts, short again
+// after every success.
+class ListeningOutages
+{
+public:
+    ListeningOutages(LostChanges lost, ResumedChanges resumed);
+    // Listening works, maybe again.
+    void listening();
+    // An attempt to listen failed; returns how long to wait before the next one.
+    int failed(const QString &problem);
+
+private:
+    const LostChanges m_lost;
+    const ResumedChanges m_resumed;
+    ReconnectDelay m_delay;
+    bool m_inOutage = false;
+};
 
 // The listening thread's stop: a flag, and a pipe that wakes a thread waiting in poll().
 class ListenerStop
@@ -43,7 +86,8 @@ private:
 class PostgresChangeListener final : public PresenceChangeListener
 {
 public:
-    PostgresChangeListener(const QString &connectionString, HeardChange heard, LostChanges lost);
+    PostgresChangeListener(const QString &connectionString, HeardChange heard, LostChanges lost,
+                           ResumedChanges resumed);
     ~PostgresChangeListener() override;
 
 private:
@@ -53,7 +97,9 @@ private:
 
     const QByteArray m_connectionString;
     const HeardChange m_heard;
-    const LostChanges m_lost;
+    ListeningOutages m_outages; // used by the listening thread only, as is the notice below
+    // The server's last notice on the listening connection, such as why it ends the connection.
+    QByteArray m_serverNotice;
     ListenerStop m_stop;
     std::thread m_thread;
 };
@@ -62,7 +108,7 @@ class JournalChangeListener final : public PresenceChangeListener
 {
 public:
     // Hears the rows added after the newest one at the time of the call.
-    JournalChangeListener(SqlExecutor &sql, HeardChange heard, LostChanges lost);
+    JournalChangeListener(SqlExecutor &sql, HeardChange heard, LostChanges lost, ResumedChanges resumed);
     ~JournalChangeListener() override;
 
 private:
@@ -72,7 +118,7 @@ private:
 
     SqlExecutor &m_sql;
     const HeardChange m_heard;
-    const LostChanges m_lost;
+    ListeningOutages m_outages; // used by the listening thread only
     qint64 m_lastSeen = -1; // -1: the newest row at the start is not known yet
     ListenerStop m_stop;
     std::thread m_thread;
@@ -80,7 +126,8 @@ private:
 
 // Notes, in the writer's transaction, that presence in these departments changed, for the
 // other processes on the database: NOTIFY on PostgreSQL (sent when the transaction commits),
-// rows of presence_changes on SQLite (read by JournalChangeListener).
+// rows of presence_changes on SQLite (read by JournalChangeListener), pruning the rows older
+// than an hour.
 StorageError notePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds);
 
 } // namespace vorna::service

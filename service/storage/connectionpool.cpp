@@ -113,7 +113,12 @@ StorageError ConnectionPool::connection(QSqlDatabase *db)
     }
     if (QSqlDatabase::contains(entry->name)) {
         *db = QSqlDatabase::database(entry->name, false);
-        return StorageError::none();
+        if (db->isOpen())
+            return StorageError::none();
+        // The driver met the server's end outside a statement of ours (freeing a prepared
+        // statement as a query went away); Qt would refuse every statement without a reason.
+        *db = QSqlDatabase();
+        m_registry->close(entry->name);
     }
     // Registered before it opens, so that a pool dying meanwhile closes it too.
     m_registry->add(entry->name);

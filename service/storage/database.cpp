@@ -63,7 +63,7 @@ StorageError prepareSqliteFile(const QString &path, OpenMode mode)
     if (mode == OpenMode::MustExist)
         return {StorageError::NotFound,
                 QStringLiteral("The database file %1 does not exist. Run 'vorna-service init --database %1' first.")
-                    .arg(path)};
+                    .arg(maskedLocation(path))};
     const StorageError folder = prepareSqliteFolder(path);
     return folder.ok() ? createPrivateFile(path) : folder;
 }

@@ -58,11 +58,13 @@ StorageError PresenceStore::announcePresenceChange(qint64 departmentId)
 }
 
 std::unique_ptr<PresenceChangeListener> PresenceStore::listenForPresenceChanges(
-    std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost)
+    std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost,
+    std::function<void()> resumed)
 {
     if (!sharesChanges())
-        return std::make_unique<JournalChangeListener>(m_sql, std::move(heard), std::move(lost));
-    return std::make_unique<PostgresChangeListener>(m_sql.dialect().connectionString, std::move(heard), std::move(lost));
+        return std::make_unique<JournalChangeListener>(m_sql, std::move(heard), std::move(lost), std::move(resumed));
+    return std::make_unique<PostgresChangeListener>(m_sql.dialect().connectionString, std::move(heard), std::move(lost),
+                                                    std::move(resumed));
 }
 
 StorageError PresenceStore::announcePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds)

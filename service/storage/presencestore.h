@@ -39,10 +39,12 @@ public:
     // Calls `heard` with the department of every change announced from now on, on a thread of
     // its own, until the listener is destroyed: where sharesChanges(), by any instance (this
     // one included); on SQLite, by other processes through announcePresenceChanges(). A lost
-    // connection is opened again; `lost` is called meanwhile with what happened, so nothing
-    // announced in the gap goes unnoticed by the caller.
+    // connection is opened again; `lost` is called once when listening fails, with what
+    // happened, and `resumed` once it listens again, so the caller knows that what was
+    // announced in the gap went unheard.
     std::unique_ptr<PresenceChangeListener> listenForPresenceChanges(
-        std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost);
+        std::function<void(qint64 departmentId)> heard, std::function<void(const QString &problem)> lost,
+        std::function<void()> resumed);
     // For a process other than the service (an import): announces, when `tx` commits, that
     // presence in these departments changed, to every service on the database.
     static StorageError announcePresenceChanges(Transaction &tx, const QSet<qint64> &departmentIds);

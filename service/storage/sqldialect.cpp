@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <libpq-fe.h>
 
 namespace vorna::service {
@@ -72,64 +74,150 @@ QString conninfoValue(const QString &value)
     return QLatin1Char('\'') + escaped + QLatin1Char('\'');
 }
 
-struct PostgresSettings
+// Where a connection string may carry a password, in libpq's own grammar: the user info of a
+// URI (up to the first '@' before any '/'), the URI parameter and the keyword. The group
+// "secret" is the password as written.
+const QVector<QRegularExpression> &passwordPatterns()
 {
-    QString host;
-    int port = -1;
-    QString database;
-    QString user;
-    QString password;
-    QStringList options; // key='value' pairs the Qt driver passes on to libpq unchanged
-};
+    static const QVector<QRegularExpression> patterns{
+        QRegularExpression(QStringLiteral("postgres(?:ql)?://[^@/:]*:(?<secret>[^@/]*)@")),
+        QRegularExpression(QStringLiteral("[?&]password=(?<secret>[^&]*)")),
+        QRegularExpression(QStringLiteral("(?:^|\\s)password\\s*=\\s*(?<secret>'(?:[^'\\\\]|\\\\.)*'?|(?:[^\\s\\\\]|\\\\.)*)")),
+    };
+    return patterns;
+}
 
-// libpq reads both the key=value and the URI form, with all their quoting rules.
-std::optional<PostgresSettings> parseConnectionString(const QString &text, QString *problem)
+const QLatin1String passwordMask("***");
+
+// The passwords as written in `text`, each with its place, last first.
+QVector<QPair<int, int>> passwordSpans(const QString &text)
+{
+    QVector<QPair<int, int>> spans;
+    for (const QRegularExpression &pattern : passwordPatterns()) {
+        QRegularExpressionMatchIterator matches = pattern.globalMatch(text);
+        while (matches.hasNext()) {
+            const QRegularExpressionMatch match = matches.next();
+            if (match.capturedLength(QStringLiteral("secret")) > 0)
+                spans.append({match.capturedStart(QStringLiteral("secret")), match.capturedLength(QStringLiteral("secret"))});
+        }
+    }
+    std::sort(spans.begin(), spans.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    return spans;
+}
+
+using ConninfoPairs = QVector<QPair<QString, QString>>;
+
+// The keywords given in `text` with their values, read by libpq; nothing with `problem` set when
+// it cannot read them. libpq's sentence may quote a piece of the string, a password included,
+// so those are masked in it.
+std::optional<ConninfoPairs> readConninfo(const QString &text, QString *problem)
 {
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(text.toUtf8().constData(), &error);
     if (!options) {
-        *problem = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
+        QString reason = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
         PQfreemem(error);
+        for (const auto &[start, length] : passwordSpans(text))
+            reason.replace(text.mid(start, length), passwordMask);
+        if (problem)
+            *problem = reason;
         return std::nullopt;
     }
-    PostgresSettings settings;
-    bool hasTimeout = false;
-    bool hasApplicationName = false;
+    ConninfoPairs pairs;
     for (PQconninfoOption *option = options; option->keyword; ++option) {
-        if (!option->val)
-            continue;
-        const QString key = QString::fromLatin1(option->keyword);
-        const QString value = QString::fromUtf8(option->val);
-        if (key == QLatin1String("host"))
-            settings.host = value;
-        else if (key == QLatin1String("port"))
-            settings.port = value.toInt();
-        else if (key == QLatin1String("dbname"))
-            settings.database = value;
-        else if (key == QLatin1String("user"))
-            settings.user = value;
-        else if (key == QLatin1String("password"))
-            settings.password = value;
-        else
-            settings.options << key + QLatin1Char('=') + conninfoValue(value);
-        hasTimeout = hasTimeout || key == QLatin1String("connect_timeout");
-        hasApplicationName = hasApplicationName || key == QLatin1String("application_name");
+        if (option->val)
+            pairs.append({QString::fromLatin1(option->keyword), QString::fromUtf8(option->val)});
     }
     PQconninfoFree(options);
+    return pairs;
+}
+
+QString valueOf(const ConninfoPairs &pairs, const QString &key)
+{
+    for (const auto &[name, value] : pairs) {
+        if (name == key)
+            return value;
+    }
+    return {};
+}
+
+QString keywordString(const ConninfoPairs &pairs)
+{
+    QStringList written;
+    for (const auto &[key, value] : pairs)
+        written << key + QLatin1Char('=') + conninfoValue(value);
+    return written.join(QLatin1Char(' '));
+}
+
+// How Qt's PostgreSQL driver gets a connection string. The driver builds one conninfo string
+// of its own for libpq's PQconnectdb from the host, database, user and password it is given,
+// each quoted, then appends the connect options with every ';' turned into a space. So the
+// four go through the driver's fields, and every other keyword, the port list included (the
+// driver's port is one number), goes into the options. A value of those that holds a ';'
+// cannot reach libpq unchanged and is refused. Handing the driver the whole string as its
+// database name does not work, as PQconnectdb does not expand it, and the driver cannot be
+// given a connection of our own: Qt ships it as a plugin without headers or exported classes.
+struct PostgresSettings
+{
+    QString host;
+    QString database;
+    QString user;
+    QString password;
+    QStringList options; // key='value' pairs the driver passes on to libpq
+    QString servers;     // host:port, ..., for sentences
+};
+
+QString serverList(const ConninfoPairs &pairs)
+{
+    const QString host = valueOf(pairs, QStringLiteral("host"));
+    const QStringList hosts = (host.isEmpty() ? valueOf(pairs, QStringLiteral("hostaddr")) : host).split(QLatin1Char(','));
+    const QStringList ports = valueOf(pairs, QStringLiteral("port")).split(QLatin1Char(','));
+    QStringList servers;
+    for (int i = 0; i < hosts.size(); ++i) {
+        // libpq: one port for every host, or one per host.
+        const QString port = ports.size() == hosts.size() ? ports.at(i) : ports.constFirst();
+        const QString name = hosts.at(i).isEmpty() ? QStringLiteral("the local server") : hosts.at(i);
+        const bool bracketed = name.contains(QLatin1Char(':')) && !name.startsWith(QLatin1Char('/'));
+        servers << (bracketed ? QLatin1Char('[') + name + QLatin1Char(']') : name)
+                       + (port.isEmpty() ? QString() : QLatin1Char(':') + port);
+    }
+    return servers.join(QLatin1Char(','));
+}
+
+std::optional<PostgresSettings> parseConnectionString(const QString &text, QString *problem)
+{
+    const std::optional<ConninfoPairs> pairs = readConninfo(text, problem);
+    if (!pairs)
+        return std::nullopt;
+    PostgresSettings settings;
+    const QHash<QString, QString *> driverFields{{QStringLiteral("host"), &settings.host},
+                                                 {QStringLiteral("dbname"), &settings.database},
+                                                 {QStringLiteral("user"), &settings.user},
+                                                 {QStringLiteral("password"), &settings.password}};
+    for (const auto &[key, value] : *pairs) {
+        if (QString *field = driverFields.value(key)) {
+            *field = value;
+            continue;
+        }
+        if (value.contains(QLatin1Char(';'))) {
+            *problem = QStringLiteral("the value of %1 holds a ';', which Qt's PostgreSQL driver cannot pass on: leave it out").arg(key);
+            return std::nullopt;
+        }
+        settings.options << key + QLatin1Char('=') + conninfoValue(value);
+    }
     // A dead network should fail a call, not hang it.
-    if (!hasTimeout)
+    if (valueOf(*pairs, QStringLiteral("connect_timeout")).isEmpty())
         settings.options << QStringLiteral("connect_timeout=10");
-    if (!hasApplicationName)
+    if (valueOf(*pairs, QStringLiteral("application_name")).isEmpty())
         settings.options << QStringLiteral("application_name=vorna-service");
+    settings.servers = serverList(*pairs);
     return settings;
 }
 
 QString postgresLabel(const PostgresSettings &settings)
 {
     const QString database = settings.database.isEmpty() ? settings.user : settings.database;
-    const QString host = settings.host.isEmpty() ? QStringLiteral("the local server") : settings.host;
-    const QString port = settings.port > 0 ? QLatin1Char(':') + QString::number(settings.port) : QString();
-    return QStringLiteral("PostgreSQL database \"%1\" on %2%3").arg(database, host, port);
+    return QStringLiteral("PostgreSQL database \"%1\" on %2").arg(database, settings.servers);
 }
 
 } // namespace
@@ -141,30 +229,43 @@ SqlFailure classifyFailure(const SqlDialect &dialect, const QSqlError &error)
 
 bool isPostgresLocation(const QString &location)
 {
-    static const QRegularExpression conninfoKey(QStringLiteral("(^|\\s)(host|dbname)\\s*="));
+    // Every keyword string starts with a keyword and '='; an SQLite path of that shape can
+    // be given as ./name.
+    static const QRegularExpression leadingKeyword(QStringLiteral("^\\s*[a-z_]+\\s*="));
     return location.startsWith(QLatin1String("postgresql://"))
         || location.startsWith(QLatin1String("postgres://"))
-        || conninfoKey.match(location).hasMatch();
+        || leadingKeyword.match(location).hasMatch();
+}
+
+QString maskedLocation(const QString &location)
+{
+    QString masked = location;
+    for (const auto &[start, length] : passwordSpans(location))
+        masked.replace(start, length, passwordMask);
+    // A password written another way (a percent-encoded parameter name, say) still reaches
+    // libpq: the string is then shown as the keywords libpq reads, with the password masked.
+    std::optional<ConninfoPairs> given = readConninfo(location, nullptr);
+    const QString password = given ? valueOf(*given, QStringLiteral("password")) : QString();
+    const std::optional<ConninfoPairs> shown = readConninfo(masked, nullptr);
+    if (password.isEmpty() || !shown || valueOf(*shown, QStringLiteral("password")) != password)
+        return masked;
+    for (auto &[key, value] : *given) {
+        if (key == QLatin1String("password"))
+            value = passwordMask;
+    }
+    return keywordString(*given);
 }
 
 QString postgresLocationWithDatabase(const QString &connectionString, const QString &database, QString *problem)
 {
-    char *error = nullptr;
-    PQconninfoOption *options = PQconninfoParse(connectionString.toUtf8().constData(), &error);
-    if (!options) {
-        *problem = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
-        PQfreemem(error);
+    std::optional<ConninfoPairs> pairs = readConninfo(connectionString, problem);
+    if (!pairs)
         return {};
-    }
-    QStringList pairs;
-    for (PQconninfoOption *option = options; option->keyword; ++option) {
-        const QString key = QString::fromLatin1(option->keyword);
-        if (option->val && key != QLatin1String("dbname"))
-            pairs << key + QLatin1Char('=') + conninfoValue(QString::fromUtf8(option->val));
-    }
-    PQconninfoFree(options);
-    pairs << QStringLiteral("dbname=") + conninfoValue(database);
-    return pairs.join(QLatin1Char(' '));
+    pairs->erase(std::remove_if(pairs->begin(), pairs->end(),
+                                [](const auto &pair) { return pair.first == QLatin1String("dbname"); }),
+                 pairs->end());
+    pairs->append({QStringLiteral("dbname"), database});
+    return keywordString(*pairs);
 }
 
 SqlDialect sqliteDialect(const QString &path, bool mayCreate)
@@ -225,9 +326,9 @@ std::optional<SqlDialect> postgresDialect(const QString &connectionString, QStri
     d.label = postgresLabel(*settings);
     d.connectionString = connectionString;
     d.openAdvice = QStringLiteral("Check that the server is running and that the connection string is right.");
+    // See PostgresSettings for how the string reaches the driver.
     d.configure = [s = *settings](QSqlDatabase &db) {
         db.setHostName(s.host);
-        db.setPort(s.port);
         db.setDatabaseName(s.database);
         db.setUserName(s.user);
         db.setPassword(s.password);

@@ -23,8 +23,9 @@ struct SqlDialect
     QString variant;             // "sqlite" / "postgresql": suffix of per-engine migration files
     QString label;               // names the database in log lines and error sentences
     QString openAdvice;          // what to check when the database cannot be opened
-    // PostgreSQL: the connection string as given, for the storage's own libpq connections
-    // (the listener of other instances' changes). Empty for SQLite.
+    // PostgreSQL: the connection string as given, multi-host lists and target_session_attrs
+    // included, for the storage's own libpq connections (the listener of other instances'
+    // changes). Empty for SQLite.
     QString connectionString;
     // Puts the file name or the server, user and options on a fresh connection.
     std::function<void(QSqlDatabase &)> configure;
@@ -66,8 +67,14 @@ enum class SqlFailure {
 
 SqlFailure classifyFailure(const SqlDialect &dialect, const QSqlError &error);
 
-// "postgresql://", "postgres://" or a conninfo string with host= / dbname=.
+// A PostgreSQL connection string: "postgresql://" or "postgres://", or a libpq keyword string
+// (it starts with "keyword="). Anything else names an SQLite file.
 bool isPostgresLocation(const QString &location);
+
+// `location` fit to show in a sentence or a log line: every password a connection string can
+// carry (a URI's "user:password@", its "password=" parameter, the keyword "password=", quoted
+// or not) reads "***". Everything else, an SQLite path included, stays as given.
+QString maskedLocation(const QString &location);
 
 // The same PostgreSQL connection string pointed at another database, written as key=value
 // pairs; empty with `problem` set when the string cannot be read. For tools and tests that

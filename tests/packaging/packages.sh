@@ -67,25 +67,37 @@ grep -qx "config=/etc/vorna-service/service.conf" "$control/postinst" \
   && grep -qF 'vorna-service init --config "$config"' "$control/postinst" \
   || fail "postinst does not initialise the database from the shipped configuration"
 
+# The configuration may hold the database's password: never readable by everyone.
+config_mode=$(dpkg-deb -c "$service" | awk '$6 == "./etc/vorna-service/service.conf" {print $1}')
+[ "$config_mode" = "-rw-r-----" ] || fail "service.conf is shipped as $config_mode, not -rw-r-----"
+
 # The postinst's steps and their order, with stand-ins for the commands that would change
-# this machine: each records its call. A failed init must fail the configuration.
+# this machine: each records its call (dpkg-statoverride finds no override). It runs on a copy
+# of the configuration here. A failed init must fail the configuration.
 stubs=$control/stubs
 mkdir "$stubs"
-for command in systemd-sysusers install runuser deb-systemd-helper deb-systemd-invoke systemctl; do
+for command in systemd-sysusers chown chmod install runuser deb-systemd-helper deb-systemd-invoke systemctl; do
   printf '#!/bin/sh\necho "%s $*" >>"%s/calls"\n' "$command" "$control" >"$stubs/$command"
   chmod +x "$stubs/$command"
 done
-PATH=$stubs:$PATH sh "$control/postinst" configure "" || fail "postinst configure failed"
+printf '#!/bin/sh\necho "dpkg-statoverride $*" >>"%s/calls"\nexit 1\n' "$control" >"$stubs/dpkg-statoverride"
+chmod +x "$stubs/dpkg-statoverride"
+config=$control/service.conf
+touch "$config"
+sed "s|^config=.*|config=$config|" "$control/postinst" >"$control/postinst-here"
+PATH=$stubs:$PATH sh "$control/postinst-here" configure "" || fail "postinst configure failed"
 steps=$(cut -d' ' -f1 "$control/calls" | uniq | tr '\n' ' ')
 # (systemctl and deb-systemd-invoke follow only where systemd runs.)
 case "$steps" in
-  "systemd-sysusers install runuser deb-systemd-helper "*) ;;
+  "systemd-sysusers dpkg-statoverride chown chmod install runuser deb-systemd-helper "*) ;;
   *) fail "postinst steps: $steps" ;;
 esac
-grep -qx "runuser -u vorna -- /usr/bin/vorna-service init --config /etc/vorna-service/service.conf" "$control/calls" \
+grep -qx "chown root:vorna $config" "$control/calls" && grep -qx "chmod 0640 $config" "$control/calls" \
+  || fail "postinst leaves the configuration's owner or mode: $(grep 'chown\|chmod' "$control/calls")"
+grep -qx "runuser -u vorna -- /usr/bin/vorna-service init --config $config" "$control/calls" \
   || fail "postinst runs init otherwise: $(grep runuser "$control/calls")"
 printf '#!/bin/sh\nexit 1\n' >"$stubs/runuser"
-if PATH=$stubs:$PATH sh "$control/postinst" configure "" 2>"$control/err"; then fail "postinst ignores a failed init"; fi
+if PATH=$stubs:$PATH sh "$control/postinst-here" configure "" 2>"$control/err"; then fail "postinst ignores a failed init"; fi
 grep -q "could not create or upgrade the database" "$control/err" || fail "postinst's failure text: $(cat "$control/err")"
 
 if command -v lintian >/dev/null; then

@@ -5,6 +5,10 @@
 #include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
+#include <QUrl>
+
+#include <libpq-fe.h>
 
 using namespace vorna::service;
 
@@ -189,6 +193,51 @@ QSqlDatabase StorageFixture::rawConnection(const QString &name, const QString &l
             setup.exec(statement);
     }
     return db;
+}
+
+QHash<QString, QString> StorageFixture::locationValues() const
+{
+    QHash<QString, QString> values;
+    PQconninfoOption *options = PQconninfoParse(m_location.toUtf8().constData(), nullptr);
+    for (PQconninfoOption *option = options; option && option->keyword; ++option) {
+        if (option->val)
+            values.insert(QString::fromLatin1(option->keyword), QString::fromUtf8(option->val));
+    }
+    PQconninfoFree(options);
+    return values;
+}
+
+QString StorageFixture::behindDeadServer(quint16 deadPort, Form form, const QString &password) const
+{
+    const QHash<QString, QString> given = locationValues();
+    const QString live = given.value(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+    const QString port = given.value(QStringLiteral("port"), QStringLiteral("5432"));
+    const QString user = given.value(QStringLiteral("user"));
+    const QString database = given.value(QStringLiteral("dbname"));
+    // Joined, not arg()-ed: a percent-encoded piece may read like a place marker.
+    if (form == Form::Uri) {
+        const QString secret =
+            password.isEmpty() ? QString() : QLatin1Char(':') + QString::fromUtf8(QUrl::toPercentEncoding(password));
+        return QStringLiteral("postgresql://") + QString::fromUtf8(QUrl::toPercentEncoding(user)) + secret
+            + QStringLiteral("@127.0.0.1:%1,%2:%3/%4?target_session_attrs=read-write").arg(deadPort).arg(live, port, database);
+    }
+    QString quoted = password;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QStringLiteral("host=127.0.0.1,%1 port=%2,%3 user='%4' dbname='%5' target_session_attrs=read-write")
+               .arg(live)
+               .arg(deadPort)
+               .arg(port, user, database)
+        + (password.isEmpty() ? QString() : QStringLiteral(" password='") + quoted + QLatin1Char('\''));
+}
+
+quint16 StorageFixture::closedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
 }
 
 void StorageTestCase::init()

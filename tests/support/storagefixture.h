@@ -32,6 +32,15 @@ public:
     // What Database::open was given for this test's database.
     QString location() const { return m_location; }
     bool isPostgres() const { return m_engine == QLatin1String("postgresql"); }
+    // The keywords of location() as libpq reads them: host, port, user, dbname ...
+    QHash<QString, QString> locationValues() const;
+    // This test's PostgreSQL database named with a server that refuses connections first
+    // (`deadPort` on 127.0.0.1) and the live one second, target_session_attrs=read-write, as a
+    // URI or as keywords; with `password` unless it is empty.
+    enum class Form { Uri, Keywords };
+    QString behindDeadServer(quint16 deadPort, Form form, const QString &password = QString()) const;
+    // A port on 127.0.0.1 that refuses connections (taken, then let go); 0 when none was had.
+    static quint16 closedPort();
     // A path in the test's temporary folder.
     QString temporaryPath(const QString &name) const { return m_dir.filePath(name); }
     // Closes the storage and opens the same database anew.

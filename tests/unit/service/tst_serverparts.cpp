@@ -150,6 +150,23 @@ private slots:
         QCOMPARE(hub.openWatches(), 0);
     }
 
+    // After a gap in listening each stream hears once, whatever the number of its departments.
+    void hubTellsEveryFollowerOnceWhenChangesMayHaveBeenMissed()
+    {
+        SessionHub hub;
+        int twoDepartments = 0, everyDepartment = 0, noDepartment = 0;
+        const auto a = hub.watch("a");
+        a->followPresence({false, {1, 2}}, [&] { ++twoDepartments; });
+        const auto b = hub.watch("b");
+        b->followPresence({true, {}}, [&] { ++everyDepartment; });
+        const auto c = hub.watch("c");
+        c->followPresence({false, {}}, [&] { ++noDepartment; });
+        hub.presenceMayHaveChangedAnywhere();
+        QCOMPARE(twoDepartments, 1);
+        QCOMPARE(everyDepartment, 1);
+        QCOMPARE(noDepartment, 0);
+    }
+
     void chunksHoldAtMostTheRowLimitAndKeepOrder()
     {
         QStringList ids;
