@@ -2,7 +2,10 @@
 # Runs every benchmark program (build/bench/*/bench_*) and prints their figures as one table.
 # Needs a build (tools/build.sh). Rendering benchmarks run under xvfb-run; PostgreSQL figures
 # use a throwaway cluster. Pass program names to run only those. bench_panel_reload seeds its
-# 10,000- and 100,000-employee databases once (minutes) and keeps them in its build folder.
+# 10,000- and 100,000-employee databases once (minutes) and keeps them in its build folder;
+# bench_panel_photos writes 10,000 photos once (about an hour on two cores) and imports them,
+# keeping both in bench/photo-organisation of the build, where `bench_load --photos 10000`
+# finds them too (run that one by hand: it is not among the defaults here).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VORNA_BUILD_DIR:-$root/build}

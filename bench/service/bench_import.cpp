@@ -14,7 +14,6 @@
 #include "support/portraitphoto.h"
 
 #include <QBuffer>
-#include <QtConcurrent>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,8 +21,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <functional>
-#include <numeric>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -82,6 +79,11 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 // Generates the folder unless a complete one is there already.
 bool prepare(const QString &folder, const Size &size)
 {
+    if (size.photos) {
+        if (!vorna::testing::isCompletePhotoFolder(folder))
+            std::fprintf(stderr, "Generating %d employees with photos in %s ...\n", size.employees, qPrintable(folder));
+        return vorna::testing::writePhotoFolder(folder, size.employees);
+    }
     const QString done = QDir(folder).filePath(QStringLiteral(".complete"));
     if (QFile::exists(done))
         return true;
@@ -89,25 +91,13 @@ bool prepare(const QString &folder, const Size &size)
                  size.registrations(), qPrintable(folder));
     QDir().mkpath(QDir(folder).filePath(QStringLiteral("pictures")));
     const QByteArray base = basePicture();
-    if (size.photos) {
-        // Encoding 10,000 photos takes minutes: on every core, once.
-        QVector<int> indexes(size.employees);
-        std::iota(indexes.begin(), indexes.end(), 0);
-        const std::function<bool(const int &)> writePhoto = [&folder](const int &i) {
-            const QString path = QDir(folder).filePath(QStringLiteral("pictures/e%1.jpg").arg(i, 6, 10, QLatin1Char('0')));
-            return writeFile(path, vorna::testing::portraitPhoto(i));
-        };
-        const QVector<bool> written = QtConcurrent::blockingMapped<QVector<bool>>(indexes, writePhoto);
-        if (written.contains(false))
-            return false;
-    }
     QByteArray employees = "id,last_name,first_name,department,picture\n";
     QByteArray registrations = "employee,at,activity\n";
     const QDateTime start(QDate(2026, 11, 2), QTime(7, 0), Qt::UTC);
     for (int i = 0; i < size.employees; ++i) {
         const QByteArray id = "E" + QByteArray::number(i).rightJustified(6, '0');
         const QByteArray picture = "pictures/" + id.toLower() + ".jpg";
-        if (!size.photos && !writeFile(QDir(folder).filePath(QString::fromLatin1(picture)), pictureOf(base, id)))
+        if (!writeFile(QDir(folder).filePath(QString::fromLatin1(picture)), pictureOf(base, id)))
             return false;
         employees += id + ",Last" + QByteArray::number(i % 977) + ",First" + QByteArray::number(i % 313) + ",Department "
             + QByteArray::number(i % 50) + ',' + picture + '\n';
@@ -193,7 +183,7 @@ int main(int argc, char **argv)
     if (parser.isSet(photosOption)) {
         size.photos = true;
         size.employees = std::max(1, parser.value(photosOption).toInt());
-        size.registrationsPerEmployee = 2;
+        size.registrationsPerEmployee = vorna::testing::PhotoFolderRegistrationsPerEmployee;
     }
     const QString folder =
         QStringLiteral(BENCH_DATA_DIR "/%1-%2").arg(size.photos ? "photos" : "import").arg(size.employees);
