@@ -82,10 +82,11 @@ std::optional<FailoverClock::time_point> TerminalLoop::acknowledgedAfter(Failove
 
 void TerminalLoop::run()
 {
-    for (size_t i = 0; !m_stopping; ++i) {
+    for (size_t i = 0; !m_stopping;) {
         v1::RegisterActivityRequest request;
         request.set_employee_id(m_employees[i % m_employees.size()]);
         request.set_activity_kind_id(m_activityKinds[i % m_activityKinds.size()]);
+        request.set_request_id("registration-" + std::to_string(i));
         grpc::ClientContext context;
         context.set_deadline(std::chrono::system_clock::now() + CallDeadline);
         context.AddMetadata("vorna-device", m_deviceToken.toStdString());
@@ -97,10 +98,13 @@ void TerminalLoop::run()
         call.code = status.error_code();
         call.message = status.error_message();
         call.registrationId = reply.registration_id();
+        call.request = i;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_calls.push_back(call);
         }
+        if (status.ok())
+            ++i;
         std::this_thread::sleep_for(m_pause);
     }
 }

@@ -33,9 +33,11 @@ struct RegistrationCall
     grpc::StatusCode code = grpc::StatusCode::UNKNOWN;
     std::string message;
     qint64 registrationId = 0;
+    size_t request = 0; // the terminal's count of its registrations; a retry keeps it
 };
 
-// A terminal on its own thread: a registration, then a pause, until stopped.
+// A terminal on its own thread: a registration, then a pause, until stopped. As a real terminal
+// does, it sends each registration with a request id of its own and sends a refused one again.
 class TerminalLoop
 {
 public:

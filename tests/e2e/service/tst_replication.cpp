@@ -2,13 +2,15 @@
 // one multi-host connection string, while a terminal registers every 50 ms on the first and a
 // panel watches its session stream on the second. The primary fails and the standby is
 // promoted; then the new primary restarts. No acknowledged registration may be lost, refusals
-// meanwhile must be UNAVAILABLE with a sentence, the session must go on on both instances, and
-// the panel must hear of presence changes again within seconds of the writes.
+// meanwhile must be UNAVAILABLE with a sentence, a registration the terminal sends again after a
+// refusal must be stored once, the session must go on on both instances, and the panel must hear
+// of presence changes again within seconds of the writes.
 
 #include "support/failoverrig.h"
 
 #include <QtTest>
 
+#include <map>
 #include <set>
 
 using namespace vorna::testing;
@@ -142,10 +144,12 @@ private slots:
         terminal->stop();
 
         std::set<qint64> acknowledged;
+        std::map<size_t, qint64> registrationOfRequest;
         int refused = 0;
         for (const RegistrationCall &call : terminal->calls()) {
             if (call.code == grpc::StatusCode::OK) {
                 acknowledged.insert(call.registrationId);
+                registrationOfRequest.emplace(call.request, call.registrationId);
                 continue;
             }
             if (++refused == 1)
@@ -163,6 +167,14 @@ private slots:
         QVERIFY2(lost.empty(), qPrintable(QStringLiteral("%1 acknowledged registrations are gone, the first %2.")
                                               .arg(lost.size())
                                               .arg(lost.empty() ? 0 : lost.front())));
+
+        // The terminal sent every refused registration again: whether or not the first try was
+        // stored, each of its registrations is stored once.
+        QCOMPARE(acknowledged.size(), registrationOfRequest.size());
+        const QStringList storedSinceTheFirst = database.column(
+            ReplicatedPostgres::Second,
+            QStringLiteral("SELECT COUNT(*) FROM registrations WHERE id >= %1").arg(*acknowledged.begin()));
+        QCOMPARE(storedSinceTheFirst.value(0).toLongLong(), qint64(registrationOfRequest.size()));
 
         for (int instance = 0; instance < FailoverRig::Instances; ++instance) {
             const grpc::Status status = m_rig.useSession(instance, m_session);
