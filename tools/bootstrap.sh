@@ -37,6 +37,8 @@ packages=(
   libqt5svg5-dev
   # the service tells systemd when it is ready (sd_notify)
   libsystemd-dev
+  # sets one service instance's clock apart from another's in the clock-skew test
+  libfaketime
 )
 if [ "${1:-}" = packaging ]; then
   # dpkg-shlibdeps for CPack, lintian, systemd-analyze for the unit, the desktop entry's and

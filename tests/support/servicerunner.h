@@ -59,6 +59,8 @@ public:
 
     // serve's standard error goes to this file instead of log(); set before start().
     void setLogFile(const QString &path) { m_logFile = path; }
+    // The environment `serve` starts in; the runner's own by default.
+    void setServeEnvironment(const QProcessEnvironment &environment) { m_serve.setProcessEnvironment(environment); }
     // Starts `serve --listen 127.0.0.1:0` with `extra` options and waits for "listening on";
     // false with error() otherwise.
     bool start(const QStringList &extra = QStringList(), int timeoutMs = 30000);

@@ -510,7 +510,7 @@ private slots:
         QCOMPARE(tableRows(restored, dump), copied);
     }
 
-    // Health turns with the calls themselves: the probe's interval is an hour here, so only the
+    // Health turns with the calls themselves: the probe's interval is ten minutes here, so only the
     // database workers' reports can turn it (it used to lag a whole interval).
     void healthFollowsThePostgresDatabase()
     {
@@ -522,7 +522,7 @@ private slots:
         const QString database = server + QStringLiteral(" dbname=vorna_ops_health");
         QCOMPARE(run({QStringLiteral("init"), QStringLiteral("--database"), database}).exitCode, 0);
         Serve serve({QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                     QStringLiteral("--database"), database, QStringLiteral("--health-interval"), QStringLiteral("1h")});
+                     QStringLiteral("--database"), database, QStringLiteral("--health-interval"), QStringLiteral("10m")});
         QVERIFY(!serve.address().isEmpty());
         const QStringList health{QStringLiteral("health"), QStringLiteral("--address"), serve.address()};
         QCOMPARE(run(health).exitCode, 0);
