@@ -109,17 +109,6 @@ Counter &loginAttempts(const QString &result)
                                                {QStringLiteral("result")}, {result});
 }
 
-// Login attempts are counted where their result is decided and logged, one place for both.
-void countLogin(const char *event, std::initializer_list<EventLog::Field> fields)
-{
-    if (qstrcmp(event, "login") != 0)
-        return;
-    for (const EventLog::Field &field : fields) {
-        if (qstrcmp(field.key, "result") == 0)
-            loginAttempts(field.value).add();
-    }
-}
-
 void countStatement(double seconds)
 {
     MetricsRegistry::instance()
@@ -148,9 +137,13 @@ std::vector<std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterfac
     return creators;
 }
 
+void countLoginAttempt(const QString &result)
+{
+    loginAttempts(result).add();
+}
+
 void collectServiceMetrics()
 {
-    EventLog::setObserver(countLogin);
     setSqlObserver({countStatement, countDatabaseError});
     // Declared up front, so a scrape shows them at zero before the first event.
     MetricsRegistry &registry = MetricsRegistry::instance();

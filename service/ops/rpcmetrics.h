@@ -22,8 +22,12 @@ public:
 // The interceptor creators for grpc::ServerBuilder::experimental().SetInterceptorCreators().
 std::vector<std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>> rpcMetricsInterceptors();
 
-// Hooks the event log and the SQL executor to the registry; safe to call more than once.
+// Hooks the SQL executor to the registry; safe to call more than once.
 void collectServiceMetrics();
+
+// One login attempt with its result ("ok", "denied", "throttled" ...). Counted where the result
+// is decided, since repeated refusals share a log line.
+void countLoginAttempt(const QString &result);
 
 // The `method` label of a call to `path` ("/vorna.v1.CommService/Login" -> "Login"): only the
 // methods the service serves have labels of their own; any other path a client sends is

@@ -1,6 +1,7 @@
 #include "rpc/commserviceimpl.h"
 
 #include "ops/eventlog.h"
+#include "ops/rpcmetrics.h"
 #include "rpc/liststream.h"
 #include "rpc/presencestream.h"
 #include "rpc/requestbounds.h"
@@ -81,8 +82,9 @@ grpc::ServerUnaryReactor *CommServiceImpl::Login(grpc::CallbackServerContext *co
     }
     grpc::ServerUnaryReactor *reactor = context->DefaultReactor();
     if (!m_loginPool.post([=] { reactor->Finish(login(context, *request, reply)); })) {
-        EventLog::warning("login", {{"peer", HandlerCore::peerOf(context)}, {"result", QStringLiteral("busy")},
-                                    {"queue", QString::number(m_loginPool.queueLimit())}});
+        const QString peer = HandlerCore::peerOf(context);
+        refuseLogin(EventLog::Level::Warning, peer, QStringLiteral("busy"),
+                    {{"peer", peer}, {"result", QStringLiteral("busy")}, {"queue", QString::number(m_loginPool.queueLimit())}});
         reactor->Finish(HandlerCore::busy());
     }
     return reactor;
@@ -98,23 +100,27 @@ grpc::Status CommServiceImpl::login(grpc::CallbackServerContext *context, const 
     const Authenticator::Result result =
         m_core.authenticator.login(userName, password, wire::text(request.client()), peer);
 
-    // Every login keeps its line: the service's metrics count logins by their log lines.
+    // A successful login keeps its own line; refusals from one address for one reason share
+    // a line per window, so a guessing flood cannot bury the audit trail.
     switch (result.outcome) {
     case Authenticator::Outcome::LoggedIn:
         break;
     case Authenticator::Outcome::Throttled:
-        EventLog::warning("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("throttled")}});
+        refuseLogin(EventLog::Level::Warning, peer, QStringLiteral("throttled"),
+                    {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("throttled")}});
         return wire::status(grpc::RESOURCE_EXHAUSTED, result.message);
     case Authenticator::Outcome::WrongCredentials:
-        EventLog::info("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("denied")}});
+        refuseLogin(EventLog::Level::Info, peer, QStringLiteral("denied"),
+                    {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("denied")}});
         return wire::status(grpc::UNAUTHENTICATED, result.message);
     case Authenticator::Outcome::TooManySessions:
-        EventLog::warning("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("too-many-sessions")}});
+        refuseLogin(EventLog::Level::Warning, peer, QStringLiteral("too-many-sessions"),
+                    {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("too-many-sessions")}});
         return wire::status(grpc::RESOURCE_EXHAUSTED, result.message);
     case Authenticator::Outcome::Unavailable:
         // The caller is nobody yet: the database's whereabouts are for the log only.
-        EventLog::error("login", {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("unavailable")},
-                                  {"msg", result.message}});
+        refuseLogin(EventLog::Level::Error, peer, QStringLiteral("unavailable"),
+                    {{"user", shownName}, {"peer", peer}, {"result", QStringLiteral("unavailable")}, {"msg", result.message}});
         return HandlerCore::databaseUnreachable();
     }
 
@@ -123,8 +129,16 @@ grpc::Status CommServiceImpl::login(grpc::CallbackServerContext *context, const 
     reply->set_role(roleOnWire(result.user.role));
     reply->set_idle_timeout_seconds(int(m_core.config.sessionIdle.count()));
     reply->set_heartbeat_seconds(int(m_core.config.heartbeat.count()));
+    countLoginAttempt(QStringLiteral("ok"));
     EventLog::info("login", {{"user", result.user.name}, {"peer", peer}, {"result", QStringLiteral("ok")}});
     return grpc::Status::OK;
+}
+
+void CommServiceImpl::refuseLogin(EventLog::Level level, const QString &peer, const QString &result,
+                                  std::initializer_list<EventLog::Field> fields)
+{
+    countLoginAttempt(result);
+    m_core.refused(level, "login", peer, result, fields);
 }
 
 grpc::ServerUnaryReactor *CommServiceImpl::Logout(grpc::CallbackServerContext *context, const v1::LogoutRequest *,

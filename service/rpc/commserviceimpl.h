@@ -83,6 +83,9 @@ private:
                                                    Result<QVector<Item>> (CalendarStore::*read)(const QString &, int, int));
 
     grpc::Status login(grpc::CallbackServerContext *context, const v1::LoginRequest &request, v1::LoginReply *reply);
+    // Counts a refused login and logs it, once per address and reason in each window.
+    void refuseLogin(EventLog::Level level, const QString &peer, const QString &result,
+                     std::initializer_list<EventLog::Field> fields);
     grpc::Status logout(grpc::CallbackServerContext *context);
     grpc::Status assign(grpc::CallbackServerContext *context, const grpc::Status &bounded, const Assignment &assignment,
                         AssignFunction write, v1::SetReply *reply);

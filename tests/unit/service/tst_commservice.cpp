@@ -3,6 +3,7 @@
 
 #include "commservice.grpc.pb.h"
 #include "ops/eventlog.h"
+#include "ops/metrics.h"
 #include "rpc/commserviceimpl.h"
 #include "rpc/databasepool.h"
 #include "sessions/passwordhasher.h"
@@ -41,18 +42,21 @@ const std::string SessionExpired = "Your session has expired. Log in again.";
 const std::string SessionInvalid = "Your session is not valid. Log in again.";
 const std::string DatabaseUnreachable = "The attendance service cannot reach its database. Try again in a moment.";
 
-// The log lines of refused presence calls, as the event log hands them to its observer.
+// The log lines of refused calls of one event and result, as the event log hands them to its
+// observer.
 std::atomic<int> g_refusedPresenceLines{0};
 std::atomic<int> g_refusalSummaries{0};
+const char *g_refusedEvent = "presence";
+const char *g_refusedResult = "unauthenticated";
 
 void countRefusedPresence(const char *event, std::initializer_list<EventLog::Field> fields)
 {
-    if (qstrcmp(event, "presence") != 0)
+    if (qstrcmp(event, g_refusedEvent) != 0)
         return;
     bool refused = false;
     bool summary = false;
     for (const EventLog::Field &field : fields) {
-        refused = refused || (qstrcmp(field.key, "result") == 0 && field.value == QLatin1String("unauthenticated"));
+        refused = refused || (qstrcmp(field.key, "result") == 0 && field.value == QLatin1String(g_refusedResult));
         summary = summary || qstrcmp(field.key, "repeated") == 0;
     }
     if (refused)
@@ -395,16 +399,36 @@ private slots:
     }
 
     // 5,000 junk-token calls used to write 5,000 log lines.
+    void aFloodOfRefusedCallsWritesOneLine_data()
+    {
+        QTest::addColumn<bool>("logins");
+        QTest::newRow("junk tokens") << false;
+        // Names no account has: the address's free failures cover them all, so every one is
+        // refused for the same reason, and the metrics still count each.
+        QTest::newRow("wrong passwords") << true;
+    }
+
     void aFloodOfRefusedCallsWritesOneLine()
     {
+        QFETCH(bool, logins);
         g_refusedPresenceLines = 0;
         g_refusalSummaries = 0;
+        g_refusedEvent = logins ? "login" : "presence";
+        g_refusedResult = logins ? "denied" : "unauthenticated";
         EventLog::setObserver(countRefusedPresence);
         const auto restore = qScopeGuard([] { EventLog::setObserver(nullptr); });
+        Counter &denied = MetricsRegistry::instance().counter("vorna_login_attempts_total", "Login attempts, by result.",
+                                                              {QStringLiteral("result")}, {QStringLiteral("denied")});
+        const std::uint64_t deniedBefore = denied.value();
+        const int calls = logins ? 20 : 200;
         QList<v1::PresenceRow> rows;
-        for (int i = 0; i < 200; ++i)
-            QCOMPARE(presence(std::string(64, 'a' + i % 6), v1::PresenceRequest(), &rows).error_code(), grpc::UNAUTHENTICATED);
+        for (int i = 0; i < calls; ++i) {
+            const grpc::Status status = logins ? login("nobody-" + std::to_string(i), "wrong-password")
+                                               : presence(std::string(64, 'a' + i % 6), v1::PresenceRequest(), &rows);
+            QCOMPARE(status.error_code(), grpc::UNAUTHENTICATED);
+        }
         QCOMPARE(g_refusedPresenceLines.load(), 1);
+        QCOMPARE(denied.value() - deniedBefore, std::uint64_t(logins ? calls : 0));
         // The count is written when the window ends, here when the service stops.
         cleanup();
         QCOMPARE(g_refusalSummaries.load(), 1);
