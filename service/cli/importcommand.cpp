@@ -161,23 +161,44 @@ private:
         return StorageError::none();
     }
 
+    // A batch of pictures at a time is read again and in memory: a picture that is stored
+    // already with the same original needs no new rendition.
     StorageError writeEmployees(ImportCounts *counts)
     {
-        const qint64 total = m_batch.employees.size();
-        for (qint64 i = 0; i < total; ++i) {
-            const EmployeeRow &row = m_batch.employees.at(int(i));
-            Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department),
-                              row.picture, {}, {}, row.rendition};
-            // The file does not say who left; a stored last day stays.
-            employee.leftOn = m_names.employees.value(row.id).leftOn;
-            const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee);
-            if (!outcome)
-                return outcome.error();
-            count(counts, *outcome);
-            m_names.employees.insert(row.id, employee);
-            if (m_progress && (i % 5000 == 0 || i + 1 == total))
-                m_progress(QStringLiteral("Writing employees"), i + 1, total);
+        const Result<QHash<QString, QByteArray>> stored = m_organisation.originalPictureDigests(m_tx);
+        if (!stored)
+            return stored.error();
+        const auto changedPicture = [&](const EmployeeRow &row) { return stored->value(row.id) != row.pictureDigest; };
+        const int total = m_batch.employees.size();
+        for (int first = 0; first < total; first += PictureBatchSize) {
+            const QVector<EmployeeRow> rows = m_batch.employees.mid(first, PictureBatchSize);
+            const QVector<LoadedPicture> pictures = loadCheckedPictures(m_batch.folder, rows, changedPicture);
+            for (int i = 0; i < rows.size(); ++i) {
+                const StorageError error = writeEmployee(rows.at(i), pictures.at(i), counts);
+                if (!error.ok())
+                    return error;
+            }
+            if (m_progress)
+                m_progress(QStringLiteral("Writing employees"), first + rows.size(), total);
         }
+        return StorageError::none();
+    }
+
+    StorageError writeEmployee(const EmployeeRow &row, const LoadedPicture &picture, ImportCounts *counts)
+    {
+        if (!picture.problem.isEmpty())
+            return {StorageError::InvalidArgument, picture.problem};
+        Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department),
+                          picture.bytes, {}, {}, picture.rendition};
+        // The file does not say who left; a stored last day stays.
+        employee.leftOn = m_names.employees.value(row.id).leftOn;
+        const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee);
+        if (!outcome)
+            return outcome.error();
+        count(counts, *outcome);
+        employee.picture.clear();
+        employee.rendition.clear();
+        m_names.employees.insert(row.id, employee);
         return StorageError::none();
     }
 

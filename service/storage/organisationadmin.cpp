@@ -336,6 +336,21 @@ Result<QHash<QString, qint64>> OrganisationStore::idsByName(Transaction &tx, Kin
     return ids;
 }
 
+Result<QHash<QString, QByteArray>> OrganisationStore::originalPictureDigests(Transaction &tx)
+{
+    QSqlQuery query(tx.db());
+    const Error error = tx.exec(query,
+                                QStringLiteral("SELECT e.code, p.original_digest FROM employees e"
+                                               " JOIN employee_pictures p ON p.employee_id = e.id"),
+                                {}, QStringLiteral("read the digests of the employees' pictures"));
+    if (!error.ok())
+        return error;
+    QHash<QString, QByteArray> digests;
+    while (query.next())
+        digests.insert(query.value(0).toString(), query.value(1).toByteArray());
+    return digests;
+}
+
 Result<QVector<Employee>> OrganisationStore::employees(Transaction &tx, qint64 departmentId)
 {
     const QString filter = departmentId ? QStringLiteral(" WHERE department_id = ?") : QString();

@@ -88,6 +88,9 @@ public:
     // The number of every record of the kind by its name, in the caller's transaction; of the
     // statuses only those an organisation made. Imports resolve their references with it.
     Result<QHash<QString, qint64>> idsByName(Transaction &tx, Kind kind);
+    // The SHA-256 of each stored original picture by employee id, in the caller's transaction:
+    // an import makes renditions only of the pictures that changed.
+    Result<QHash<QString, QByteArray>> originalPictureDigests(Transaction &tx);
     // The employee stays with their history; presence answers for moments after `lastDay`
     // leave them out.
     StorageError setLeaveDay(const QString &employeeId, const QDate &lastDay);

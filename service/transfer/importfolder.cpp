@@ -4,6 +4,7 @@
 #include "transfer/picturecheck.h"
 #include "transfer/rendition.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -403,23 +404,49 @@ void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, qint
     }
 }
 
+QByteArray pictureDigest(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+// Reads and checks one picture and makes its rendition when asked: an empty problem when both
+// went well.
+QString readAndRender(const QString &folder, const QString &path, QByteArray *bytes, QByteArray *rendition)
+{
+    QString problem = readPicture(folder, path, bytes);
+    if (!problem.isEmpty() || !rendition)
+        return problem;
+    Rendition made = makeRendition(*bytes, path);
+    *rendition = std::move(made.bytes);
+    return made.problem;
+}
+
+// Runs `work` on the indexes first..last-1 on every core.
+void onEveryCore(int first, int last, const std::function<void(int)> &work)
+{
+    QVector<int> indexes(last - first);
+    std::iota(indexes.begin(), indexes.end(), first);
+    QtConcurrent::blockingMap(indexes, work);
+}
+
 // Decoding pictures is most of an import's checking time, so they are read, and their
-// renditions made, on every core.
+// renditions made, on every core; a batch at a time, so that only a batch's bytes are in memory.
+// Only the original's digest is kept.
 void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
 {
     QVector<QString> problems(rows->size());
-    QVector<int> indexes(rows->size());
-    std::iota(indexes.begin(), indexes.end(), 0);
-    QtConcurrent::blockingMap(indexes, [&](int index) {
-        EmployeeRow &row = (*rows)[index];
-        if (!row.picturePath.isEmpty())
-            problems[index] = readPicture(folder, row.picturePath, &row.picture);
-        if (!row.picture.isEmpty()) {
-            Rendition rendition = makeRendition(row.picture, row.picturePath);
-            row.rendition = std::move(rendition.bytes);
-            problems[index] = rendition.problem;
-        }
-    });
+    for (int first = 0; first < rows->size(); first += PictureBatchSize) {
+        onEveryCore(first, std::min<int>(first + PictureBatchSize, rows->size()), [&](int index) {
+            EmployeeRow &row = (*rows)[index];
+            if (row.picturePath.isEmpty())
+                return;
+            QByteArray bytes;
+            QByteArray rendition;
+            problems[index] = readAndRender(folder, row.picturePath, &bytes, &rendition);
+            if (problems.at(index).isEmpty())
+                row.pictureDigest = pictureDigest(bytes);
+        });
+    }
     QVector<EmployeeRow> accepted;
     accepted.reserve(rows->size());
     for (int index = 0; index < rows->size(); ++index) {
@@ -612,6 +639,27 @@ void checkReferences(const ImportBatch &batch, const ExistingNames &existing, Im
             reportMissing(registrationsFile, row.line, QStringLiteral("activity"), QStringLiteral("activity"),
                           row.activity, activitiesFile, errors);
     }
+}
+
+QVector<LoadedPicture> loadCheckedPictures(const QString &folder, const QVector<EmployeeRow> &rows,
+                                           const std::function<bool(const EmployeeRow &)> &needsRendition)
+{
+    QVector<LoadedPicture> pictures(rows.size());
+    onEveryCore(0, rows.size(), [&](int index) {
+        const EmployeeRow &row = rows.at(index);
+        if (row.picturePath.isEmpty())
+            return;
+        LoadedPicture &picture = pictures[index];
+        picture.problem = readAndRender(folder, row.picturePath, &picture.bytes,
+                                        needsRendition(row) ? &picture.rendition : nullptr);
+        if (picture.problem.isEmpty() && pictureDigest(picture.bytes) != row.pictureDigest)
+            picture.problem = QStringLiteral("The picture \"%1\" of the employee %2 changed after it was checked. "
+                                             "Leave the import folder alone while it is imported, and run the "
+                                             "import again.").arg(row.picturePath, quoted(row.id));
+        if (!picture.problem.isEmpty())
+            picture = {{}, {}, picture.problem};
+    });
+    return pictures;
 }
 
 QString reportLine(ImportFile file, const ImportCounts &counts)

@@ -47,8 +47,10 @@ struct EmployeeRow
     QString firstName;
     QString department;
     QString picturePath;   // as written in the file, relative to the folder; may be empty
-    QByteArray picture;    // the checked picture's bytes; empty without one
-    QByteArray rendition;  // its display rendition (transfer/rendition.h); empty without a picture
+    // SHA-256 of the picture as it was checked; empty without one. The bytes themselves are
+    // not kept: 10,000 photos would not fit in memory. The writer reads them again
+    // (loadCheckedPictures), and the digest tells whether the file changed meanwhile.
+    QByteArray pictureDigest;
 };
 struct RegistrationRow
 {
@@ -83,6 +85,23 @@ using ImportProgress = std::function<void(const QString &phase, qint64 done, qin
 // is missing, holds none of the files, or holds another .csv file (a misspelt name would
 // otherwise be skipped unseen) is an error too.
 ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress = {});
+
+// How many pictures are read, checked and held in memory at a time, spread over every core.
+inline constexpr int PictureBatchSize = 64;
+
+// A checked employee's picture read again for writing.
+struct LoadedPicture
+{
+    QByteArray bytes;      // the original; empty without a picture
+    QByteArray rendition;  // its display rendition, when asked for
+    QString problem;       // why the picture cannot be written, as a sentence; empty when it can
+};
+
+// Reads the pictures of `rows` again, on every core, and makes the renditions of those for
+// which `needsRendition` is true. A picture whose bytes differ from the ones checked (the file
+// was changed or removed after the check) gets a problem: what the check saw is no longer there.
+QVector<LoadedPicture> loadCheckedPictures(const QString &folder, const QVector<EmployeeRow> &rows,
+                                           const std::function<bool(const EmployeeRow &)> &needsRendition);
 
 // What the database holds already, by natural key.
 struct ExistingNames

@@ -4,6 +4,7 @@
 
 #include "transfer/importfolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -41,6 +42,8 @@ private slots:
     void headerFaults();
     void fieldFaults();
     void pictureFaults();
+    void picturesReadAgainForWriting_data();
+    void picturesReadAgainForWriting();
     void repeatedLines();
     void filesThatLeaveTheFolderAreNotRead();
     void echoedTextIsCut();
@@ -152,8 +155,63 @@ void TestImportFolder::pictureFaults()
     QVERIFY(errors.first().at(4).message.contains("does not exist"));
     QCOMPARE(batch.employees.size(), 2);
     QCOMPARE(batch.employees.at(0).lastName, QString::fromUtf8("Ilić"));
-    QVERIFY(QImage::fromData(batch.employees.at(0).picture).size() == QSize(40, 30));
-    QVERIFY(batch.employees.at(1).picture.isEmpty());
+    QFile ok(dir.filePath("pictures/ok.png"));
+    QVERIFY(ok.open(QIODevice::ReadOnly));
+    QCOMPARE(batch.employees.at(0).pictureDigest, QCryptographicHash::hash(ok.readAll(), QCryptographicHash::Sha256));
+    QVERIFY(batch.employees.at(1).pictureDigest.isEmpty());
+}
+
+// The check keeps only digests, so the writer reads the pictures again: what it writes must be
+// what was checked, and a picture changed or removed in between is refused, never written.
+void TestImportFolder::picturesReadAgainForWriting_data()
+{
+    QTest::addColumn<QByteArray>("replacement"); // empty: the picture is removed
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("unchanged") << QByteArray("same") << false;
+    QTest::newRow("changed") << QByteArray("other") << true;
+    QTest::newRow("removed") << QByteArray() << true;
+}
+
+void TestImportFolder::picturesReadAgainForWriting()
+{
+    QFETCH(QByteArray, replacement);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    QImage picture(300, 150, QImage::Format_RGB32);
+    picture.fill(Qt::darkBlue);
+    QVERIFY(picture.save(dir.filePath("a.png")));
+    QVERIFY(picture.save(dir.filePath("b.png")));
+    writeFile(dir.path(), "employees.csv",
+              "id,last_name,first_name,department,picture\nE1,A,A,Sales,a.png\nE2,B,B,Sales,b.png\nE3,C,C,Sales,\n");
+    ImportErrors errors;
+    const ImportBatch batch = readImportFolder(dir.path(), &errors);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.lines().join('\n')));
+    QFile a(dir.filePath("a.png"));
+    QVERIFY(a.open(QIODevice::ReadOnly));
+    const QByteArray checked = a.readAll();
+    a.close();
+    if (replacement.isEmpty()) {
+        QVERIFY(a.remove());
+    } else if (replacement == "other") {
+        QImage other(300, 150, QImage::Format_RGB32);
+        other.fill(Qt::red);
+        QVERIFY(other.save(dir.filePath("a.png")));
+    }
+    const QVector<LoadedPicture> pictures =
+        loadCheckedPictures(dir.path(), batch.employees, [](const EmployeeRow &row) { return row.id == "E2"; });
+    QCOMPARE(pictures.size(), 3);
+    QCOMPARE(!pictures.at(0).problem.isEmpty(), refused);
+    if (refused) {
+        QVERIFY(pictures.at(0).bytes.isEmpty());
+        QVERIFY2(replacement.isEmpty() || pictures.at(0).problem.contains("changed after it was checked"),
+                 qPrintable(pictures.at(0).problem));
+    } else {
+        QCOMPARE(pictures.at(0).bytes, checked);
+    }
+    QVERIFY(pictures.at(0).rendition.isEmpty()); // not asked for
+    QVERIFY(pictures.at(1).problem.isEmpty());
+    QCOMPARE(QImage::fromData(pictures.at(1).rendition).size(), QSize(256, 128));
+    QVERIFY(pictures.at(2).problem.isEmpty() && pictures.at(2).bytes.isEmpty());
 }
 
 // Terminals' exports repeat double taps: a line equal to an earlier one in every value (16:25
@@ -293,7 +351,7 @@ void TestImportFolder::exampleOrganisationChecksClean()
     QCOMPARE(batch.employees.size(), 20);
     int pictures = 0;
     for (const EmployeeRow &employee : batch.employees)
-        pictures += QImage::fromData(employee.picture).isNull() ? 0 : 1;
+        pictures += employee.pictureDigest.isEmpty() ? 0 : 1;
     QCOMPARE(pictures, 3);
     QVERIFY(batch.registrations.size() > 500);
     QVERIFY(progressCalls >= ImportFileCount);
