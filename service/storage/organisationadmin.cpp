@@ -35,7 +35,7 @@ Error notFound(Kind kind, const QString &name)
 Error nameTaken(Kind kind, const QString &name)
 {
     return {Error::AlreadyExists,
-            QStringLiteral("A %1 named %2 already exists. Choose another name.").arg(OrganisationStore::nounOf(kind), quoted(name))};
+            QStringLiteral("%1 named %2 already exists. Choose another name.").arg(OrganisationStore::aNoun(OrganisationStore::nounOf(kind)), quoted(name))};
 }
 
 QStringList texts(Transaction &tx, const QString &sql, const QVariantList &values, const QString &doing, Error *error)
@@ -146,7 +146,7 @@ Result<qint64> OrganisationStore::idOf(Transaction &tx, Kind kind, const QString
 StorageError OrganisationStore::rename(Kind kind, const QString &name, const QString &newName)
 {
     if (newName.trimmed().isEmpty())
-        return invalid(QStringLiteral("A %1 needs a name.").arg(nounOf(kind)));
+        return invalid(QStringLiteral("%1 needs a name.").arg(aNoun(nounOf(kind))));
     const QString doing = QStringLiteral("rename the %1 %2").arg(nounOf(kind), quoted(name));
     Error error = m_sql.write(doing, [&](Transaction &tx) {
         return changedOrNotFound(
@@ -184,7 +184,7 @@ static Result<Upsert> upsertNamed(Transaction &tx, Kind kind, const QString &nam
                                   const QVariantList &values, qint64 *id)
 {
     if (name.trimmed().isEmpty())
-        return invalid(QStringLiteral("A %1 needs a name.").arg(OrganisationStore::nounOf(kind)));
+        return invalid(QStringLiteral("%1 needs a name.").arg(OrganisationStore::aNoun(OrganisationStore::nounOf(kind))));
     const QString doing = QStringLiteral("store the %1 %2").arg(OrganisationStore::nounOf(kind), quoted(name));
     const QString table = tableOf(kind);
     QSqlQuery query(tx.db());

@@ -90,12 +90,18 @@ StorageError OrganisationStore::inOwnTransaction(const QString &doing,
 
 // ---- Named kinds ------------------------------------------------------------------------------
 
+QString OrganisationStore::aNoun(const QString &noun)
+{
+    const bool vowel = !noun.isEmpty() && QStringLiteral("aeiou").contains(noun.front().toLower());
+    return (vowel ? QStringLiteral("An ") : QStringLiteral("A ")) + noun;
+}
+
 StorageError OrganisationStore::insertNamed(Transaction &tx, const QString &table, const QStringList &columns,
                                             const QString &what, const QVariantList &values, qint64 *id)
 {
     const QString name = values.value(0).toString();
     if (name.trimmed().isEmpty())
-        return invalid(QStringLiteral("A %1 needs a name.").arg(what));
+        return invalid(QStringLiteral("%1 needs a name.").arg(aNoun(what)));
     const QString doing = QStringLiteral("add the %1 %2").arg(what, quoted(name));
     const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) RETURNING id")
                             .arg(table, columns.join(QLatin1Char(',')), placeholders(columns.size()));
@@ -104,7 +110,7 @@ StorageError OrganisationStore::insertNamed(Transaction &tx, const QString &tabl
     if (error.ok() && query.next())
         *id = query.value(0).toLongLong();
     if (error.code == Error::AlreadyExists)
-        error.message = QStringLiteral("A %1 named %2 already exists. Choose another name.").arg(what, quoted(name));
+        error.message = QStringLiteral("%1 named %2 already exists. Choose another name.").arg(aNoun(what), quoted(name));
     return error;
 }
 

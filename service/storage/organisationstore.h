@@ -49,6 +49,8 @@ public:
     // The kinds of organisation data that are known by a unique name.
     enum class Kind { Department, Status, Activity, Calendar, WorkDay };
     static QString nounOf(Kind kind); // "department", "presence status" ...
+    // The noun with its article, to begin a sentence: "A department", "An activity kind".
+    static QString aNoun(const QString &noun);
 
     // The number behind a name; NotFound names the kind and the name.
     Result<qint64> idOf(Kind kind, const QString &name);

@@ -15,6 +15,7 @@ private slots:
     void referencedRemovalsAreRefusedAndNameTheReferrer();
     void aLeaverDisappearsFromPresenceAfterTheLastDay();
     void upsertsTellAddedChangedUnchanged();
+    void aNameTakenTwiceIsRefusedWithItsNoun();
     void registrationsAreAddedOnceAndReadByRange();
     void monthHoldsEveryonesCalendarsAndExceptions();
 
@@ -127,6 +128,18 @@ void TestStorageOrganisation::aLeaverDisappearsFromPresenceAfterTheLastDay()
     // The history stays, and the leave day reads back.
     QCOMPARE(o.findEmployee(QStringLiteral("E1"))->leftOn, QDate(2024, 3, 10));
     QCOMPARE(o.setLeaveDay(QStringLiteral("E404"), QDate(2024, 3, 10)).code, StorageError::NotFound);
+}
+
+// The refusal begins with the noun and its article: "An activity kind", "A department".
+void TestStorageOrganisation::aNameTakenTwiceIsRefusedWithItsNoun()
+{
+    OrganisationStore &o = m_fixture.storage().organisation();
+    ActivityKind arrival{0, m_arrival.name, m_present.id};
+    const StorageError kind = o.addActivityKind(arrival);
+    QVERIFY2(kind.message.startsWith(QLatin1String("An activity kind named")), qPrintable(kind.message));
+    Department sales{0, m_sales.name};
+    const StorageError department = o.addDepartment(sales);
+    QVERIFY2(department.message.startsWith(QLatin1String("A department named")), qPrintable(department.message));
 }
 
 void TestStorageOrganisation::upsertsTellAddedChangedUnchanged()
