@@ -4,16 +4,17 @@
 // `serve` runs on it. Then a few clients each loop, on a connection of their own: log in and
 // out (one login in ten with a wrong password, whose refusal is the expected answer), assign a
 // calendar or a working day to an employee, and register an activity as the terminal. Once
-// every client has gone round once, `import` of the photo folder starts on the same database;
-// the calls begun while it runs are timed and reported per kind: count, failures with their
-// first messages, p50, p99 and max, and the import's own wall time.
+// every client has gone round once, they call for --baseline seconds undisturbed, then `import`
+// of the photo folder starts on the same database; the calls begun while it runs are timed and
+// reported per kind: count, failures with their first messages, p50, p99 and max, next to the
+// undisturbed figures, and the import's own wall time.
 //
 // Only the command line and the wire are used, so any build of the service can be measured
 // (--service). SQLite always; PostgreSQL too when --postgres (default: VORNA_TEST_PG) names a
 // server where the user may create databases: a scratch database is made there and dropped.
 //
 //     bench_import_contention [--photos 10000 | --photos-folder DIR] [--clients 4] [--pause 500]
-//                             [--service PATH] [--postgres CONNINFO]
+//                             [--baseline 15] [--service PATH] [--postgres CONNINFO]
 //
 // Target: p99 of every kind at most 2 s, and no failures.
 
@@ -39,6 +40,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <numeric>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -73,6 +75,7 @@ struct Settings
     QString photoFolder;
     int clients = 4;
     int pauseMs = 500;
+    int baselineSeconds = 15;
     QString service = ServiceRunner::builtBinary();
     QString postgres;
 };
@@ -452,33 +455,58 @@ ImportRun runImport(const Settings &settings, const QString &database, const QSt
     return run;
 }
 
-// Calls begun while the import ran, by kind, with the failures' messages counted.
-void report(const std::string &prefix, const std::vector<Call> &calls, const ImportRun &import, int *failures)
+// The calls begun within a span of time, by kind, with the failures' messages counted.
+struct Tally
 {
     std::vector<double> ms[KindCount];
     int failed[KindCount] = {};
     std::map<std::string, int> messages;
-    for (const Call &call : calls) {
-        if (call.begun < import.begun || call.begun >= import.ended)
-            continue;
-        ms[call.kind].push_back(call.ms);
-        if (!call.failure.empty()) {
-            ++failed[call.kind];
-            ++messages[std::string(KindNames[call.kind]) + ": " + call.failure];
+
+    Tally(const std::vector<Call> &calls, Clock::time_point from, Clock::time_point to)
+    {
+        for (const Call &call : calls) {
+            if (call.begun < from || call.begun >= to)
+                continue;
+            ms[call.kind].push_back(call.ms);
+            if (!call.failure.empty()) {
+                ++failed[call.kind];
+                ++messages[std::string(KindNames[call.kind]) + ": " + call.failure];
+            }
         }
     }
+    int failures() const { return std::accumulate(std::begin(failed), std::end(failed), 0); }
+    double longest(int kind) const { return ms[kind].empty() ? 0 : *std::max_element(ms[kind].begin(), ms[kind].end()); }
+};
+
+// The figures of the calls made while nothing else wrote, to tell the import's effect apart.
+void printBaseline(const Tally &before, double seconds)
+{
+    for (int kind = 0; kind < KindCount; ++kind)
+        std::printf("#   before the import (%.0f s): %s %zu calls, p50 %.0f ms, p99 %.0f ms, max %.0f ms\n", seconds,
+                    KindNames[kind], before.ms[kind].size(), percentile(before.ms[kind], 0.50),
+                    percentile(before.ms[kind], 0.99), before.longest(kind));
+    if (before.failures() > 0)
+        std::printf("#   %d calls failed before the import, the first: %s\n", before.failures(),
+                    before.messages.begin()->first.c_str());
+}
+
+void printDuring(const std::string &prefix, const Tally &during)
+{
     for (int kind = 0; kind < KindCount; ++kind) {
-        *failures += failed[kind];
+        const std::vector<double> &ms = during.ms[kind];
+        if (ms.empty()) {
+            std::printf("BENCH %s_%s_p99 median=none count=0 target=<=2000ms\n", prefix.c_str(), KindNames[kind]);
+            continue;
+        }
         std::printf("BENCH %s_%s_p99 median=%.1fms p50=%.1f max=%.1f count=%zu errors=%d target=<=2000ms\n",
-                    prefix.c_str(), KindNames[kind], percentile(ms[kind], 0.99), percentile(ms[kind], 0.50),
-                    ms[kind].empty() ? 0.0 : *std::max_element(ms[kind].begin(), ms[kind].end()), ms[kind].size(),
-                    failed[kind]);
+                    prefix.c_str(), KindNames[kind], percentile(ms, 0.99), percentile(ms, 0.50), during.longest(kind),
+                    ms.size(), during.failed[kind]);
     }
-    std::printf("BENCH %s_errors median=%d target=0\n", prefix.c_str(), *failures);
+    std::printf("BENCH %s_errors median=%d target=0\n", prefix.c_str(), during.failures());
     int shown = 0;
-    for (const auto &[message, count] : messages) {
+    for (const auto &[message, count] : during.messages) {
         if (shown++ == FirstMessagesShown) {
-            std::printf("#   ... and %zu other messages\n", messages.size() - FirstMessagesShown);
+            std::printf("#   ... and %zu other messages\n", during.messages.size() - FirstMessagesShown);
             break;
         }
         std::printf("#   %dx %s\n", count, message.c_str());
@@ -492,6 +520,101 @@ QString tail(const QString &text, int lines)
     return all.mid(std::max(0, int(all.size()) - lines)).join(QLatin1Char('\n'));
 }
 
+// The clients, each on a thread of its own, from the constructor until stop().
+class ClientPool
+{
+public:
+    ClientPool(const Organisation &organisation, const Settings &settings)
+    {
+        for (int i = 0; i < settings.clients; ++i) {
+            m_clients.push_back(std::make_unique<Client>(organisation, i, settings.pauseMs, m_wrongPasswordsLeft));
+            m_threads.emplace_back([&client = *m_clients.back(), this] { client.run(m_stopping); });
+        }
+    }
+    ~ClientPool() { stop(); }
+
+    // Every client once round, so that a fault of the set-up is not taken for contention;
+    // false with *error when a call of that round failed or a minute passed.
+    bool warmUp(std::string *error)
+    {
+        const Clock::time_point end = Clock::now() + WarmUpLimit;
+        const auto waiting = [this] {
+            return std::any_of(m_clients.begin(), m_clients.end(), [](const auto &client) { return client->rounds() == 0; });
+        };
+        while (!interrupted && Clock::now() < end && waiting())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (interrupted || waiting()) {
+            *error = interrupted ? "interrupted" : "the clients did not get round once within a minute";
+            return false;
+        }
+        for (const auto &client : m_clients) {
+            if (!client->firstRoundFailure().empty()) {
+                *error = "a call failed before the import began: " + client->firstRoundFailure();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        m_stopping = true;
+        for (std::thread &thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
+
+    // After stop().
+    std::vector<Call> calls() const
+    {
+        std::vector<Call> all;
+        for (const auto &client : m_clients)
+            all.insert(all.end(), client->calls().begin(), client->calls().end());
+        return all;
+    }
+
+private:
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_wrongPasswordsLeft{WrongPasswordBudget};
+    std::vector<std::unique_ptr<Client>> m_clients;
+    std::vector<std::thread> m_threads;
+};
+
+// Sets up the database and serves it; false with *error.
+bool serve(ServiceRunner &service, const Settings &settings, const QString &workDir, const char *engine,
+           Organisation *organisation, QString *error)
+{
+    if (!setUpDatabase(service, workDir, settings.clients, organisation, error))
+        return false;
+    service.setLogFile(QDir(workDir).filePath(QStringLiteral("service-%1.log").arg(QLatin1String(engine))));
+    if (!service.start({QStringLiteral("--log-level"), QStringLiteral("warning")})) {
+        *error = QStringLiteral("The service did not start: %1").arg(service.error());
+        return false;
+    }
+    organisation->address = service.address().toStdString();
+    std::string problem;
+    if (learnNumbers(organisation, &problem))
+        return true;
+    *error = QStringLiteral("The service's organisation is not as it was set up: %1.").arg(QString::fromStdString(problem));
+    return false;
+}
+
+void sleepUnlessInterrupted(std::chrono::seconds length)
+{
+    for (const Clock::time_point end = Clock::now() + length; !interrupted && Clock::now() < end;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void printServiceLog(ServiceRunner &service)
+{
+    const QStringList lines = service.log().trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = 0; i < std::min(int(lines.size()), FirstMessagesShown); ++i)
+        std::printf("#   service: %s\n", qPrintable(lines.at(i)));
+    if (lines.size() > FirstMessagesShown)
+        std::printf("#   service: ... %d warning and error lines in all\n", int(lines.size()));
+}
+
 // Sets up, serves and measures one database; false when anything failed.
 bool measure(const Settings &settings, const char *engine, const QString &database, const QString &folder,
              const QString &workDir)
@@ -500,59 +623,27 @@ bool measure(const Settings &settings, const char *engine, const QString &databa
     ServiceRunner service(database, settings.service);
     Organisation organisation;
     QString error;
-    if (!setUpDatabase(service, workDir, settings.clients, &organisation, &error)) {
+    if (!serve(service, settings, workDir, engine, &organisation, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }
-    service.setLogFile(QDir(workDir).filePath(QStringLiteral("service-%1.log").arg(QLatin1String(engine))));
-    if (!service.start({QStringLiteral("--log-level"), QStringLiteral("warning")})) {
-        std::fprintf(stderr, "The service did not start: %s\n", qPrintable(service.error()));
-        return false;
-    }
-    organisation.address = service.address().toStdString();
+    ClientPool clients(organisation, settings);
     std::string problem;
-    if (!learnNumbers(&organisation, &problem)) {
-        std::fprintf(stderr, "The service's organisation is not as set up: %s.\n", problem.c_str());
+    if (!clients.warmUp(&problem)) {
+        std::fprintf(stderr, "Stopped before the import: %s.\n", problem.c_str());
         return false;
     }
-
-    std::atomic<bool> stopping{false};
-    std::atomic<int> wrongPasswordsLeft{WrongPasswordBudget};
-    std::vector<std::unique_ptr<Client>> clients;
-    std::vector<std::thread> threads;
-    for (int i = 0; i < settings.clients; ++i) {
-        clients.push_back(std::make_unique<Client>(organisation, i, settings.pauseMs, wrongPasswordsLeft));
-        threads.emplace_back([&client = *clients.back(), &stopping] { client.run(stopping); });
-    }
-    const auto stopClients = [&] {
-        stopping = true;
-        for (std::thread &thread : threads)
-            thread.join();
-    };
-    // Every client once round before the import, so that a set-up fault is not taken for contention.
-    const Clock::time_point warmUpEnd = Clock::now() + WarmUpLimit;
-    while (!interrupted && Clock::now() < warmUpEnd
-           && std::any_of(clients.begin(), clients.end(), [](const auto &client) { return client->rounds() == 0; }))
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (interrupted || Clock::now() >= warmUpEnd) {
-        stopClients();
-        std::fprintf(stderr, "%s\n", interrupted ? "Interrupted; the service is stopped." : "The clients did not get round once within a minute.");
+    const Clock::time_point baselineBegun = Clock::now();
+    sleepUnlessInterrupted(std::chrono::seconds(settings.baselineSeconds));
+    if (interrupted) {
+        std::fprintf(stderr, "Interrupted before the import; the service is stopped.\n");
         return false;
     }
-    for (const auto &client : clients) {
-        if (!client->firstRoundFailure().empty()) {
-            stopClients();
-            std::fprintf(stderr, "A call failed before the import began, so the set-up is at fault: %s\n",
-                         client->firstRoundFailure().c_str());
-            return false;
-        }
-    }
-
     std::fprintf(stderr, "== %s: importing %s while %d clients call\n", engine, qPrintable(folder), settings.clients);
     const QString loadBefore = loadAverage();
     const ImportRun import = runImport(settings, database, folder);
     const QString loadAfter = loadAverage();
-    stopClients();
+    clients.stop();
     const bool serviceSurvived = service.isRunning();
     service.terminate();
     if (interrupted) {
@@ -560,9 +651,7 @@ bool measure(const Settings &settings, const char *engine, const QString &databa
         return false;
     }
 
-    std::vector<Call> calls;
-    for (const auto &client : clients)
-        calls.insert(calls.end(), client->calls().begin(), client->calls().end());
+    const std::vector<Call> calls = clients.calls();
     const std::string prefix = std::string("import_contention_") + engine;
     std::printf("# %s: import of %s while %d clients called (a pause of %d ms after each round)\n", engine,
                 qPrintable(folder), settings.clients, settings.pauseMs);
@@ -570,19 +659,16 @@ bool measure(const Settings &settings, const char *engine, const QString &databa
         std::printf("#   import: %s\n", qPrintable(line));
     std::printf("BENCH %s_import_wall median=%.1fs exit=%d load=%s..%s\n", prefix.c_str(), import.seconds(),
                 import.exitCode, qPrintable(loadBefore), qPrintable(loadAfter));
-    int failures = 0;
-    report(prefix, calls, import, &failures);
-    const QStringList serviceLog = service.log().trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (int i = 0; i < std::min(int(serviceLog.size()), FirstMessagesShown); ++i)
-        std::printf("#   service: %s\n", qPrintable(serviceLog.at(i)));
-    if (serviceLog.size() > FirstMessagesShown)
-        std::printf("#   service: ... %d warning and error lines in all\n", int(serviceLog.size()));
+    printBaseline(Tally(calls, baselineBegun, import.begun), settings.baselineSeconds);
+    const Tally during(calls, import.begun, import.ended);
+    printDuring(prefix, during);
+    printServiceLog(service);
     std::fflush(stdout);
     if (import.exitCode != 0)
         std::fprintf(stderr, "The import ended with exit code %d:\n%s\n", import.exitCode, qPrintable(tail(import.errors, 10)));
     if (!serviceSurvived)
         std::fprintf(stderr, "The service ended during the import:\n%s\n", qPrintable(tail(service.log(), 10)));
-    return import.exitCode == 0 && serviceSurvived && failures == 0;
+    return import.exitCode == 0 && serviceSurvived && during.failures() == 0;
 }
 
 // ---- PostgreSQL -----------------------------------------------------------------------------
@@ -616,6 +702,7 @@ private:
     bool execute(const QString &sql, QString *error = nullptr)
     {
         PGconn *connection = PQconnectdb(m_server.toUtf8().constData());
+        PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr); // "does not exist, skipping"
         PGresult *result = PQstatus(connection) == CONNECTION_OK ? PQexec(connection, sql.toUtf8().constData()) : nullptr;
         const bool done = result && PQresultStatus(result) == PGRES_COMMAND_OK;
         if (!done && error)
@@ -672,6 +759,9 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
     const QCommandLineOption pause(QStringLiteral("pause"),
         QStringLiteral("Milliseconds a client waits after each round of calls. Default: 500."), QStringLiteral("ms"),
         QStringLiteral("500"));
+    const QCommandLineOption baseline(QStringLiteral("baseline"),
+        QStringLiteral("Seconds the clients call before the import starts, for figures to compare with. Default: 15."),
+        QStringLiteral("seconds"), QStringLiteral("15"));
     const QCommandLineOption service(QStringLiteral("service"),
         QStringLiteral("The vorna-service program to measure. Default: the one of this build."), QStringLiteral("path"),
         ServiceRunner::builtBinary());
@@ -679,18 +769,20 @@ bool parseSettings(const QCoreApplication &app, Settings *settings)
         QStringLiteral("Also measure on this PostgreSQL server (a libpq connection string whose user may create "
                        "databases). Default: VORNA_TEST_PG."),
         QStringLiteral("conninfo"), qEnvironmentVariable("VORNA_TEST_PG"));
-    parser.addOptions({photos, photoFolder, clients, pause, service, postgres});
+    parser.addOptions({photos, photoFolder, clients, pause, baseline, service, postgres});
     parser.process(app);
-    bool photosOk = false, clientsOk = false, pauseOk = false;
+    bool photosOk = false, clientsOk = false, pauseOk = false, baselineOk = false;
     settings->photos = parser.value(photos).toInt(&photosOk);
     settings->photoFolder = parser.value(photoFolder);
     settings->clients = parser.value(clients).toInt(&clientsOk);
     settings->pauseMs = parser.value(pause).toInt(&pauseOk);
+    settings->baselineSeconds = parser.value(baseline).toInt(&baselineOk);
     settings->service = parser.value(service);
     settings->postgres = parser.value(postgres);
     if (!photosOk || settings->photos < 1 || !clientsOk || settings->clients < 1 || settings->clients > 32 || !pauseOk
-        || settings->pauseMs < 0) {
-        std::fprintf(stderr, "--photos takes a number of at least 1, --clients 1 to 32, --pause a number of milliseconds.\n");
+        || settings->pauseMs < 0 || !baselineOk || settings->baselineSeconds < 0) {
+        std::fprintf(stderr, "--photos takes a number of at least 1, --clients 1 to 32, --pause a number of milliseconds, "
+                             "--baseline a number of seconds.\n");
         return false;
     }
     return true;
