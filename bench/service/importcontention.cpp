@@ -1,7 +1,7 @@
 // Whether the service keeps answering while `vorna-service import` writes a large photo folder
 // into the database it serves. A small organisation (imported from CSV files the benchmark
-// writes), four managers and a terminal are set up with the built executable's commands, and
-// `serve` runs on it. Then a few clients each loop, on a connection of their own: log in and
+// writes), a manager per client and a terminal are set up with the built executable's
+// commands, and `serve` runs on it. Then a few clients each loop, on a connection of their own: log in and
 // out (one login in ten with a wrong password, whose refusal is the expected answer), assign a
 // calendar or a working day to an employee, and register an activity as the terminal. Once
 // every client has gone round once, they call for --baseline seconds undisturbed, then `import`
@@ -39,7 +39,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <map>
 #include <numeric>
 #include <thread>
 #include <unistd.h>
@@ -458,9 +457,14 @@ ImportRun runImport(const Settings &settings, const QString &database, const QSt
 // The calls begun within a span of time, by kind, with the failures' messages counted.
 struct Tally
 {
+    struct Message
+    {
+        std::string text;
+        int count = 0;
+    };
     std::vector<double> ms[KindCount];
     int failed[KindCount] = {};
-    std::map<std::string, int> messages;
+    std::vector<Message> messages; // in the order they first came
 
     Tally(const std::vector<Call> &calls, Clock::time_point from, Clock::time_point to)
     {
@@ -470,9 +474,17 @@ struct Tally
             ms[call.kind].push_back(call.ms);
             if (!call.failure.empty()) {
                 ++failed[call.kind];
-                ++messages[std::string(KindNames[call.kind]) + ": " + call.failure];
+                count(std::string(KindNames[call.kind]) + ": " + call.failure);
             }
         }
+    }
+    void count(const std::string &text)
+    {
+        const auto known = std::find_if(messages.begin(), messages.end(), [&](const Message &m) { return m.text == text; });
+        if (known != messages.end())
+            ++known->count;
+        else
+            messages.push_back({text, 1});
     }
     int failures() const { return std::accumulate(std::begin(failed), std::end(failed), 0); }
     double longest(int kind) const { return ms[kind].empty() ? 0 : *std::max_element(ms[kind].begin(), ms[kind].end()); }
@@ -487,7 +499,7 @@ void printBaseline(const Tally &before, double seconds)
                     percentile(before.ms[kind], 0.99), before.longest(kind));
     if (before.failures() > 0)
         std::printf("#   %d calls failed before the import, the first: %s\n", before.failures(),
-                    before.messages.begin()->first.c_str());
+                    before.messages.front().text.c_str());
 }
 
 void printDuring(const std::string &prefix, const Tally &during)
@@ -504,12 +516,12 @@ void printDuring(const std::string &prefix, const Tally &during)
     }
     std::printf("BENCH %s_errors median=%d target=0\n", prefix.c_str(), during.failures());
     int shown = 0;
-    for (const auto &[message, count] : during.messages) {
+    for (const Tally::Message &message : during.messages) {
         if (shown++ == FirstMessagesShown) {
             std::printf("#   ... and %zu other messages\n", during.messages.size() - FirstMessagesShown);
             break;
         }
-        std::printf("#   %dx %s\n", count, message.c_str());
+        std::printf("#   %dx %s\n", message.count, message.text.c_str());
     }
 }
 
@@ -565,12 +577,13 @@ public:
         }
     }
 
-    // After stop().
+    // After stop(): every client's calls in the order they began.
     std::vector<Call> calls() const
     {
         std::vector<Call> all;
         for (const auto &client : m_clients)
             all.insert(all.end(), client->calls().begin(), client->calls().end());
+        std::sort(all.begin(), all.end(), [](const Call &a, const Call &b) { return a.begun < b.begun; });
         return all;
     }
 
