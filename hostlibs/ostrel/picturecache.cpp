@@ -26,11 +26,11 @@ std::vector<std::string> PictureCache::digests()
         out.emplace_back(it.key().constData(), it.key().size());
     if (!m_disk)
         return out;
-    for (std::string &digest : m_disk->listForAnswer(kMaxListedDigests)) {
+    for (const QByteArray &digest : m_disk->listForAnswer(kMaxListedDigests)) {
         if (out.size() >= kMaxListedDigests)
             break;
-        if (!m_held.contains(QByteArray::fromRawData(digest.data(), int(digest.size()))))
-            out.push_back(std::move(digest));
+        if (!m_held.contains(digest))
+            out.emplace_back(digest.constData(), digest.size());
     }
     return out;
 }

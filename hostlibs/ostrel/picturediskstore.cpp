@@ -25,6 +25,8 @@ constexpr int kDigestBytes = 32;
 // A record: this mark, the digest, the picture's length (little-endian), the picture.
 constexpr char kRecordMark[4] = {'V', 'P', 'K', '1'};
 constexpr int kLengthAt = int(sizeof kRecordMark) + kDigestBytes;
+// New records are written this many bytes at a time, not one system call per picture.
+constexpr int kWriteChunkBytes = 1024 * 1024;
 
 QByteArray recordHeader(const QByteArray &digest, qint64 bytes)
 {
@@ -89,26 +91,29 @@ PictureDiskStore::PictureDiskStore(const PictureDiskOptions &options)
         return;
     removeForeignFiles();
     index();
-    finishAnswer();
+    trim();
 }
 
-PictureDiskStore::~PictureDiskStore() = default;
+PictureDiskStore::~PictureDiskStore()
+{
+    flushPending();
+}
 
 void PictureDiskStore::setMaxBytes(qint64 maxBytes)
 {
     m_maxBytes = maxBytes;
-    finishAnswer();
+    trim();
 }
 
-std::vector<std::string> PictureDiskStore::listForAnswer(std::size_t limit)
+std::vector<QByteArray> PictureDiskStore::listForAnswer(std::size_t limit)
 {
     ++m_listing;
     m_answerOpen = true;
-    std::vector<std::string> digests;
+    std::vector<QByteArray> digests;
     digests.reserve(std::min(limit, m_order.size()));
     for (auto entry = m_order.rbegin(); entry != m_order.rend() && digests.size() < limit; ++entry) {
         entry->listing = m_listing;
-        digests.emplace_back(entry->digest.constData(), entry->digest.size());
+        digests.push_back(entry->digest); // shared, not copied
     }
     return digests;
 }
@@ -116,10 +121,9 @@ std::vector<std::string> PictureDiskStore::listForAnswer(std::size_t limit)
 void PictureDiskStore::finishAnswer()
 {
     m_answerOpen = false;
-    makeRoom(0, false);
-    const qint64 deadBytes = m_packBytes - m_usedBytes;
-    if (m_pack.isOpen() && (m_packBytes > m_maxBytes || deadBytes * 2 > m_packBytes))
-        rewrite();
+    trim();
+    // The pictures shown are in memory now; the mapping would only count as the panel's own.
+    mapPack(0);
     if (m_damaged > 0) {
         qCInfo(lcOstrel).noquote()
             << QStringLiteral("Pictures found damaged in the cache folder %1, dropped and fetched again with the next presence answer: %2.")
@@ -156,11 +160,10 @@ void PictureDiskStore::store(const QByteArray &digest, const QByteArray &picture
     if (!m_writable || bytes == 0 || recordBytes(bytes) > m_maxBytes || pictureDigest(picture) != digest)
         return;
     makeRoom(recordBytes(bytes), true);
-    const qint64 offset = m_packBytes;
     // A deep copy: the caller's digest may point into a message that goes away.
     const QByteArray ownDigest(digest.constData(), digest.size());
-    if (append(ownDigest, picture))
-        add(Entry{ownDigest, offset, bytes, 0});
+    add(Entry{ownDigest, m_packBytes, bytes, 0});
+    append(ownDigest, picture);
 }
 
 void PictureDiskStore::touch(const QByteArray &digest)
@@ -214,7 +217,8 @@ void PictureDiskStore::removeForeignFiles()
 void PictureDiskStore::index()
 {
     const qint64 size = m_pack.size();
-    const uchar *pack = size > 0 ? m_pack.map(0, size) : nullptr;
+    mapPack(size);
+    const uchar *pack = m_mapped;
     qint64 at = 0;
     for (qint64 length; pack && (length = recordLength(pack, at, size)) >= 0; at += recordBytes(length)) {
         const QByteArray digest(reinterpret_cast<const char *>(pack) + at + sizeof kRecordMark, kDigestBytes);
@@ -224,13 +228,14 @@ void PictureDiskStore::index()
             drop(*older);
         add(Entry{digest, at, length, 0});
     }
-    if (pack)
-        m_pack.unmap(const_cast<uchar *>(pack));
     m_packBytes = at;
+    m_flushedBytes = at;
     if (at == size)
         return;
     // A torn last record, or a file that is no pack at all: what cannot be read goes.
+    mapPack(0);
     m_pack.resize(at);
+    mapPack(at);
     qCInfo(lcOstrel).noquote() << QStringLiteral("The picture pack in the cache folder %1 had %2 bytes that are no pictures; they were cut off.")
                                       .arg(QDir::toNativeSeparators(m_folder))
                                       .arg(size - at);
@@ -268,25 +273,53 @@ void PictureDiskStore::makeRoom(qint64 incoming, bool spareListed)
     }
 }
 
+void PictureDiskStore::trim()
+{
+    flushPending();
+    makeRoom(0, false);
+    const qint64 deadBytes = m_packBytes - m_usedBytes;
+    if (m_pack.isOpen() && (m_packBytes > m_maxBytes || deadBytes * 2 > m_packBytes))
+        rewrite();
+}
+
 QByteArray PictureDiskStore::readRecord(const Entry &entry)
 {
+    const qint64 at = entry.offset + kRecordHeaderBytes;
+    if (at >= m_flushedBytes)
+        return m_pending.mid(int(at - m_flushedBytes), int(entry.bytes));
+    if (at + entry.bytes <= m_mappedBytes)
+        return QByteArray(reinterpret_cast<const char *>(m_mapped) + at, int(entry.bytes));
     if (!m_pack.seek(entry.offset + kRecordHeaderBytes))
         return QByteArray();
     QByteArray picture = m_pack.read(entry.bytes);
     return picture.size() == entry.bytes ? picture : QByteArray();
 }
 
-bool PictureDiskStore::append(const QByteArray &digest, const QByteArray &picture)
+void PictureDiskStore::append(const QByteArray &digest, const QByteArray &picture)
 {
-    const QByteArray record = recordHeader(digest, picture.size()) + picture;
-    if (m_pack.seek(m_packBytes) && m_pack.write(record) == record.size()) {
-        m_packBytes += record.size();
-        return true;
+    m_pending += recordHeader(digest, picture.size());
+    m_pending += picture;
+    m_packBytes += recordBytes(picture.size());
+    if (m_pending.size() >= kWriteChunkBytes)
+        flushPending();
+}
+
+void PictureDiskStore::flushPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    if (m_pack.seek(m_flushedBytes) && m_pack.write(m_pending) == m_pending.size()) {
+        m_flushedBytes = m_packBytes;
+        m_pending.clear();
+        return;
     }
     const QString reason = m_pack.errorString();
-    m_pack.resize(m_packBytes); // no part of a record stays behind
+    m_pack.resize(m_flushedBytes); // no part of a record stays behind
+    for (auto entry = m_order.begin(); entry != m_order.end();)
+        entry = entry->offset >= m_flushedBytes ? drop(entry) : std::next(entry);
+    m_packBytes = m_flushedBytes;
+    m_pending.clear();
     stopWriting(reason);
-    return false;
 }
 
 void PictureDiskStore::rewrite()
@@ -319,6 +352,7 @@ void PictureDiskStore::rewrite()
     }
     if (written) {
         file.setAutoRemove(false);
+        mapPack(0);
         m_pack.close();
         m_pack.setFileName(packPath());
         written = m_pack.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
@@ -330,6 +364,8 @@ void PictureDiskStore::rewrite()
         m_index.clear();
         m_usedBytes = 0;
         m_packBytes = 0;
+        m_flushedBytes = 0;
+        mapPack(0);
         if (m_pack.isOpen())
             m_pack.resize(0);
         else
@@ -340,6 +376,15 @@ void PictureDiskStore::rewrite()
     for (Entry &entry : m_order)
         entry.offset = *offset++;
     m_packBytes = size;
+    m_flushedBytes = size;
+}
+
+void PictureDiskStore::mapPack(qint64 bytes)
+{
+    if (m_mapped)
+        m_pack.unmap(const_cast<uchar *>(m_mapped));
+    m_mapped = bytes > 0 ? m_pack.map(0, bytes) : nullptr;
+    m_mappedBytes = m_mapped ? bytes : 0;
 }
 
 void PictureDiskStore::stopWriting(const QString &reason)

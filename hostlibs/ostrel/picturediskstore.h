@@ -69,7 +69,7 @@ public:
 
     // The digests to list in a request, most recently used first, at most `limit`. Until
     // finishAnswer() these pictures are not dropped to make room: their rows may still come.
-    std::vector<std::string> listForAnswer(std::size_t limit);
+    std::vector<QByteArray> listForAnswer(std::size_t limit);
     // Drops the least recently used pictures beyond the bound, listed ones included, and
     // rewrites the pack when its dead bytes call for it.
     void finishAnswer();
@@ -107,8 +107,13 @@ private:
     // Drops pictures, least recently used first, until `incoming` more bytes fit.
     void makeRoom(qint64 incoming, bool spareListed);
     QByteArray readRecord(const Entry &entry);
-    bool append(const QByteArray &digest, const QByteArray &picture);
+    void append(const QByteArray &digest, const QByteArray &picture);
+    // Writes the records not yet written; when that fails, they are dropped.
+    void flushPending();
+    void trim();
     void rewrite();
+    // Maps the pack's first `bytes` for reading, none for 0; drops the previous mapping.
+    void mapPack(qint64 bytes);
     void stopWriting(const QString &reason);
     QString packPath() const;
     QString lockPath() const;
@@ -117,10 +122,17 @@ private:
     qint64 m_maxBytes = 0;
     qint64 m_usedBytes = 0;
     qint64 m_packBytes = 0;
+    qint64 m_flushedBytes = 0; // the rest of the pack is still in m_pending
+    QByteArray m_pending;
     UseOrder m_order;
     QHash<QByteArray, UseOrder::iterator> m_index;
     std::unique_ptr<QLockFile> m_lock;
     QFile m_pack;
+    // Until the end of the first answer, pictures are read from the pack as mapped when it was
+    // opened: no system call per row. Later reads, and records appended since, take calls. Only this process changes
+    // the pack (the lock), and it drops the mapping before it ever shortens the file.
+    const uchar *m_mapped = nullptr;
+    qint64 m_mappedBytes = 0;
     quint64 m_listing = 0;
     bool m_answerOpen = false; // between listForAnswer() and finishAnswer()
     bool m_writable = true;
