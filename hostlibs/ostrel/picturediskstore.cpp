@@ -105,15 +105,15 @@ void PictureDiskStore::setMaxBytes(qint64 maxBytes)
     trim();
 }
 
-std::vector<QByteArray> PictureDiskStore::listForAnswer(std::size_t limit)
+std::vector<std::string> PictureDiskStore::listForAnswer(std::size_t limit)
 {
     ++m_listing;
     m_answerOpen = true;
-    std::vector<QByteArray> digests;
+    std::vector<std::string> digests;
     digests.reserve(std::min(limit, m_order.size()));
     for (auto entry = m_order.rbegin(); entry != m_order.rend() && digests.size() < limit; ++entry) {
         entry->listing = m_listing;
-        digests.push_back(entry->digest); // shared, not copied
+        digests.emplace_back(entry->digest.constData(), entry->digest.size());
     }
     return digests;
 }

@@ -69,7 +69,8 @@ public:
 
     // The digests to list in a request, most recently used first, at most `limit`. Until
     // finishAnswer() these pictures are not dropped to make room: their rows may still come.
-    std::vector<QByteArray> listForAnswer(std::size_t limit);
+    std::vector<std::string> listForAnswer(std::size_t limit);
+    bool holds(const QByteArray &digest) const { return m_index.contains(digest); }
     // Drops the least recently used pictures beyond the bound, listed ones included, and
     // rewrites the pack when its dead bytes call for it.
     void finishAnswer();

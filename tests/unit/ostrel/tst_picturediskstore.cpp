@@ -32,9 +32,9 @@ void put(PictureDiskStore &store, const char *names)
 QString listed(PictureDiskStore &store)
 {
     QString names;
-    for (const QByteArray &digest : store.listForAnswer(100)) {
+    for (const std::string &digest : store.listForAnswer(100)) {
         for (char name = 'a'; name <= 'z'; ++name)
-            names += digestOf(name) == digest ? QString(QLatin1Char(name)) : QString();
+            names += digestOf(name).toStdString() == digest ? QString(QLatin1Char(name)) : QString();
     }
     return names;
 }
