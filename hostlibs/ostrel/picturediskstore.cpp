@@ -122,7 +122,8 @@ void PictureDiskStore::finishAnswer()
 {
     m_answerOpen = false;
     trim();
-    // The pictures shown are in memory now; the mapping would only count as the panel's own.
+    // The pictures shown are in memory now; kept mapped, the pack would count in the panel's
+    // resident memory a second time.
     mapPack(0);
     if (m_damaged > 0) {
         qCInfo(lcOstrel).noquote()
