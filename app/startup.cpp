@@ -13,6 +13,9 @@
 #include <QIcon>
 #include <QMetaType>
 #include <QNetworkProxyFactory>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QUrl>
@@ -90,6 +93,31 @@ int loadAndRun(QGuiApplication &app)
 
 } // namespace
 
+bool isSoftwareRenderer(const QByteArray &glRenderer)
+{
+    // Mesa's llvmpipe, softpipe and swrast ("Software Rasterizer"), and Windows' own.
+    for (const char *name : {"llvmpipe", "softpipe", "Software Rasterizer", "GDI Generic"}) {
+        if (glRenderer.contains(name))
+            return true;
+    }
+    return false;
+}
+
+void chooseRenderLoop()
+{
+    if (qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
+        return;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    if (!context.create() || !context.makeCurrent(&surface))
+        return;
+    const QByteArray renderer(reinterpret_cast<const char *>(context.functions()->glGetString(GL_RENDERER)));
+    context.doneCurrent();
+    if (isSoftwareRenderer(renderer))
+        qputenv("QSG_RENDER_LOOP", "basic");
+}
+
 void registerPanelQmlTypes()
 {
     qmlRegisterType<ModelPresenceFilter>("rs.quorvane", 1, 0, "ModelPresence");
@@ -114,6 +142,7 @@ void configurePanelProcess()
 {
     registerPanelQmlTypes();
     QQuickStyle::setStyle(QStringLiteral("Material"));
+    chooseRenderLoop();
     setIdentity();
     openSettings();
     registerUuidAlias();

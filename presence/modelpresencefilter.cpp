@@ -54,6 +54,29 @@ ModelPresence *ModelPresenceFilter::presenceModel() const
     return m_source;
 }
 
+QVariantList ModelPresenceFilter::statusCounts() const
+{
+    const ModelPresenceList *list = m_source ? m_source->list() : nullptr;
+    if (!list)
+        return {};
+    QHash<QString, int> entryOf;
+    QVector<QPair<QString, int>> entries;
+    for (const ModelPresenceItem &item : list->items()) {
+        const auto found = entryOf.constFind(item.presence);
+        if (found != entryOf.cend()) {
+            ++entries[found.value()].second;
+            continue;
+        }
+        entryOf.insert(item.presence, entries.size());
+        entries.append({item.presence, 1});
+    }
+    QVariantList counts;
+    counts.reserve(entries.size());
+    for (const auto &[status, rows] : entries)
+        counts.append(QVariantMap{{QStringLiteral("id"), status}, {QStringLiteral("count"), rows}});
+    return counts;
+}
+
 void ModelPresenceFilter::setFilter(const QString &presence, const QString &text)
 {
     const QString message = QStringLiteral("Filter: presence='") + presence

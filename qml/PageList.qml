@@ -10,12 +10,6 @@ PageListForm {
     property bool busyRunning: false
     property string userName: ""
 
-    // The answer being counted: status text to its entry, each entry's status and count so far.
-    // Plain script values while rows stream; the status box's model takes them once, at End.
-    property var statusEntry: Object.create(null)
-    property var entryStatuses: []
-    property var entryCounts: []
-
     // Live: after login and after Now, the list follows the service's presence changes. Any
     // other change of the moment (the user picked one) ends it, until Now is pressed again.
     property bool live: true
@@ -116,33 +110,22 @@ PageListForm {
     }
 
     // Statuses keep the order in which they first occur in the answer; entry 0 is "All".
-    // A row touches script values only: a change of the status box's model per row would cost
-    // more than the rest of the row's way to the screen.
-    function countPresence(presence) {
-        var counts = entryCounts
-        var i = statusEntry[presence]
-        if (i === undefined) {
-            statusEntry[presence] = counts.length
-            entryStatuses.push(presence)
-            counts.push(1)
-        } else {
-            ++counts[i]
-        }
-        ++counts[0]
-    }
-
+    // The rows are counted once the answer has ended, by the list's model: the page has no
+    // handler per row, whose arguments alone would cost the script engine more than the rest
+    // of a row's way to the screen.
     function startCounting() {
-        statusEntry = Object.create(null)  // no inherited keys: any status text may occur
-        entryStatuses = [qsTr("All") + translation.emptyString]
-        entryCounts = [0]
         comboFilterModel.clear()
-        comboFilterModel.append({ "id": entryStatuses[0], "count": 0 })
+        comboFilterModel.append({ "id": qsTr("All") + translation.emptyString, "count": 0 })
     }
 
     function publishCounts() {
-        comboFilterModel.setProperty(0, "count", entryCounts[0])
-        for (var i = 1; i < entryCounts.length; ++i)
-            comboFilterModel.append({ "id": entryStatuses[i], "count": entryCounts[i] })
+        var counts = listModel.statusCounts()
+        var all = 0
+        for (var i = 0; i < counts.length; ++i) {
+            all += counts[i].count
+            comboFilterModel.append(counts[i])
+        }
+        comboFilterModel.setProperty(0, "count", all)
     }
 
     // At most one live reload every 2 s, never while a load runs or another page is on top.
@@ -374,11 +357,6 @@ PageListForm {
             startCounting()
             if (!liveLoading)
                 busyRunning = true
-        }
-
-        function onDbPresenceResponse(idEmp, lastName, firstName, lastActDT, old, lastActDesc,
-                                      department, picture, presence, actColor) {
-            countPresence(presence)
         }
 
         function onDbPresenceResponseEnd() {

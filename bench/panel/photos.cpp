@@ -251,6 +251,13 @@ int main(int argc, char *argv[])
                     firstStart.rssGrowthMb, secondStart.load.pressedMs, secondStart.load.rows, secondStart.streamedMb,
                     secondStart.rssMb, secondStart.rssGrowthMb, liveReload.frameMs, liveReload.rows,
                     qPrintable(cacheContents(cacheHome)));
+        for (const auto &[name, reload] : {std::pair<const char *, const Reload &>{"first", firstStart.load},
+                                           {"second", secondStart.load}, {"live", liveReload}}) {
+            std::printf("#   %s: Begin to frame %.0f ms (End handled at %.0f); CPU ms: gui %.0f, panel %.0f (render %.0f), "
+                        "service %.0f\n",
+                        name, reload.frameMs, reload.handledMs, reload.guiCpuMs, reload.panelCpuMs, reload.renderCpuMs,
+                        reload.serviceCpuMs);
+        }
         std::fflush(stdout);
         first.add(firstStart);
         second.add(secondStart);

@@ -422,8 +422,8 @@ void ClientObjectQmlPrivate::presence(const QString &userName, const QDateTime &
     call.open = [request, pictures, disk](CommService::Stub &stub, grpc::ClientContext *context) mutable {
         pictures->useDisk(disk);
         // Taken when the request's turn comes, so the previous answer's pictures count.
-        for (const std::string &digest : pictures->digests())
-            request.add_known_picture_digests(digest);
+        for (std::string &digest : pictures->digests())
+            request.add_known_picture_digests(std::move(digest));
         pictures->beginAnswer();
         return stub.Presence(context, request);
     };

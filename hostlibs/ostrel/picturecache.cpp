@@ -21,16 +21,13 @@ void PictureCache::useDisk(const PictureDiskOptions &options)
 std::vector<std::string> PictureCache::digests()
 {
     std::vector<std::string> out;
-    out.reserve(std::min(std::size_t(m_held.size()), kMaxListedDigests));
-    for (auto it = m_held.cbegin(); it != m_held.cend() && out.size() < kMaxListedDigests; ++it)
-        out.emplace_back(it.key().constData(), it.key().size());
-    if (!m_disk)
-        return out;
-    for (std::string &digest : m_disk->listForAnswer(kMaxListedDigests)) {
-        if (out.size() >= kMaxListedDigests)
-            break;
-        if (!m_held.contains(QByteArray::fromRawData(digest.data(), int(digest.size()))))
-            out.push_back(std::move(digest));
+    // Usually every picture in memory is on disk too: each is looked up once, not listed twice.
+    if (m_disk)
+        out = m_disk->listForAnswer(kMaxListedDigests);
+    out.reserve(std::min(out.size() + std::size_t(m_held.size()), kMaxListedDigests));
+    for (auto it = m_held.cbegin(); it != m_held.cend() && out.size() < kMaxListedDigests; ++it) {
+        if (!m_disk || !m_disk->holds(it.key()))
+            out.emplace_back(it.key().constData(), it.key().size());
     }
     return out;
 }

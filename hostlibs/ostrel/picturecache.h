@@ -31,8 +31,9 @@ public:
     // disabled. Opening a folder indexes it: call this on the thread that uses the cache.
     void useDisk(const PictureDiskOptions &options);
 
-    // The digests to list in the next request: those in memory, then those on disk, most
-    // recently used first; at most kMaxListedDigests.
+    // The digests to list in the next request, each once: those on disk, most recently used
+    // first (the latest answer's among them), then those only in memory; at most
+    // kMaxListedDigests.
     std::vector<std::string> digests();
 
     // Starts collecting the pictures of one answer.

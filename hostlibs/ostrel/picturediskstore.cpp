@@ -4,47 +4,69 @@
 #include "ostrellog.h"
 #include <pindle/pindle.h>
 
-#include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QLockFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QtEndian>
+
+#include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace ostrel {
 
 namespace {
 
 constexpr int kDefaultPicturesMB = 256;
-constexpr int kDigestHexLength = 64;
-// A picture in use has its file's time moved forward at most this often: enough to keep the
-// order of use across restarts without a write for every row of every answer.
-constexpr qint64 kRestampAfterMs = 60 * 60 * 1000;
+constexpr int kDigestBytes = 32;
+// A record: this mark, the digest, the picture's length (little-endian), the picture.
+constexpr char kRecordMark[4] = {'V', 'P', 'K', '1'};
+constexpr int kLengthAt = int(sizeof kRecordMark) + kDigestBytes;
+// New records are written this many bytes at a time, not one system call per picture.
+constexpr int kWriteChunkBytes = 1024 * 1024;
 
-qint64 nowMs()
+QByteArray recordHeader(const QByteArray &digest, qint64 bytes)
 {
-    return QDateTime::currentMSecsSinceEpoch();
+    QByteArray header(kRecordMark, int(sizeof kRecordMark));
+    header += digest;
+    char length[4];
+    qToLittleEndian<quint32>(quint32(bytes), length);
+    header.append(length, 4);
+    return header;
 }
 
-// The digest a file name stands for, or empty when the name is not one of ours.
-QByteArray digestFromName(const QString &name)
+// The picture length a header at `at` announces, or -1 when it is no header of a record that
+// fits into `size` bytes.
+qint64 recordLength(const uchar *pack, qint64 at, qint64 size)
 {
-    const auto isLowerHex = [](QChar c) {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-    };
-    if (name.size() != kDigestHexLength || !std::all_of(name.cbegin(), name.cend(), isLowerHex))
-        return QByteArray();
-    return QByteArray::fromHex(name.toLatin1());
+    if (size - at < PictureDiskStore::kRecordHeaderBytes
+        || std::memcmp(pack + at, kRecordMark, sizeof kRecordMark) != 0)
+        return -1;
+    const qint64 length = qFromLittleEndian<quint32>(pack + at + kLengthAt);
+    if (length == 0 || length > qint64(kMaxPictureBytes) || length > size - at - PictureDiskStore::kRecordHeaderBytes)
+        return -1;
+    return length;
 }
 
-bool matches(const QByteArray &picture, const QByteArray &digest)
+qint64 recordBytes(qint64 pictureBytes)
 {
-    return QCryptographicHash::hash(picture, QCryptographicHash::Sha256) == digest;
+    return PictureDiskStore::kRecordHeaderBytes + pictureBytes;
 }
 
 } // namespace
+
+QByteArray pictureDigest(const QByteArray &bytes)
+{
+    QByteArray digest(kDigestBytes, Qt::Uninitialized);
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.constData(), std::size_t(bytes.size()), reinterpret_cast<unsigned char *>(digest.data()),
+                   &length, EVP_sha256(), nullptr) != 1 || length != kDigestBytes)
+        return QByteArray();
+    return digest;
+}
 
 PictureDiskOptions PictureDiskOptions::fromSettings(const Settings *settings)
 {
@@ -56,17 +78,31 @@ PictureDiskOptions PictureDiskOptions::fromSettings(const Settings *settings)
     return options;
 }
 
+QString PictureDiskStore::packFileName()
+{
+    return QStringLiteral("pictures.pack");
+}
+
 PictureDiskStore::PictureDiskStore(const PictureDiskOptions &options)
     : m_folder(options.folder)
     , m_maxBytes(options.maxBytes)
 {
+    if (!open())
+        return;
+    removeForeignFiles();
     index();
+    trim();
+}
+
+PictureDiskStore::~PictureDiskStore()
+{
+    flushPending();
 }
 
 void PictureDiskStore::setMaxBytes(qint64 maxBytes)
 {
     m_maxBytes = maxBytes;
-    makeRoom(0, false);
+    trim();
 }
 
 std::vector<std::string> PictureDiskStore::listForAnswer(std::size_t limit)
@@ -85,10 +121,13 @@ std::vector<std::string> PictureDiskStore::listForAnswer(std::size_t limit)
 void PictureDiskStore::finishAnswer()
 {
     m_answerOpen = false;
-    makeRoom(0, false);
+    trim();
+    // The pictures shown are in memory now; kept mapped, the pack would count in the panel's
+    // resident memory a second time.
+    mapPack(0);
     if (m_damaged > 0) {
         qCInfo(lcOstrel).noquote()
-            << QStringLiteral("Pictures found damaged or missing in the cache folder %1, dropped and fetched again with the next presence answer: %2.")
+            << QStringLiteral("Pictures found damaged in the cache folder %1, dropped and fetched again with the next presence answer: %2.")
                    .arg(QDir::toNativeSeparators(m_folder))
                    .arg(m_damaged);
     }
@@ -101,12 +140,8 @@ QByteArray PictureDiskStore::read(const QByteArray &digest)
     if (found == m_index.cend())
         return QByteArray();
     const UseOrder::iterator entry = *found;
-    QFile file(pathOf(entry->digest));
-    QByteArray picture;
-    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(kMaxPictureBytes))
-        picture = file.readAll();
-    file.close();
-    if (picture.isEmpty() || !matches(picture, entry->digest)) {
+    const QByteArray picture = readRecord(*entry);
+    if (picture.isEmpty() || pictureDigest(picture) != entry->digest) {
         ++m_damaged;
         drop(entry);
         return QByteArray();
@@ -123,12 +158,13 @@ void PictureDiskStore::store(const QByteArray &digest, const QByteArray &picture
         return;
     }
     const qint64 bytes = picture.size();
-    if (!m_writable || bytes == 0 || bytes > m_maxBytes || !matches(picture, digest))
+    if (!m_writable || bytes == 0 || recordBytes(bytes) > m_maxBytes || pictureDigest(picture) != digest)
         return;
-    makeRoom(bytes, true);
+    makeRoom(recordBytes(bytes), true);
     // A deep copy: the caller's digest may point into a message that goes away.
-    if (write(pathOf(digest), picture))
-        add(Entry{QByteArray(digest.constData(), digest.size()), bytes, nowMs(), 0});
+    const QByteArray ownDigest(digest.constData(), digest.size());
+    add(Entry{ownDigest, m_packBytes, bytes, 0});
+    append(ownDigest, picture);
 }
 
 void PictureDiskStore::touch(const QByteArray &digest)
@@ -138,40 +174,77 @@ void PictureDiskStore::touch(const QByteArray &digest)
         markUsed(*found);
 }
 
-void PictureDiskStore::index()
+bool PictureDiskStore::open()
 {
     if (!QDir().mkpath(m_folder)) {
         stopWriting(QStringLiteral("the folder cannot be created"));
-        return;
+        return false;
     }
-    std::vector<Entry> found;
+    m_lock = std::make_unique<QLockFile>(lockPath());
+    m_lock->setStaleLockTime(0); // stale only when its process is gone, however long it runs
+    if (!m_lock->tryLock(0)) {
+        m_writable = false;
+        qCInfo(lcOstrel).noquote()
+            << QStringLiteral("The cache folder %1 is in use by another panel; this one keeps the pictures in memory only.")
+                   .arg(QDir::toNativeSeparators(m_folder));
+        return false;
+    }
+    m_pack.setFileName(packPath());
+    if (!m_pack.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        stopWriting(m_pack.errorString());
+        return false;
+    }
+    return true;
+}
+
+void PictureDiskStore::removeForeignFiles()
+{
+    // Left over from a rewrite that was cut short, a picture file of the older layout, or not ours.
+    const QString lockName = lockPath();
     int removed = 0;
     QDirIterator files(m_folder, QDir::Files | QDir::Hidden | QDir::System);
     while (files.hasNext()) {
-        files.next();
-        const QFileInfo info = files.fileInfo();
-        const QByteArray digest = digestFromName(info.fileName());
-        // Left over from a write that was cut short, or not ours; an empty file is no picture.
-        if (digest.isEmpty() || info.size() <= 0 || info.size() > qint64(kMaxPictureBytes)) {
-            removed += QFile::remove(info.filePath());
-            continue;
-        }
-        found.push_back(Entry{digest, info.size(), info.lastModified().toMSecsSinceEpoch(), 0});
+        const QString path = files.next();
+        if (path != m_pack.fileName() && !path.startsWith(lockName))
+            removed += QFile::remove(path);
     }
-    std::sort(found.begin(), found.end(), [](const Entry &a, const Entry &b) { return a.stampedMs < b.stampedMs; });
-    for (Entry &entry : found)
-        add(std::move(entry));
     if (removed > 0) {
-        qCInfo(lcOstrel).noquote() << QStringLiteral("Files removed from the cache folder %1 because they are not pictures: %2.")
+        qCInfo(lcOstrel).noquote() << QStringLiteral("Files removed from the cache folder %1 because they are not its picture pack: %2.")
                                           .arg(QDir::toNativeSeparators(m_folder))
                                           .arg(removed);
     }
-    makeRoom(0, false);
+}
+
+void PictureDiskStore::index()
+{
+    const qint64 size = m_pack.size();
+    mapPack(size);
+    const uchar *pack = m_mapped;
+    qint64 at = 0;
+    for (qint64 length; pack && (length = recordLength(pack, at, size)) >= 0; at += recordBytes(length)) {
+        const QByteArray digest(reinterpret_cast<const char *>(pack) + at + sizeof kRecordMark, kDigestBytes);
+        // A picture stored again after its record was found damaged: the later record holds.
+        const auto older = m_index.constFind(digest);
+        if (older != m_index.cend())
+            drop(*older);
+        add(Entry{digest, at, length, 0});
+    }
+    m_packBytes = at;
+    m_flushedBytes = at;
+    if (at == size)
+        return;
+    // A torn last record, or a file that is no pack at all: what cannot be read goes.
+    mapPack(0);
+    m_pack.resize(at);
+    mapPack(at);
+    qCInfo(lcOstrel).noquote() << QStringLiteral("The picture pack in the cache folder %1 had %2 bytes that are no pictures; they were cut off.")
+                                      .arg(QDir::toNativeSeparators(m_folder))
+                                      .arg(size - at);
 }
 
 void PictureDiskStore::add(Entry entry)
 {
-    m_usedBytes += entry.bytes;
+    m_usedBytes += recordBytes(entry.bytes);
     const QByteArray digest = entry.digest;
     m_order.push_back(std::move(entry));
     m_index.insert(digest, std::prev(m_order.end()));
@@ -179,8 +252,8 @@ void PictureDiskStore::add(Entry entry)
 
 PictureDiskStore::UseOrder::iterator PictureDiskStore::drop(UseOrder::iterator entry)
 {
-    QFile::remove(pathOf(entry->digest));
-    m_usedBytes -= entry->bytes;
+    // Its bytes stay in the pack, dead, until the pack is rewritten.
+    m_usedBytes -= recordBytes(entry->bytes);
     m_index.remove(entry->digest);
     return m_order.erase(entry);
 }
@@ -188,13 +261,6 @@ PictureDiskStore::UseOrder::iterator PictureDiskStore::drop(UseOrder::iterator e
 void PictureDiskStore::markUsed(UseOrder::iterator entry)
 {
     m_order.splice(m_order.end(), m_order, entry);
-    const qint64 now = nowMs();
-    if (now - entry->stampedMs < kRestampAfterMs)
-        return;
-    QFile file(pathOf(entry->digest));
-    if (file.open(QIODevice::ReadOnly))
-        file.setFileTime(QDateTime::fromMSecsSinceEpoch(now), QFileDevice::FileModificationTime);
-    entry->stampedMs = now; // also when that failed: one try an interval is enough
 }
 
 void PictureDiskStore::makeRoom(qint64 incoming, bool spareListed)
@@ -208,24 +274,118 @@ void PictureDiskStore::makeRoom(qint64 incoming, bool spareListed)
     }
 }
 
-bool PictureDiskStore::write(const QString &path, const QByteArray &picture)
+void PictureDiskStore::trim()
 {
-    // Written under a temporary name and renamed, so a killed process never leaves part of a
-    // picture under a picture's name. Not QSaveFile: it syncs every file to disk, which makes a
-    // first answer of thousands of pictures take seconds longer; a file that a power cut tears
-    // fails its digest check instead, and is fetched again.
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    if (!file.open() || file.write(picture) != picture.size() || !file.flush()) {
-        stopWriting(file.errorString());
-        return false;
+    flushPending();
+    makeRoom(0, false);
+    const qint64 deadBytes = m_packBytes - m_usedBytes;
+    if (m_pack.isOpen() && (m_packBytes > m_maxBytes || deadBytes * 2 > m_packBytes))
+        rewrite();
+}
+
+QByteArray PictureDiskStore::readRecord(const Entry &entry)
+{
+    const qint64 at = entry.offset + kRecordHeaderBytes;
+    if (at >= m_flushedBytes)
+        return m_pending.mid(int(at - m_flushedBytes), int(entry.bytes));
+    if (at + entry.bytes <= m_mappedBytes)
+        return QByteArray(reinterpret_cast<const char *>(m_mapped) + at, int(entry.bytes));
+    if (!m_pack.seek(entry.offset + kRecordHeaderBytes))
+        return QByteArray();
+    QByteArray picture = m_pack.read(entry.bytes);
+    return picture.size() == entry.bytes ? picture : QByteArray();
+}
+
+void PictureDiskStore::append(const QByteArray &digest, const QByteArray &picture)
+{
+    m_pending += recordHeader(digest, picture.size());
+    m_pending += picture;
+    m_packBytes += recordBytes(picture.size());
+    if (m_pending.size() >= kWriteChunkBytes)
+        flushPending();
+}
+
+void PictureDiskStore::flushPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    if (m_pack.seek(m_flushedBytes) && m_pack.write(m_pending) == m_pending.size()) {
+        m_flushedBytes = m_packBytes;
+        m_pending.clear();
+        return;
     }
-    QFile::remove(path); // a file left under this name would block the rename
-    if (!file.rename(path)) {
-        stopWriting(file.errorString());
-        return false;
+    const QString reason = m_pack.errorString();
+    m_pack.resize(m_flushedBytes); // no part of a record stays behind
+    for (auto entry = m_order.begin(); entry != m_order.end();)
+        entry = entry->offset >= m_flushedBytes ? drop(entry) : std::next(entry);
+    m_packBytes = m_flushedBytes;
+    m_pending.clear();
+    stopWriting(reason);
+}
+
+void PictureDiskStore::rewrite()
+{
+    // Written under a temporary name and renamed, so a killed process leaves the old pack or
+    // the new one. Not QSaveFile: its sync to disk would hold up the answer's end; a pack that a
+    // power cut tears loses its records from the tear on, which come again.
+    QTemporaryFile file(packPath() + QStringLiteral(".XXXXXX"));
+    bool written = m_writable && file.open();
+    std::vector<qint64> offsets;
+    offsets.reserve(m_order.size());
+    qint64 size = 0;
+    for (auto entry = m_order.begin(); written && entry != m_order.end();) {
+        const QByteArray picture = readRecord(*entry);
+        if (picture.isEmpty() || pictureDigest(picture) != entry->digest) {
+            ++m_damaged;
+            entry = drop(entry);
+            continue;
+        }
+        const QByteArray record = recordHeader(entry->digest, picture.size()) + picture;
+        written = file.write(record) == record.size();
+        offsets.push_back(size);
+        size += record.size();
+        ++entry;
     }
-    file.setAutoRemove(false);
-    return true;
+    written = written && file.flush();
+    if (written) {
+        QFile::remove(packPath()); // a file left under this name would block the rename
+        written = file.rename(packPath());
+    }
+    if (written) {
+        file.setAutoRemove(false);
+        mapPack(0);
+        m_pack.close();
+        m_pack.setFileName(packPath());
+        written = m_pack.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    }
+    if (!written) {
+        // The bound holds all the same: nothing is kept until the folder takes pictures again.
+        stopWriting(file.errorString());
+        m_order.clear();
+        m_index.clear();
+        m_usedBytes = 0;
+        m_packBytes = 0;
+        m_flushedBytes = 0;
+        mapPack(0);
+        if (m_pack.isOpen())
+            m_pack.resize(0);
+        else
+            QFile::remove(packPath());
+        return;
+    }
+    auto offset = offsets.cbegin();
+    for (Entry &entry : m_order)
+        entry.offset = *offset++;
+    m_packBytes = size;
+    m_flushedBytes = size;
+}
+
+void PictureDiskStore::mapPack(qint64 bytes)
+{
+    if (m_mapped)
+        m_pack.unmap(const_cast<uchar *>(m_mapped));
+    m_mapped = bytes > 0 ? m_pack.map(0, bytes) : nullptr;
+    m_mappedBytes = m_mapped ? bytes : 0;
 }
 
 void PictureDiskStore::stopWriting(const QString &reason)
@@ -238,9 +398,14 @@ void PictureDiskStore::stopWriting(const QString &reason)
                .arg(QDir::toNativeSeparators(m_folder), reason);
 }
 
-QString PictureDiskStore::pathOf(const QByteArray &digest) const
+QString PictureDiskStore::packPath() const
 {
-    return m_folder + QLatin1Char('/') + QString::fromLatin1(digest.toHex());
+    return QDir(m_folder).filePath(packFileName());
+}
+
+QString PictureDiskStore::lockPath() const
+{
+    return packPath() + QStringLiteral(".lock");
 }
 
 } // namespace ostrel

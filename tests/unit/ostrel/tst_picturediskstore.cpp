@@ -4,7 +4,6 @@
 #include <ostrel/picturecache.h>
 #include <ostrel/picturediskstore.h>
 
-#include <QCryptographicHash>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,7 +19,7 @@ QByteArray picture(char name)
 
 QByteArray digestOf(char name)
 {
-    return QCryptographicHash::hash(picture(name), QCryptographicHash::Sha256);
+    return pictureDigest(picture(name));
 }
 
 void put(PictureDiskStore &store, const char *names)
@@ -58,14 +57,16 @@ private slots:
     void dropsLeastRecentlyUsedBeyondTheBound();
     void restartListsHeldPicturesInOrderOfUse();
     void listedPicturesStayUntilTheAnswerEnds();
-    void badFileIsNeverShownAndIsReplaced_data();
-    void badFileIsNeverShownAndIsReplaced();
+    void cacheListsEachDigestOnce();
+    void badDataIsNeverShownAndIsReplaced_data();
+    void badDataIsNeverShownAndIsReplaced();
     void unusableFolderMeansNoCaching_data();
     void unusableFolderMeansNoCaching();
 
 private:
-    PictureDiskOptions room(int pictures) const { return {m_folder, pictures * 100}; }
-    QString pathOf(char name) const { return m_folder + '/' + digestOf(name).toHex(); }
+    static constexpr int kRecord = 100 + PictureDiskStore::kRecordHeaderBytes;
+    PictureDiskOptions room(int pictures) const { return {m_folder, pictures * kRecord}; }
+    QString packPath() const { return m_folder + '/' + PictureDiskStore::packFileName(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_folder;
@@ -84,24 +85,27 @@ void TestPictureDiskStore::dropsLeastRecentlyUsedBeyondTheBound()
     QCOMPARE(store.read(digestOf('a')), picture('a'));
     put(store, "d");
     QCOMPARE(listed(store), QStringLiteral("dac"));
-    QCOMPARE(store.usedBytes(), 300);
-    QVERIFY(!QFile::exists(pathOf('b')));
+    QCOMPARE(store.usedBytes(), 3 * kRecord);
+    // The dropped picture's bytes leave the file when the answer ends.
+    store.finishAnswer();
+    QCOMPARE(QFileInfo(packPath()).size(), 3 * kRecord);
+    QCOMPARE(store.read(digestOf('c')), picture('c'));
 }
 
 void TestPictureDiskStore::restartListsHeldPicturesInOrderOfUse()
 {
-    PictureDiskStore before(room(3));
-    put(before, "abc");
-    // Last used: b three days ago, c two, a one.
-    const char oldestFirst[] = "bca";
-    for (int i = 0; i < 3; ++i) {
-        QFile file(pathOf(oldestFirst[i]));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(i - 3), QFileDevice::FileModificationTime));
+    {
+        PictureDiskStore before(room(3));
+        put(before, "abc");
+        before.read(digestOf('a'));
+        put(before, "d");
+        before.finishAnswer(); // rewrites the pack in the order of use: c, a, d
+        put(before, "e");     // after the rewrite: its place in the file tells
     }
-    PictureDiskStore restarted(room(2));
-    QCOMPARE(listed(restarted), QStringLiteral("ac"));
-    QCOMPARE(restarted.read(digestOf('c')), picture('c'));
+    PictureDiskStore restarted(room(3));
+    QCOMPARE(listed(restarted), QStringLiteral("eda"));
+    QCOMPARE(restarted.read(digestOf('a')), picture('a'));
+    QCOMPARE(restarted.read(digestOf('e')), picture('e'));
 }
 
 void TestPictureDiskStore::listedPicturesStayUntilTheAnswerEnds()
@@ -116,57 +120,112 @@ void TestPictureDiskStore::listedPicturesStayUntilTheAnswerEnds()
     QCOMPARE(listed(store), QStringLiteral("ba"));
 }
 
-void TestPictureDiskStore::badFileIsNeverShownAndIsReplaced_data()
+void TestPictureDiskStore::cacheListsEachDigestOnce()
 {
-    const QString name = QString::fromLatin1(digestOf('a').toHex());
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("truncated") << name << picture('a').left(40);
-    QTest::newRow("another picture's bytes") << name << picture('b');
-    QTest::newRow("empty") << name << QByteArray();
-    QTest::newRow("upper-case name") << name.toUpper() << picture('a');
-    QTest::newRow("left over from a cut write") << name + QStringLiteral(".a1B2c3") << picture('a').left(10);
-    QTest::newRow("not a digest") << QStringLiteral("notes.txt") << picture('a');
+    {
+        PictureDiskStore before(room(10));
+        put(before, "abc");
+    }
+    PictureCache cache;
+    cache.useDisk(room(10));
+    for (int answer = 0; answer < 2; ++answer) { // on disk only, then in memory as well
+        std::vector<std::string> digests = cache.digests();
+        QCOMPARE(digests.size(), std::size_t(3));
+        std::sort(digests.begin(), digests.end());
+        QVERIFY(std::adjacent_find(digests.begin(), digests.end()) == digests.end());
+        cache.beginAnswer();
+        for (char name : {'a', 'b', 'c'})
+            QCOMPARE(cache.resolve(digestOf(name).toStdString(), std::string()), picture(name));
+        cache.finishAnswer(true);
+    }
 }
 
-void TestPictureDiskStore::badFileIsNeverShownAndIsReplaced()
+namespace {
+
+enum class Damage { ChangedByte, TornTail, NotAPack, ForeignFiles };
+
+} // namespace
+
+void TestPictureDiskStore::badDataIsNeverShownAndIsReplaced_data()
 {
-    QFETCH(QString, fileName);
-    QFETCH(QByteArray, content);
-    QVERIFY(QDir().mkpath(m_folder));
-    QFile file(m_folder + '/' + fileName);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-    file.close();
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<QString>("listedAtStart");
+    QTest::addColumn<QString>("readable"); // of a and b, in this order
+    QTest::newRow("a byte of a picture changed") << int(Damage::ChangedByte) << "ba" << "b";
+    QTest::newRow("last record cut short") << int(Damage::TornTail) << "a" << "a";
+    QTest::newRow("pack replaced by another file") << int(Damage::NotAPack) << "" << "";
+    QTest::newRow("an older layout's and a cut rewrite's files") << int(Damage::ForeignFiles) << "ba" << "ab";
+}
+
+void TestPictureDiskStore::badDataIsNeverShownAndIsReplaced()
+{
+    QFETCH(int, damage);
+    QFETCH(QString, listedAtStart);
+    QFETCH(QString, readable);
+    {
+        PictureDiskStore before(room(10));
+        put(before, "ab");
+    }
+    QFile pack(packPath());
+    QVERIFY(pack.open(QIODevice::ReadWrite));
+    QByteArray bytes = pack.readAll();
+    switch (Damage(damage)) {
+    case Damage::ChangedByte: bytes[PictureDiskStore::kRecordHeaderBytes + 50] = 'z'; break;
+    case Damage::TornTail: bytes.chop(10); break;
+    case Damage::NotAPack: bytes = QByteArray(500, 'x'); break;
+    case Damage::ForeignFiles:
+        for (const QString &name : {QString::fromLatin1(digestOf('c').toHex()), PictureDiskStore::packFileName() + ".a1B2c3"}) {
+            QFile foreign(m_folder + '/' + name);
+            QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(picture('c')) == 100);
+        }
+        break;
+    }
+    QVERIFY(pack.resize(0) && pack.seek(0) && pack.write(bytes) == bytes.size());
+    pack.close();
 
     PictureDiskStore store(room(10));
-    QCOMPARE(store.read(digestOf('a')), QByteArray());
-    QCOMPARE(listed(store), QString()); // so the next answer brings the bytes
-    put(store, "a");
+    QCOMPARE(listed(store), listedAtStart);
+    QString shown;
+    for (char name : {'a', 'b'})
+        shown += store.read(digestOf(name)) == picture(name) ? QString(QLatin1Char(name)) : QString();
+    QCOMPARE(shown, readable);
+    store.finishAnswer();
+    QVERIFY(!listed(store).contains('c'));
+    put(store, "a"); // the next answer brings it again
     QCOMPARE(store.read(digestOf('a')), picture('a'));
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(pathOf('a')).fileName()});
+    QCOMPARE(store.read(digestOf('c')), QByteArray());
+    const QStringList files = QDir(m_folder).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files.filter(QRegularExpression("^pictures\\.pack(\\.lock)?$")), files);
 }
 
 void TestPictureDiskStore::unusableFolderMeansNoCaching_data()
 {
-    QTest::addColumn<bool>("lostAfterOpening");
-    QTest::newRow("a file where the folder should be") << false;
-    QTest::newRow("folder replaced by a file after opening") << true;
+    QTest::addColumn<QString>("obstacle");
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("a file where the folder should be") << "file" << 1;
+    QTest::newRow("a full disk") << "full" << 1;
+    QTest::newRow("another panel using the folder") << "in use" << 0;
 }
 
 void TestPictureDiskStore::unusableFolderMeansNoCaching()
 {
-    QFETCH(bool, lostAfterOpening);
-    const auto blockFolder = [this] {
-        QDir(m_folder).removeRecursively();
+    QFETCH(QString, obstacle);
+    QFETCH(int, warnings);
+    std::unique_ptr<PictureDiskStore> otherPanel;
+    if (obstacle == QLatin1String("file")) {
         QFile blocker(m_folder);
-        return blocker.open(QIODevice::WriteOnly);
-    };
-    QVERIFY(lostAfterOpening || blockFolder());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else if (obstacle == QLatin1String("full")) {
+        if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+            QSKIP("This system has no /dev/full.");
+        QVERIFY(QDir().mkpath(m_folder) && QFile::link(QStringLiteral("/dev/full"), packPath()));
+    } else {
+        otherPanel = std::make_unique<PictureDiskStore>(room(10));
+    }
     g_warnings = 0;
     const QtMessageHandler previous = qInstallMessageHandler(countWarnings);
     PictureCache cache;
     cache.useDisk(room(10));
-    QVERIFY(!lostAfterOpening || blockFolder());
     cache.beginAnswer();
     const QByteArray shown = cache.resolve(digestOf('a').toStdString(), picture('a').toStdString());
     cache.resolve(digestOf('b').toStdString(), picture('b').toStdString());
@@ -174,7 +233,9 @@ void TestPictureDiskStore::unusableFolderMeansNoCaching()
     qInstallMessageHandler(previous);
     QCOMPARE(shown, picture('a'));
     QCOMPARE(cache.digests().size(), std::size_t(2)); // held in memory still
-    QCOMPARE(g_warnings, 1);
+    QCOMPARE(g_warnings, warnings);
+    if (otherPanel)
+        QCOMPARE(QFileInfo(packPath()).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPictureDiskStore)

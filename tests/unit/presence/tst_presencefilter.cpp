@@ -35,6 +35,7 @@ private slots:
     void rowsArrivingLaterAreFilteredWithTheCurrentSettings();
     void newAnswerAtTheSameRowsIsSearchedAfresh();
     void readsItsOwnListWhenANewerScreenExists();
+    void statusCountsFollowFirstOccurrence();
 
 private:
     QStringList shownIds() const;
@@ -260,6 +261,23 @@ void TestPresenceFilter::readsItsOwnListWhenANewerScreenExists()
     QCOMPARE(ProcessRefs::currentPresenceList(), nullptr);
     m_filter->setFilter(QString(), QString());
     QCOMPARE(shownIds(), (QStringList{"1", "2"}));
+}
+
+void TestPresenceFilter::statusCountsFollowFirstOccurrence()
+{
+    const auto counts = [this] {
+        QStringList entries;
+        for (const QVariant &entry : m_filter->statusCounts())
+            entries << entry.toMap().value("id").toString() + '=' + entry.toMap().value("count").toString();
+        return entries;
+    };
+    QCOMPARE(counts(), QStringList());
+    fill({row("1", "A", "", "", "Out"), row("2", "B", "", "", "In"), row("3", "C", "", "", "Out"),
+          row("4", "D", "", "", ""), row("5", "E", "", "", "out")});
+    m_filter->setFilter(QStringLiteral("In"), QString()); // counts every row, shown or not
+    QCOMPARE(counts(), (QStringList{"Out=2", "In=1", "=1", "out=1"}));
+    fill({row("6", "F", "", "", "In")}); // a new answer counts afresh
+    QCOMPARE(counts(), QStringList{"In=1"});
 }
 
 QTEST_GUILESS_MAIN(TestPresenceFilter)
