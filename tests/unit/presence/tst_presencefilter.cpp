@@ -7,6 +7,7 @@
 #include "processrefs.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QThread>
@@ -187,7 +188,7 @@ void TestPresenceFilter::everyCallResetsAndLogs()
     QCOMPARE(full.captured(1), QStringLiteral("Filter: presence='Absent', name='Mar ko'"));
 
     // The record names the line of the logging statement in the file the build compiled.
-    QFile source(full.captured(2));
+    QFile source(QDir(QStringLiteral(VORNA_COMPILE_DIR)).filePath(full.captured(2)));
     QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(full.captured(2)));
     const QList<QByteArray> lines = source.readAll().split('\n');
     const int line = full.captured(3).toInt();

@@ -11,6 +11,7 @@
 #include "servicehandler.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QThread>
@@ -196,7 +197,7 @@ void TestServiceHandler::emptyAnswerLogsBeginAndEnd()
         QCOMPARE(match.captured(2), match.captured(1));
         messages << match.captured(1);
 
-        QFile source(match.captured(3));
+        QFile source(QDir(QStringLiteral(VORNA_COMPILE_DIR)).filePath(match.captured(3)));
         QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(match.captured(3)));
         const QList<QByteArray> lines = source.readAll().split('\n');
         const int line = match.captured(4).toInt();
