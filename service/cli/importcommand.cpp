@@ -248,37 +248,33 @@ public:
         const QString folder = arguments.at(0);
         const bool dryRun = parser.isSet(DryRunOption);
         OrganisationStore &organisation = database.organisation();
-        ProgressPrinter progress;
         if (!dryRun) {
             const Result<int> removed = organisation.removeAbandonedPictures(AbandonedPictureAge);
             if (!removed)
                 return context.fail(removed.error());
         }
-        Result<QSet<QByteArray>> stored = organisation.storedPictureDigests();
+        const Result<QSet<QByteArray>> stored = organisation.storedPictureDigests();
         if (!stored)
             return context.fail(stored.error());
-        PictureStaging staging{stored.take(), {}};
-        QVector<QByteArray> staged;
-        StorageError stagingError;
+        Staging staging{{*stored, {}}, {}, {}};
         if (!dryRun)
-            staging.store = [&](const QVector<CheckedPicture> &pictures) {
-                return stagePictures(organisation, pictures, &staged, &stagingError);
+            staging.pictures.store = [&](const QVector<CheckedPicture> &pictures) {
+                return stage(organisation, pictures, &staging);
             };
+        ProgressPrinter progress;
         ImportErrors errors;
-        const ImportBatch batch = readImportFolder(folder, &errors, progress.callback(), &staging);
+        const ImportBatch batch = readImportFolder(folder, &errors, progress.callback(), &staging.pictures);
         Report report;
         bool rolledBack = false;
-        StorageError error = stagingError;
+        StorageError error = staging.failure;
         if (error.ok())
             error = database.write(QStringLiteral("import %1").arg(quoted(folder)), [&](Transaction &tx) {
                 report.clear();
-                StorageError step = dryRun ? OrganisationStore::addPictureStandIns(tx, staging.stored - *stored)
+                // A dry run stored no picture: stand-ins, rolled back with the rest, take their place.
+                StorageError step = dryRun ? OrganisationStore::addPictureStandIns(tx, staging.pictures.stored - *stored)
                                            : StorageError::none();
-                ImportWriter writer(tx, organisation, batch, progress.callback());
                 if (step.ok())
-                    step = writer.readNames(&errors);
-                if (step.ok() && errors.isEmpty())
-                    step = writer.write(&report);
+                    step = writeBatch(tx, organisation, batch, progress.callback(), &errors, &report);
                 if (!step.ok())
                     return step;
                 rolledBack = dryRun || !errors.isEmpty();
@@ -287,13 +283,7 @@ public:
                                   : StorageError::none();
             });
         progress.finish();
-        // What a failed import stored and nobody refers to goes again; when even that fails,
-        // the next import removes it (AbandonedPictureAge).
-        const bool imported = error.ok() && errors.isEmpty();
-        const StorageError cleanup = imported ? StorageError::none() : organisation.removeUnreferencedPictures(staged);
-        const QString leftBehind = cleanup.ok() ? QString()
-                                                : QStringLiteral("\n%1 The next import removes the pictures this one "
-                                                                 "stored.").arg(cleanup.message);
+        const QString leftBehind = error.ok() && errors.isEmpty() ? QString() : removeStaged(organisation, staging);
         if (!errors.isEmpty())
             return context.fail(errors.lines().join(QLatin1Char('\n'))
                                 + QStringLiteral("\nNothing was imported. Correct the files and run the import again.")
@@ -309,10 +299,17 @@ public:
     }
 
 private:
+    // The pictures the check hands on, and what storing them did.
+    struct Staging
+    {
+        PictureStaging pictures;
+        QVector<QByteArray> added; // digests of the pictures this import stored
+        StorageError failure;
+    };
+
     // Stores a batch of checked pictures in a short transaction of its own; false stops the
     // staging once the database refused, so the import fails with its sentence.
-    static bool stagePictures(OrganisationStore &organisation, const QVector<CheckedPicture> &pictures,
-                              QVector<QByteArray> *staged, StorageError *failure)
+    static bool stage(OrganisationStore &organisation, const QVector<CheckedPicture> &pictures, Staging *staging)
     {
         QVector<PictureToStage> batch;
         batch.reserve(pictures.size());
@@ -320,11 +317,31 @@ private:
             batch.append({picture.original, picture.rendition});
         Result<QVector<QByteArray>> added = organisation.stagePictures(batch);
         if (!added) {
-            *failure = added.error();
+            staging->failure = added.error();
             return false;
         }
-        *staged += added.take();
+        staging->added += added.take();
         return true;
+    }
+
+    static StorageError writeBatch(Transaction &tx, OrganisationStore &organisation, const ImportBatch &batch,
+                                   const Progress &progress, ImportErrors *errors, Report *report)
+    {
+        ImportWriter writer(tx, organisation, batch, progress);
+        const StorageError error = writer.readNames(errors);
+        if (!error.ok() || !errors->isEmpty())
+            return error;
+        return writer.write(report);
+    }
+
+    // What a failed import stored and nobody refers to goes again. When even that fails, the
+    // next import removes it (AbandonedPictureAge): the sentence that says so, else nothing.
+    static QString removeStaged(OrganisationStore &organisation, const Staging &staging)
+    {
+        const StorageError cleanup = organisation.removeUnreferencedPictures(staging.added);
+        return cleanup.ok() ? QString()
+                            : QStringLiteral("\n%1 The next import removes the pictures this one stored.")
+                                  .arg(cleanup.message);
     }
 };
 

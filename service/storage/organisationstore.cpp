@@ -43,6 +43,24 @@ qint64 storedNow()
     return QDateTime::currentSecsSinceEpoch();
 }
 
+// The condition that no employee refers to the picture row.
+const QString nobodyRefers =
+    QStringLiteral("NOT EXISTS (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)");
+
+// Runs `work` on the digests a batch per transaction of its own, so that no writer waits long.
+Error inPictureBatches(SqlExecutor &sql, const QString &doing, const QVector<QByteArray> &digests,
+                       const std::function<Error(Transaction &, const QVector<QByteArray> &)> &work)
+{
+    constexpr int picturesPerTransaction = 64;
+    for (int first = 0; first < digests.size(); first += picturesPerTransaction) {
+        const QVector<QByteArray> batch = digests.mid(first, picturesPerTransaction);
+        const Error error = sql.write(doing, [&](Transaction &tx) { return work(tx, batch); });
+        if (!error.ok())
+            return error;
+    }
+    return Error::none();
+}
+
 Error bindAndRun(Transaction &tx, QSqlQuery &prepared, const QVariantList &values, const QString &doing)
 {
     for (int i = 0; i < values.size(); ++i)
@@ -505,8 +523,8 @@ Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<Pictu
             return tx.failure(insert.lastError(), doing);
         // Only a row nobody refers to: a referenced one is not abandoned, and rewriting it
         // would rewrite its blobs.
-        if (!refresh.prepare(QStringLiteral("UPDATE pictures SET stored_utc = ? WHERE original_digest = ? AND NOT EXISTS"
-                                            " (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)")))
+        if (!refresh.prepare(QStringLiteral("UPDATE pictures SET stored_utc = ? WHERE original_digest = ? AND ")
+                             + nobodyRefers))
             return tx.failure(refresh.lastError(), doing);
         for (const PictureToStage &picture : pictures) {
             const QByteArray original = sha256(picture.original);
@@ -531,8 +549,7 @@ StorageError OrganisationStore::removeUnreferencedPictures(Transaction &tx, cons
     const QString doing = QStringLiteral("remove the pictures nobody refers to");
     QSqlQuery remove(tx.db());
     if (!originalDigests.isEmpty()
-        && !remove.prepare(QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND NOT EXISTS"
-                                          " (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)")))
+        && !remove.prepare(QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND ") + nobodyRefers))
         return tx.failure(remove.lastError(), doing);
     for (const QByteArray &digest : originalDigests) {
         const Error error = bindAndRun(tx, remove, {digest}, doing);
@@ -544,49 +561,39 @@ StorageError OrganisationStore::removeUnreferencedPictures(Transaction &tx, cons
 
 StorageError OrganisationStore::removeUnreferencedPictures(const QVector<QByteArray> &originalDigests)
 {
-    constexpr int picturesPerTransaction = 64;
-    for (int first = 0; first < originalDigests.size(); first += picturesPerTransaction) {
-        const QVector<QByteArray> batch = originalDigests.mid(first, picturesPerTransaction);
-        const Error error = m_sql.write(QStringLiteral("remove the pictures nobody refers to"), [&](Transaction &tx) {
-            return removeUnreferencedPictures(tx, QSet<QByteArray>(batch.cbegin(), batch.cend()));
-        });
-        if (!error.ok())
-            return error;
-    }
-    return Error::none();
+    return inPictureBatches(m_sql, QStringLiteral("remove the pictures nobody refers to"), originalDigests,
+                            [](Transaction &tx, const QVector<QByteArray> &batch) {
+                                return removeUnreferencedPictures(tx, QSet<QByteArray>(batch.cbegin(), batch.cend()));
+                            });
 }
 
 Result<int> OrganisationStore::removeAbandonedPictures(std::chrono::seconds age)
 {
     const QString doing = QStringLiteral("look for pictures a stopped import left behind");
+    const qint64 storedBefore = storedNow() - qint64(age.count());
     const Result<QVector<QByteArray>> abandoned = m_sql.fetch<QVector<QByteArray>>([&](Transaction &tx) {
-        return tx.rows<QByteArray>(
-            QStringLiteral("SELECT original_digest FROM pictures WHERE stored_utc < ? AND NOT EXISTS"
-                           " (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)"),
-            {storedNow() - qint64(age.count())}, [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing);
+        return tx.rows<QByteArray>(QStringLiteral("SELECT original_digest FROM pictures WHERE stored_utc < ? AND ")
+                                       + nobodyRefers,
+                                   {storedBefore}, [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing);
     });
     if (!abandoned)
         return abandoned.error();
     // Each is deleted only while still nobody refers to it; one refreshed by a concurrent
     // import meanwhile (stagePictures) is young again, and that import will refer to it.
-    const QString stillAbandoned =
-        QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND stored_utc < ? AND NOT EXISTS"
-                       " (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)");
     int removed = 0;
-    constexpr int picturesPerTransaction = 64;
-    for (int first = 0; first < abandoned->size(); first += picturesPerTransaction) {
-        const Error error = m_sql.write(doing, [&](Transaction &tx) {
-            for (const QByteArray &digest : abandoned->mid(first, picturesPerTransaction)) {
-                const Result<int> gone = tx.change(stillAbandoned, {digest, storedNow() - qint64(age.count())}, doing);
-                if (!gone)
-                    return gone.error();
-                removed += *gone;
-            }
-            return Error::none();
-        });
-        if (!error.ok())
-            return error;
-    }
+    const Error error = inPictureBatches(m_sql, doing, *abandoned, [&](Transaction &tx, const QVector<QByteArray> &batch) {
+        for (const QByteArray &digest : batch) {
+            const Result<int> gone = tx.change(
+                QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND stored_utc < ? AND ") + nobodyRefers,
+                {digest, storedBefore}, doing);
+            if (!gone)
+                return gone.error();
+            removed += *gone;
+        }
+        return Error::none();
+    });
+    if (!error.ok())
+        return error;
     return removed;
 }
 
