@@ -454,15 +454,17 @@ void onEveryCore(int first, int last, const std::function<void(int)> &work)
     QtConcurrent::blockingMap(indexes, work);
 }
 
-// The good pictures of a batch that are not stored yet, each original once, for `staging`.
-QVector<CheckedPicture> newPictures(const QVector<EmployeeRow> &rows, int first, QVector<PictureOutcome> *outcomes,
-                                    PictureStaging *staging)
+// Takes the good pictures of a batch that are not stored yet, each original once, for
+// `staging`; the outcomes hold no bytes after it.
+QVector<CheckedPicture> takeNewPictures(const QVector<EmployeeRow> &rows, int first, QVector<PictureOutcome> *outcomes,
+                                        PictureStaging *staging)
 {
     QVector<CheckedPicture> pictures;
     for (int index = first; index < std::min<int>(first + PictureBatchSize, rows.size()); ++index) {
         PictureOutcome &outcome = (*outcomes)[index];
         const QByteArray &digest = rows.at(index).pictureDigest;
-        if (outcome.problem.isEmpty() && !outcome.picture.original.isEmpty() && !staging->stored.contains(digest)) {
+        if (staging && outcome.problem.isEmpty() && !outcome.picture.original.isEmpty()
+            && !staging->stored.contains(digest)) {
             staging->stored.insert(digest);
             pictures.append(std::move(outcome.picture));
         }
@@ -486,9 +488,7 @@ void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeR
             if (!row.picturePath.isEmpty())
                 outcomes[index] = checkOnePicture(folder, &row, stored);
         });
-        if (!staging)
-            continue;
-        const QVector<CheckedPicture> pictures = newPictures(*rows, first, &outcomes, staging);
+        const QVector<CheckedPicture> pictures = takeNewPictures(*rows, first, &outcomes, staging);
         if (handingOn && !pictures.isEmpty())
             handingOn = staging->store(pictures);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // An import folder read and checked without a database: whichever of the known CSV files exist
-// become typed rows, and every fault becomes an ImportError. The caller then checks the rows'
+// become typed rows, every fault becomes an ImportError, and the good pictures are handed to
+// the caller to store as they are read (PictureStaging). The caller then checks the rows'
 // references against what the database already holds (checkReferences), and when no error is
 // left, writes them in one transaction and prints one reportLine per file read.
 //
