@@ -67,11 +67,8 @@ StorageError writeNamed(const QVector<Row> &rows, ImportCounts *counts, QHash<QS
 class ImportWriter
 {
 public:
-    // `renditionDigests` are those of the pictures staged, by their originals' digests.
-    ImportWriter(Transaction &tx, OrganisationStore &organisation, const ImportBatch &batch,
-                 const QHash<QByteArray, QByteArray> &renditionDigests, const Progress &progress)
-        : m_tx(tx), m_organisation(organisation), m_batch(batch), m_renditionDigests(renditionDigests),
-          m_progress(progress)
+    ImportWriter(Transaction &tx, OrganisationStore &organisation, const ImportBatch &batch, const Progress &progress)
+        : m_tx(tx), m_organisation(organisation), m_batch(batch), m_progress(progress)
     {
     }
 
@@ -192,7 +189,6 @@ private:
     {
         Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department), {}, {}, {}};
         employee.originalDigest = row.pictureDigest;
-        employee.pictureDigest = m_renditionDigests.value(row.pictureDigest);
         // The file does not say who left; a stored last day stays.
         employee.leftOn = m_names.employees.value(row.id).leftOn;
         const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee, released);
@@ -227,7 +223,6 @@ private:
     Transaction &m_tx;
     OrganisationStore &m_organisation;
     const ImportBatch &m_batch;
-    const QHash<QByteArray, QByteArray> &m_renditionDigests;
     Progress m_progress;
     Names m_names;
 };
@@ -261,7 +256,7 @@ public:
         const Result<QSet<QByteArray>> stored = organisation.storedPictureDigests();
         if (!stored)
             return context.fail(stored.error());
-        Staging staging{{*stored, {}}, {}, {}, {}};
+        Staging staging{{*stored, {}}, {}, {}};
         if (!dryRun)
             staging.pictures.store = [&](const QVector<CheckedPicture> &pictures) {
                 return stage(organisation, pictures, &staging);
@@ -279,7 +274,7 @@ public:
                 StorageError step = dryRun ? OrganisationStore::addPictureStandIns(tx, staging.pictures.stored - *stored)
                                            : StorageError::none();
                 if (step.ok())
-                    step = writeBatch(tx, organisation, batch, staging, progress.callback(), &errors, &report);
+                    step = writeBatch(tx, organisation, batch, progress.callback(), &errors, &report);
                 if (!step.ok())
                     return step;
                 rolledBack = dryRun || !errors.isEmpty();
@@ -309,7 +304,6 @@ private:
     {
         PictureStaging pictures;
         QVector<QByteArray> added; // digests of the pictures this import stored
-        QHash<QByteArray, QByteArray> renditionDigests; // of the pictures handed on, by original
         StorageError failure;
     };
 
@@ -321,21 +315,19 @@ private:
         batch.reserve(pictures.size());
         for (const CheckedPicture &picture : pictures)
             batch.append({picture.original, picture.rendition});
-        Result<StagedPictures> stored = organisation.stagePictures(batch);
-        if (!stored) {
-            staging->failure = stored.error();
+        const Result<QVector<QByteArray>> added = organisation.stagePictures(batch);
+        if (!added) {
+            staging->failure = added.error();
             return false;
         }
-        staging->added += stored->added;
-        staging->renditionDigests.insert(stored->renditionDigests);
+        staging->added += *added;
         return true;
     }
 
     static StorageError writeBatch(Transaction &tx, OrganisationStore &organisation, const ImportBatch &batch,
-                                   const Staging &staging, const Progress &progress, ImportErrors *errors,
-                                   Report *report)
+                                   const Progress &progress, ImportErrors *errors, Report *report)
     {
-        ImportWriter writer(tx, organisation, batch, staging.renditionDigests, progress);
+        ImportWriter writer(tx, organisation, batch, progress);
         const StorageError error = writer.readNames(errors);
         if (!error.ok() || !errors->isEmpty())
             return error;

@@ -289,7 +289,7 @@ Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee
     if (!samePicture && !e.picture.isEmpty())
         shownDigest = storePicture(tx, e, originalDigest, doing);
     else if (!samePicture && !originalDigest.isEmpty())
-        shownDigest = renditionDigestOf(tx, originalDigest, e.pictureDigest, e.id, doing);
+        shownDigest = renditionDigestOf(tx, originalDigest, e.id, doing);
     if (!shownDigest)
         return shownDigest.error();
     const QByteArray sortKey = PresenceReader::sortKey(e.lastName, e.firstName, e.id);

@@ -481,25 +481,23 @@ Result<QByteArray> OrganisationStore::storePicture(Transaction &tx, const Employ
     if (!stored)
         return stored.error();
     // Stored before, perhaps with a rendition made by another build: that one is what panels hold.
-    return renditionDigestOf(tx, originalDigest, {}, employee.id, doing);
+    return renditionDigestOf(tx, originalDigest, employee.id, doing);
 }
 
-// An SQLite database is read through a memory map, and each page read there brings its
-// neighbours (blob pages) into the process too: a picture row is read only when needed.
+// SQLite would find the row by the primary key and read it, and through its memory map the
+// blob pages around it too; the index that holds both digests answers alone.
 Result<QByteArray> OrganisationStore::renditionDigestOf(Transaction &tx, const QByteArray &originalDigest,
-                                                        const QByteArray &known, const QString &employeeId,
-                                                        const QString &doing)
+                                                        const QString &employeeId, const QString &doing)
 {
-    const QString column = known.isEmpty() ? QStringLiteral("rendition_digest") : QStringLiteral("original_digest");
-    const Result<QByteArray> found = tx.row<QByteArray>(
-        QStringLiteral("SELECT %1 FROM pictures WHERE original_digest = ?").arg(column), {originalDigest},
+    const QString index = tx.dialect().engine == SqlDialect::Engine::SQLite
+        ? QStringLiteral(" INDEXED BY pictures_rendition_digest")
+        : QString();
+    return tx.row<QByteArray>(
+        QStringLiteral("SELECT rendition_digest FROM pictures%1 WHERE original_digest = ?").arg(index), {originalDigest},
         [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing,
         {Error::NotFound, QStringLiteral("The picture of the employee %1 is no longer stored: it was removed while "
                                          "it waited to be used (by another import's cleanup, or an edit). Run the "
                                          "import again.").arg(quoted(employeeId))});
-    if (!found || known.isEmpty())
-        return found;
-    return known;
 }
 
 Result<QSet<QByteArray>> OrganisationStore::storedPictureDigests()
@@ -518,12 +516,12 @@ Result<QSet<QByteArray>> OrganisationStore::storedPictureDigests()
     });
 }
 
-Result<StagedPictures> OrganisationStore::stagePictures(const QVector<PictureToStage> &pictures)
+Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<PictureToStage> &pictures)
 {
     const QString doing = QStringLiteral("store %1 pictures").arg(pictures.size());
-    StagedPictures staged;
+    QVector<QByteArray> added;
     const Error error = m_sql.write(doing, [&](Transaction &tx) {
-        staged = {};
+        added.clear();
         QSqlQuery insert(tx.db());
         QSqlQuery refresh(tx.db());
         if (!insert.prepare(insertPictureSql))
@@ -536,24 +534,19 @@ Result<StagedPictures> OrganisationStore::stagePictures(const QVector<PictureToS
         for (const PictureToStage &picture : pictures) {
             const QByteArray original = sha256(picture.original);
             const QByteArray &shown = picture.rendition.isEmpty() ? picture.original : picture.rendition;
-            Result<QByteArray> shownDigest = sha256(shown);
-            Error failed = bindAndRun(tx, insert, {original, *shownDigest, storedNow(), shown, picture.original}, doing);
-            if (failed.ok() && insert.numRowsAffected() > 0) {
-                staged.added.append(original);
-            } else if (failed.ok()) {
+            Error failed = bindAndRun(tx, insert, {original, sha256(shown), storedNow(), shown, picture.original}, doing);
+            if (failed.ok() && insert.numRowsAffected() > 0)
+                added.append(original);
+            else if (failed.ok())
                 failed = bindAndRun(tx, refresh, {storedNow(), original}, doing);
-                shownDigest = failed.ok() ? renditionDigestOf(tx, original, {}, QString(), doing) : failed;
-                failed = shownDigest.error();
-            }
             if (!failed.ok())
                 return failed;
-            staged.renditionDigests.insert(original, *shownDigest);
         }
         return Error::none();
     });
     if (!error.ok())
         return error;
-    return staged;
+    return added;
 }
 
 StorageError OrganisationStore::removeUnreferencedPictures(Transaction &tx, const QSet<QByteArray> &originalDigests)
@@ -583,11 +576,12 @@ Result<int> OrganisationStore::removeAbandonedPictures(std::chrono::seconds age)
 {
     const QString doing = QStringLiteral("look for pictures a stopped import left behind");
     const qint64 storedBefore = storedNow() - qint64(age.count());
-    // The pictures nobody refers to, from the keys alone: asking for their age here would read
-    // every picture row (and, through SQLite's memory map, the blob pages around it).
+    // From an index alone (pictures_stored): reading each picture row for its age would bring
+    // the blob pages around it into the process too, through SQLite's memory map.
     const Result<QVector<QByteArray>> abandoned = m_sql.fetch<QVector<QByteArray>>([&](Transaction &tx) {
-        return tx.rows<QByteArray>(QStringLiteral("SELECT original_digest FROM pictures WHERE ") + nobodyRefers, {},
-                                   [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing);
+        return tx.rows<QByteArray>(QStringLiteral("SELECT original_digest FROM pictures WHERE stored_utc < ? AND ")
+                                       + nobodyRefers,
+                                   {storedBefore}, [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing);
     });
     if (!abandoned)
         return abandoned.error();

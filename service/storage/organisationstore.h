@@ -23,15 +23,6 @@ struct PictureToStage
     QByteArray rendition;
 };
 
-// What stagePictures did.
-struct StagedPictures
-{
-    QVector<QByteArray> added;                      // the originals' digests it stored
-    // The stored rendition's digest of every picture given, by its original's digest: an
-    // employee that refers to it gets this as pictureDigest.
-    QHash<QByteArray, QByteArray> renditionDigests;
-};
-
 class OrganisationStore
 {
 public:
@@ -141,7 +132,8 @@ public:
     // Stores the pictures that are not stored yet, in one transaction of its own. A stored one
     // that nobody refers to counts as stored just now again, so that removeAbandonedPictures
     // leaves it to the caller.
-    Result<StagedPictures> stagePictures(const QVector<PictureToStage> &pictures);
+    // The result: the digests of the originals it stored.
+    Result<QVector<QByteArray>> stagePictures(const QVector<PictureToStage> &pictures);
     // Deletes those of the pictures that nobody refers to, in the caller's transaction.
     static StorageError removeUnreferencedPictures(Transaction &tx, const QSet<QByteArray> &originalDigests);
     // The same, a batch per transaction of its own, so that no writer waits long.
@@ -178,12 +170,10 @@ private:
     // of the rendition that presence sends for it.
     static Result<QByteArray> storePicture(Transaction &tx, const Employee &employee, const QByteArray &originalDigest,
                                            const QString &doing);
-    // The rendition digest of a stored picture, `known` when the caller gave one (checked to be
-    // stored from the key alone, so that no picture row is read); a sentence naming the
-    // employee when the picture is gone.
+    // The rendition digest of a stored picture, read from an index alone; a sentence naming
+    // the employee when the picture is gone.
     static Result<QByteArray> renditionDigestOf(Transaction &tx, const QByteArray &originalDigest,
-                                                const QByteArray &known, const QString &employeeId,
-                                                const QString &doing);
+                                                const QString &employeeId, const QString &doing);
 
     // Runs `work` in a transaction of its own.
     StorageError inOwnTransaction(const QString &doing, const std::function<StorageError(Transaction &)> &work);

@@ -110,8 +110,7 @@ struct Employee
     // display-sized already, such as the demo's.
     QByteArray rendition{};
     // SHA-256 of the original. A writer that gives it without `picture` refers to a picture
-    // stored already (OrganisationStore::stagePictures), so that no bytes are copied; with
-    // pictureDigest too, as stagePictures told it, no picture row is read either.
+    // stored already (OrganisationStore::stagePictures), so that no bytes are copied.
     QByteArray originalDigest{};
 };
 

@@ -14,6 +14,14 @@ CREATE TABLE pictures (
     original @BYTES@ NOT NULL
 );
 
+-- Tells an original's rendition digest from the index alone, so that referring 10,000
+-- employees to their pictures reads no picture row (nor, through SQLite's memory map, the
+-- blob pages around one).
+CREATE INDEX pictures_rendition_digest ON pictures (original_digest, rendition_digest);
+
+-- Finds the pictures stored before a moment the same way, for the removal of abandoned ones.
+CREATE INDEX pictures_stored ON pictures (stored_utc, original_digest);
+
 ALTER TABLE employees ADD COLUMN original_digest @BYTES@ REFERENCES pictures (original_digest);
 
 CREATE INDEX employees_original_digest ON employees (original_digest);
