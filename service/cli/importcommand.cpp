@@ -19,7 +19,7 @@ using namespace vorna::transfer;
 using Kind = OrganisationStore::Kind;
 
 // A picture that nobody refers to and that was stored longer ago than this was left by an
-// import that was stopped: no import runs that long, so one still running never loses its own.
+// import that was stopped: far longer than an import runs, so one still running keeps its own.
 constexpr std::chrono::hours AbandonedPictureAge{24};
 
 const QCommandLineOption DryRunOption(QStringLiteral("dry-run"),

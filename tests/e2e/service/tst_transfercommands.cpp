@@ -384,6 +384,17 @@ private slots:
         const QString again = ok({QStringLiteral("import"), good}, database);
         QVERIFY2(again.contains(QLatin1String("employees.csv: 0 added, 0 changed, ")), qPrintable(again));
         QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures WHERE stored_utc > %1").arg(now)), 0);
+
+        // Two employees swap photos: the one E001 gives up is the one E003, later in the file, takes.
+        QByteArray swapped = files.value(QStringLiteral("employees.csv"));
+        swapped.replace("pictures/e001.jpg", "swap").replace("pictures/e003.jpg", "pictures/e001.jpg").replace("swap", "pictures/e003.jpg");
+        files.insert(QStringLiteral("employees.csv"), swapped);
+        files.remove(QStringLiteral("registrations.csv"));
+        const QString swap = ok({QStringLiteral("import"), folder(QStringLiteral("staging-swapped"), files)}, database);
+        QVERIFY2(swap.contains(QLatin1String("employees.csv: 0 added, 2 changed, ")), qPrintable(swap));
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM employees e JOIN pictures p"
+                                                 " ON p.original_digest = e.original_digest")),
+                 referenced);
     }
 
     void importExportOnSqlite()
