@@ -1,6 +1,9 @@
 // import: loads an organisation from a folder of CSV files. Every file is read and checked
-// before anything is written; the writing runs in one transaction, so an import is kept whole
-// or not at all. A dry run does the same work and rolls it back.
+// before anything becomes visible. While the check reads the pictures it stores the new ones
+// (staging), a batch per short transaction; nobody refers to them yet, so nobody sees them.
+// Then one short transaction writes the rows, employees referring to the staged pictures, so
+// an import is kept whole or not at all; when it is not kept, the pictures it staged go again.
+// A dry run stages nothing, and does the rest in a transaction it rolls back.
 
 #include "cli/command.h"
 #include "transfer/importfolder.h"
@@ -14,6 +17,10 @@ namespace {
 
 using namespace vorna::transfer;
 using Kind = OrganisationStore::Kind;
+
+// A picture that nobody refers to and that was stored longer ago than this was left by an
+// import that was stopped: far longer than an import runs, so one still running keeps its own.
+constexpr std::chrono::hours AbandonedPictureAge{24};
 
 const QCommandLineOption DryRunOption(QStringLiteral("dry-run"),
                                       QStringLiteral("Checks everything and reports what the import would do, "
@@ -161,43 +168,33 @@ private:
         return StorageError::none();
     }
 
-    // A batch of pictures at a time is read again and in memory: a picture that is stored
-    // already with the same original needs no new rendition.
+    // The pictures were stored while the folder was checked: employees refer to them by their
+    // originals' digests, and no picture bytes pass through this transaction. A picture an
+    // employee no longer has goes at the end, unless another employee of the file took it.
     StorageError writeEmployees(ImportCounts *counts)
     {
-        const Result<QHash<QString, QByteArray>> stored = m_organisation.originalPictureDigests(m_tx);
-        if (!stored)
-            return stored.error();
-        const auto changedPicture = [&](const EmployeeRow &row) { return stored->value(row.id) != row.pictureDigest; };
+        QSet<QByteArray> released;
         const int total = m_batch.employees.size();
-        for (int first = 0; first < total; first += PictureBatchSize) {
-            const QVector<EmployeeRow> rows = m_batch.employees.mid(first, PictureBatchSize);
-            const QVector<LoadedPicture> pictures = loadCheckedPictures(m_batch.folder, rows, changedPicture);
-            for (int i = 0; i < rows.size(); ++i) {
-                const StorageError error = writeEmployee(rows.at(i), pictures.at(i), counts);
-                if (!error.ok())
-                    return error;
-            }
-            if (m_progress)
-                m_progress(QStringLiteral("Writing employees"), first + rows.size(), total);
+        for (int done = 0; done < total; ++done) {
+            const StorageError error = writeEmployee(m_batch.employees.at(done), &released, counts);
+            if (!error.ok())
+                return error;
+            if (m_progress && ((done + 1) % 1000 == 0 || done + 1 == total))
+                m_progress(QStringLiteral("Writing employees"), done + 1, total);
         }
-        return StorageError::none();
+        return OrganisationStore::removeUnreferencedPictures(m_tx, released);
     }
 
-    StorageError writeEmployee(const EmployeeRow &row, const LoadedPicture &picture, ImportCounts *counts)
+    StorageError writeEmployee(const EmployeeRow &row, QSet<QByteArray> *released, ImportCounts *counts)
     {
-        if (!picture.problem.isEmpty())
-            return {StorageError::InvalidArgument, picture.problem};
-        Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department),
-                          picture.bytes, {}, {}, picture.rendition};
+        Employee employee{row.id, row.lastName, row.firstName, m_names.departments.value(row.department), {}, {}, {}};
+        employee.originalDigest = row.pictureDigest;
         // The file does not say who left; a stored last day stays.
         employee.leftOn = m_names.employees.value(row.id).leftOn;
-        const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee);
+        const Result<Upsert> outcome = m_organisation.upsertEmployee(m_tx, employee, released);
         if (!outcome)
             return outcome.error();
         count(counts, *outcome);
-        employee.picture.clear();
-        employee.rendition.clear();
         m_names.employees.insert(row.id, employee);
         return StorageError::none();
     }
@@ -250,36 +247,101 @@ public:
     {
         const QString folder = arguments.at(0);
         const bool dryRun = parser.isSet(DryRunOption);
+        OrganisationStore &organisation = database.organisation();
+        if (!dryRun) {
+            const Result<int> removed = organisation.removeAbandonedPictures(AbandonedPictureAge);
+            if (!removed)
+                return context.fail(removed.error());
+        }
+        const Result<QSet<QByteArray>> stored = organisation.storedPictureDigests();
+        if (!stored)
+            return context.fail(stored.error());
+        Staging staging{{*stored, {}}, {}, {}};
+        if (!dryRun)
+            staging.pictures.store = [&](const QVector<CheckedPicture> &pictures) {
+                return stage(organisation, pictures, &staging);
+            };
         ProgressPrinter progress;
         ImportErrors errors;
-        const ImportBatch batch = readImportFolder(folder, &errors, progress.callback());
+        const ImportBatch batch = readImportFolder(folder, &errors, progress.callback(), &staging.pictures);
         Report report;
         bool rolledBack = false;
-        const StorageError error = database.write(QStringLiteral("import %1").arg(quoted(folder)), [&](Transaction &tx) {
-            report.clear();
-            ImportWriter writer(tx, database.organisation(), batch, progress.callback());
-            StorageError step = writer.readNames(&errors);
-            if (step.ok() && errors.isEmpty())
-                step = writer.write(&report);
-            if (!step.ok())
-                return step;
-            rolledBack = dryRun || !errors.isEmpty();
-            // Failing the work is what rolls the transaction back.
-            return rolledBack ? StorageError{StorageError::InvalidArgument, QStringLiteral("Nothing written.")}
-                              : StorageError::none();
-        });
+        StorageError error = staging.failure;
+        if (error.ok())
+            error = database.write(QStringLiteral("import %1").arg(quoted(folder)), [&](Transaction &tx) {
+                report.clear();
+                // A dry run stored no picture: stand-ins, rolled back with the rest, take their place.
+                StorageError step = dryRun ? OrganisationStore::addPictureStandIns(tx, staging.pictures.stored - *stored)
+                                           : StorageError::none();
+                if (step.ok())
+                    step = writeBatch(tx, organisation, batch, progress.callback(), &errors, &report);
+                if (!step.ok())
+                    return step;
+                rolledBack = dryRun || !errors.isEmpty();
+                // Failing the work is what rolls the transaction back.
+                return rolledBack ? StorageError{StorageError::InvalidArgument, QStringLiteral("Nothing written.")}
+                                  : StorageError::none();
+            });
         progress.finish();
+        const QString leftBehind = error.ok() && errors.isEmpty() ? QString() : removeStaged(organisation, staging);
         if (!errors.isEmpty())
             return context.fail(errors.lines().join(QLatin1Char('\n'))
-                                + QStringLiteral("\nNothing was imported. Correct the files and run the import again."));
+                                + QStringLiteral("\nNothing was imported. Correct the files and run the import again.")
+                                + leftBehind);
         if (!error.ok() && !rolledBack)
-            return context.fail(error);
+            return context.fail(StorageError{error.code, error.message + leftBehind});
         for (const auto &[file, counts] : report)
             context.out() << reportLine(file, counts) << '\n';
         if (dryRun)
             context.out() << "Dry run: nothing was written.\n";
         context.out().flush();
         return ExitOk;
+    }
+
+private:
+    // The pictures the check hands on, and what storing them did.
+    struct Staging
+    {
+        PictureStaging pictures;
+        QVector<QByteArray> added; // digests of the pictures this import stored
+        StorageError failure;
+    };
+
+    // Stores a batch of checked pictures in a short transaction of its own; false stops the
+    // staging once the database refused, so the import fails with its sentence.
+    static bool stage(OrganisationStore &organisation, const QVector<CheckedPicture> &pictures, Staging *staging)
+    {
+        QVector<PictureToStage> batch;
+        batch.reserve(pictures.size());
+        for (const CheckedPicture &picture : pictures)
+            batch.append({picture.original, picture.rendition});
+        const Result<QVector<QByteArray>> added = organisation.stagePictures(batch);
+        if (!added) {
+            staging->failure = added.error();
+            return false;
+        }
+        staging->added += *added;
+        return true;
+    }
+
+    static StorageError writeBatch(Transaction &tx, OrganisationStore &organisation, const ImportBatch &batch,
+                                   const Progress &progress, ImportErrors *errors, Report *report)
+    {
+        ImportWriter writer(tx, organisation, batch, progress);
+        const StorageError error = writer.readNames(errors);
+        if (!error.ok() || !errors->isEmpty())
+            return error;
+        return writer.write(report);
+    }
+
+    // What a failed import stored and nobody refers to goes again. When even that fails, the
+    // next import removes it (AbandonedPictureAge): the sentence that says so, else nothing.
+    static QString removeStaged(OrganisationStore &organisation, const Staging &staging)
+    {
+        const StorageError cleanup = organisation.removeUnreferencedPictures(staging.added);
+        return cleanup.ok() ? QString()
+                            : QStringLiteral("\n%1 The next import removes the pictures this one stored.")
+                                  .arg(cleanup.message);
     }
 };
 

@@ -250,7 +250,17 @@ Result<Upsert> OrganisationStore::upsertWorkDayKind(Transaction &tx, WorkDayKind
     return done;
 }
 
-Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee &e)
+Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee &employee)
+{
+    QSet<QByteArray> released;
+    const Result<Upsert> outcome = upsertEmployee(tx, employee, &released);
+    if (!outcome)
+        return outcome;
+    const Error error = removeUnreferencedPictures(tx, released);
+    return error.ok() ? outcome : Result<Upsert>(error);
+}
+
+Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee &e, QSet<QByteArray> *released)
 {
     if (e.id.trimmed().isEmpty())
         return invalid(QStringLiteral("An employee needs an id."));
@@ -259,44 +269,48 @@ Result<Upsert> OrganisationStore::upsertEmployee(Transaction &tx, const Employee
     const QString doing = QStringLiteral("store the employee %1").arg(quoted(e.id));
     QSqlQuery query(tx.db());
     Error error = tx.exec(query,
-                          QStringLiteral("SELECT e.id, e.last_name, e.first_name, e.department_id, e.picture_digest,"
-                                         " e.left_on, p.original_digest"
-                                         " FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id"
-                                         " WHERE e.code = ?"),
+                          QStringLiteral("SELECT id, last_name, first_name, department_id, picture_digest, left_on,"
+                                         " original_digest FROM employees WHERE code = ?"),
                           {e.id}, doing);
     if (!error.ok())
         return error;
-    const QByteArray sortKey = PresenceReader::sortKey(e.lastName, e.firstName, e.id);
-    if (!query.next()) {
-        error = tx.exec(query,
-                        QStringLiteral("INSERT INTO employees (code, last_name, first_name, department_id, picture_digest,"
-                                       " left_on, sort_key) VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id"),
-                        {e.id, e.lastName, e.firstName, e.departmentId, bytesOrNull(digestOf(shownPicture(e))),
-                         dayOrNull(e.leftOn), sortKey},
-                        doing);
-        if (error.ok() && query.next())
-            error = insertPicture(tx, query.value(0).toLongLong(), e, digestOf(e.picture), doing);
-        return error.ok() ? Result<Upsert>(Upsert::Added) : Result<Upsert>(error);
-    }
-    const qint64 key = query.value(0).toLongLong();
+    const bool exists = query.next();
     // The original tells whether the picture changed: a rendition made anew may differ in
     // its bytes from the one stored for the same original.
-    const QByteArray originalDigest = digestOf(e.picture);
-    const bool samePicture = query.value(6).toByteArray() == originalDigest;
+    const QByteArray originalDigest = e.picture.isEmpty() ? e.originalDigest : digestOf(e.picture);
+    const QByteArray storedOriginal = exists ? query.value(6).toByteArray() : QByteArray();
+    const bool samePicture = exists && storedOriginal == originalDigest;
     const bool same = samePicture && query.value(1).toString() == e.lastName && query.value(2).toString() == e.firstName
         && query.value(3).toLongLong() == e.departmentId
         && (query.isNull(5) ? !e.leftOn.isValid() : civil::dayFromNumber(query.value(5).toLongLong()) == e.leftOn);
     if (same)
         return Upsert::Unchanged;
-    const QVariant digest = samePicture ? query.value(4) : bytesOrNull(digestOf(shownPicture(e)));
+    Result<QByteArray> shownDigest = samePicture ? Result<QByteArray>(query.value(4).toByteArray()) : QByteArray();
+    if (!samePicture && !e.picture.isEmpty())
+        shownDigest = storePicture(tx, e, originalDigest, doing);
+    else if (!samePicture && !originalDigest.isEmpty())
+        shownDigest = renditionDigestOf(tx, originalDigest, e.id, doing);
+    if (!shownDigest)
+        return shownDigest.error();
+    const QByteArray sortKey = PresenceReader::sortKey(e.lastName, e.firstName, e.id);
+    if (!exists) {
+        error = tx.exec(query,
+                        QStringLiteral("INSERT INTO employees (code, last_name, first_name, department_id, picture_digest,"
+                                       " left_on, sort_key, original_digest) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                        {e.id, e.lastName, e.firstName, e.departmentId, bytesOrNull(*shownDigest), dayOrNull(e.leftOn),
+                         sortKey, bytesOrNull(originalDigest)},
+                        doing);
+        return error.ok() ? Result<Upsert>(Upsert::Added) : Result<Upsert>(error);
+    }
+    const qint64 key = query.value(0).toLongLong();
     error = tx.exec(query,
                     QStringLiteral("UPDATE employees SET last_name = ?, first_name = ?, department_id = ?,"
-                                   " picture_digest = ?, left_on = ?, sort_key = ? WHERE id = ?"),
-                    {e.lastName, e.firstName, e.departmentId, digest, dayOrNull(e.leftOn), sortKey, key}, doing);
-    if (error.ok() && !samePicture)
-        error = tx.exec(query, QStringLiteral("DELETE FROM employee_pictures WHERE employee_id = ?"), {key}, doing);
-    if (error.ok() && !samePicture)
-        error = insertPicture(tx, key, e, originalDigest, doing);
+                                   " picture_digest = ?, left_on = ?, sort_key = ?, original_digest = ? WHERE id = ?"),
+                    {e.lastName, e.firstName, e.departmentId, bytesOrNull(*shownDigest), dayOrNull(e.leftOn), sortKey,
+                     bytesOrNull(originalDigest), key},
+                    doing);
+    if (error.ok() && !samePicture && !storedOriginal.isEmpty())
+        released->insert(storedOriginal);
     return error.ok() ? Result<Upsert>(Upsert::Changed) : Result<Upsert>(error);
 }
 
@@ -334,21 +348,6 @@ Result<QHash<QString, qint64>> OrganisationStore::idsByName(Transaction &tx, Kin
     while (query.next())
         ids.insert(query.value(0).toString(), query.value(1).toLongLong());
     return ids;
-}
-
-Result<QHash<QString, QByteArray>> OrganisationStore::originalPictureDigests(Transaction &tx)
-{
-    QSqlQuery query(tx.db());
-    const Error error = tx.exec(query,
-                                QStringLiteral("SELECT e.code, p.original_digest FROM employees e"
-                                               " JOIN employee_pictures p ON p.employee_id = e.id"),
-                                {}, QStringLiteral("read the digests of the employees' pictures"));
-    if (!error.ok())
-        return error;
-    QHash<QString, QByteArray> digests;
-    while (query.next())
-        digests.insert(query.value(0).toString(), query.value(1).toByteArray());
-    return digests;
 }
 
 Result<QVector<Employee>> OrganisationStore::employees(Transaction &tx, qint64 departmentId)
@@ -407,7 +406,15 @@ StorageError OrganisationStore::removeEmployee(const QString &employeeId)
                          QStringLiteral("The employee %1 stays: %2 refer to them. To keep their history, record "
                                         "their last day with 'vorna-service employee leave' instead.")
                              .arg(quoted(employeeId), references.join(QStringLiteral(", ")))};
-        return tx.change(QStringLiteral("DELETE FROM employees WHERE id = ?"), {employee->id}, doing).error();
+        const Result<QByteArray> picture = tx.row<QByteArray>(
+            QStringLiteral("SELECT original_digest FROM employees WHERE id = ?"), {employee->id},
+            [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing, StorageError::none());
+        if (!picture)
+            return picture.error();
+        error = tx.change(QStringLiteral("DELETE FROM employees WHERE id = ?"), {employee->id}, doing).error();
+        if (error.ok() && !picture->isEmpty())
+            error = removeUnreferencedPictures(tx, {*picture});
+        return error;
     });
 }
 

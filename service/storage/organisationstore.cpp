@@ -32,6 +32,45 @@ QByteArray sha256(const QByteArray &bytes)
     return digest;
 }
 
+// Stores a picture unless its original is stored already.
+const QString insertPictureSql =
+    QStringLiteral("INSERT INTO pictures (original_digest, rendition_digest, stored_utc, rendition, original)"
+                   " VALUES (?, ?, ?, ?, ?) ON CONFLICT (original_digest) DO NOTHING");
+
+// When a picture was stored, in real UTC seconds: how long one nobody refers to has waited.
+qint64 storedNow()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+// The condition that no employee refers to the picture row.
+const QString nobodyRefers =
+    QStringLiteral("NOT EXISTS (SELECT 1 FROM employees e WHERE e.original_digest = pictures.original_digest)");
+
+// Runs `work` on the digests a batch per transaction of its own, so that no writer waits long.
+Error inPictureBatches(SqlExecutor &sql, const QString &doing, const QVector<QByteArray> &digests,
+                       const std::function<Error(Transaction &, const QVector<QByteArray> &)> &work)
+{
+    constexpr int picturesPerTransaction = 64;
+    for (int first = 0; first < digests.size(); first += picturesPerTransaction) {
+        const QVector<QByteArray> batch = digests.mid(first, picturesPerTransaction);
+        const Error error = sql.write(doing, [&](Transaction &tx) { return work(tx, batch); });
+        if (!error.ok())
+            return error;
+    }
+    return Error::none();
+}
+
+Error bindAndRun(Transaction &tx, QSqlQuery &prepared, const QVariantList &values, const QString &doing)
+{
+    for (int i = 0; i < values.size(); ++i)
+        prepared.bindValue(i, values.at(i));
+    if (!prepared.exec())
+        return tx.failure(prepared.lastError(), doing);
+    tx.noteStatementDone();
+    return Error::none();
+}
+
 Error loadEmployeeKeys(Transaction &tx, const QString &doing, QHash<QString, qint64> *keys)
 {
     QSqlQuery query(tx.db());
@@ -248,35 +287,36 @@ StorageError OrganisationStore::addEmployees(Transaction &tx, const QVector<Empl
     const QString phase = QStringLiteral("employees");
     QSet<qint64> departmentIds;
     Error error = loadIds(tx, QStringLiteral("departments"), doing, &departmentIds);
-    BulkInsert people(tx.db(), QStringLiteral("employees"),
-                      {QStringLiteral("code"), QStringLiteral("last_name"), QStringLiteral("first_name"),
-                       QStringLiteral("department_id"), QStringLiteral("picture_digest"), QStringLiteral("sort_key")});
+    // The pictures first, each original once, for the employees to refer to.
+    QSqlQuery picture(tx.db());
+    if (error.ok() && !picture.prepare(insertPictureSql))
+        error = tx.failure(picture.lastError(), doing);
+    QHash<QByteArray, QByteArray> shownDigests; // by the original's digest
     for (int i = 0; error.ok() && i < employees.size(); ++i) {
         const Employee &e = employees.at(i);
+        const QByteArray original = digestOf(e.picture);
+        if (original.isEmpty() || shownDigests.contains(original))
+            continue;
+        shownDigests.insert(original, digestOf(shownPicture(e)));
+        error = bindAndRun(tx, picture, {original, shownDigests.value(original), storedNow(), shownPicture(e), e.picture}, doing);
+    }
+    BulkInsert people(tx.db(), QStringLiteral("employees"),
+                      {QStringLiteral("code"), QStringLiteral("last_name"), QStringLiteral("first_name"),
+                       QStringLiteral("department_id"), QStringLiteral("picture_digest"), QStringLiteral("sort_key"),
+                       QStringLiteral("original_digest")});
+    for (int i = 0; error.ok() && i < employees.size(); ++i) {
+        const Employee &e = employees.at(i);
+        const QByteArray original = digestOf(e.picture);
         error = checkEmployee(e, i, departmentIds);
         if (error.ok() && !people.add({e.id, e.lastName, e.firstName, e.departmentId,
-                                       bytesOrNull(digestOf(shownPicture(e))),
-                                       PresenceReader::sortKey(e.lastName, e.firstName, e.id)}))
+                                       bytesOrNull(shownDigests.value(original)),
+                                       PresenceReader::sortKey(e.lastName, e.firstName, e.id), bytesOrNull(original)}))
             error = tx.failure(people.lastError(), doing);
         if (i % rowsPerProgress == 0)
             report(progress, phase, i, employees.size());
     }
     if (error.ok() && !people.finish())
         error = tx.failure(people.lastError(), doing);
-    QHash<QString, qint64> keys;
-    if (error.ok())
-        error = loadEmployeeKeys(tx, doing, &keys);
-    BulkInsert pictures(tx.db(), QStringLiteral("employee_pictures"),
-                        {QStringLiteral("employee_id"), QStringLiteral("bytes"), QStringLiteral("rendition"),
-                         QStringLiteral("original_digest")},
-                        50);
-    for (int i = 0; error.ok() && i < employees.size(); ++i) {
-        const Employee &e = employees.at(i);
-        if (!e.picture.isEmpty() && !pictures.add({keys.value(e.id), e.picture, shownPicture(e), digestOf(e.picture)}))
-            error = tx.failure(pictures.lastError(), doing);
-    }
-    if (error.ok() && !pictures.finish())
-        error = tx.failure(pictures.lastError(), doing);
     if (error.code == Error::AlreadyExists)
         error.message = QStringLiteral("An employee id in the list is taken, by an employee already stored or by "
                                        "another one in the list; no employees were added. Give every employee "
@@ -290,9 +330,9 @@ Result<Employee> OrganisationStore::findEmployee(const QString &employeeId)
 {
     return m_sql.fetch<Employee>([&](Transaction &tx) {
         return tx.row<Employee>(
-            QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.bytes, e.picture_digest,"
-                           " e.left_on, p.rendition FROM employees e LEFT JOIN employee_pictures p ON p.employee_id = e.id"
-                           " WHERE e.code = ?"),
+            QStringLiteral("SELECT e.code, e.last_name, e.first_name, e.department_id, p.original, e.picture_digest,"
+                           " e.left_on, p.rendition, e.original_digest FROM employees e"
+                           " LEFT JOIN pictures p ON p.original_digest = e.original_digest WHERE e.code = ?"),
             {employeeId},
             [](const QSqlQuery &q) {
                 Employee e{q.value(0).toString(),   q.value(1).toString(),    q.value(2).toString(),
@@ -300,6 +340,7 @@ Result<Employee> OrganisationStore::findEmployee(const QString &employeeId)
                 if (!q.isNull(6))
                     e.leftOn = civil::dayFromNumber(q.value(6).toLongLong());
                 e.rendition = q.value(7).toByteArray();
+                e.originalDigest = q.value(8).toByteArray();
                 return e;
             },
             QStringLiteral("read the employee %1").arg(quoted(employeeId)), noEmployee(employeeId));
@@ -430,16 +471,149 @@ QVariant OrganisationStore::bytesOrNull(const QByteArray &bytes)
     return bytes.isEmpty() ? QVariant(QVariant::ByteArray) : QVariant(bytes);
 }
 
-StorageError OrganisationStore::insertPicture(Transaction &tx, qint64 key, const Employee &employee,
-                                              const QByteArray &originalDigest, const QString &doing)
+Result<QByteArray> OrganisationStore::storePicture(Transaction &tx, const Employee &employee,
+                                                  const QByteArray &originalDigest, const QString &doing)
 {
-    if (employee.picture.isEmpty())
+    const Result<int> stored =
+        tx.change(insertPictureSql,
+                  {originalDigest, digestOf(shownPicture(employee)), storedNow(), shownPicture(employee), employee.picture},
+                  doing);
+    if (!stored)
+        return stored.error();
+    // Stored before, perhaps with a rendition made by another build: that one is what panels hold.
+    return renditionDigestOf(tx, originalDigest, employee.id, doing);
+}
+
+// SQLite would find the row by the primary key and read it, and through its memory map the
+// blob pages around it too; the index that holds both digests answers alone.
+Result<QByteArray> OrganisationStore::renditionDigestOf(Transaction &tx, const QByteArray &originalDigest,
+                                                        const QString &employeeId, const QString &doing)
+{
+    const QString index = tx.dialect().engine == SqlDialect::Engine::SQLite
+        ? QStringLiteral(" INDEXED BY pictures_rendition_digest")
+        : QString();
+    return tx.row<QByteArray>(
+        QStringLiteral("SELECT rendition_digest FROM pictures%1 WHERE original_digest = ?").arg(index), {originalDigest},
+        [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing,
+        {Error::NotFound, QStringLiteral("The picture of the employee %1 is no longer stored: it was removed while "
+                                         "it waited to be used (by another import's cleanup, or an edit). Run the "
+                                         "import again.").arg(quoted(employeeId))});
+}
+
+Result<QSet<QByteArray>> OrganisationStore::storedPictureDigests()
+{
+    return m_sql.fetch<QSet<QByteArray>>([](Transaction &tx) -> Result<QSet<QByteArray>> {
+        QSqlQuery query(tx.db());
+        query.setForwardOnly(true);
+        const Error error = tx.exec(query, QStringLiteral("SELECT original_digest FROM pictures"), {},
+                                    QStringLiteral("read which pictures are stored"));
+        QSet<QByteArray> digests;
+        while (error.ok() && query.next())
+            digests.insert(query.value(0).toByteArray());
+        if (!error.ok())
+            return error;
+        return digests;
+    });
+}
+
+Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<PictureToStage> &pictures)
+{
+    const QString doing = QStringLiteral("store %1 pictures").arg(pictures.size());
+    QVector<QByteArray> added;
+    const Error error = m_sql.write(doing, [&](Transaction &tx) {
+        added.clear();
+        QSqlQuery insert(tx.db());
+        QSqlQuery refresh(tx.db());
+        if (!insert.prepare(insertPictureSql))
+            return tx.failure(insert.lastError(), doing);
+        // Only a row nobody refers to: a referenced one is not abandoned, and rewriting it
+        // would rewrite its blobs.
+        if (!refresh.prepare(QStringLiteral("UPDATE pictures SET stored_utc = ? WHERE original_digest = ? AND ")
+                             + nobodyRefers))
+            return tx.failure(refresh.lastError(), doing);
+        for (const PictureToStage &picture : pictures) {
+            const QByteArray original = sha256(picture.original);
+            const QByteArray &shown = picture.rendition.isEmpty() ? picture.original : picture.rendition;
+            Error failed = bindAndRun(tx, insert, {original, sha256(shown), storedNow(), shown, picture.original}, doing);
+            if (failed.ok() && insert.numRowsAffected() > 0)
+                added.append(original);
+            else if (failed.ok())
+                failed = bindAndRun(tx, refresh, {storedNow(), original}, doing);
+            if (!failed.ok())
+                return failed;
+        }
         return Error::none();
-    return tx
-        .change(QStringLiteral("INSERT INTO employee_pictures (employee_id, bytes, rendition, original_digest)"
-                               " VALUES (?, ?, ?, ?)"),
-                {key, employee.picture, shownPicture(employee), originalDigest}, doing)
-        .error();
+    });
+    if (!error.ok())
+        return error;
+    return added;
+}
+
+StorageError OrganisationStore::removeUnreferencedPictures(Transaction &tx, const QSet<QByteArray> &originalDigests)
+{
+    const QString doing = QStringLiteral("remove the pictures nobody refers to");
+    QSqlQuery remove(tx.db());
+    if (!originalDigests.isEmpty()
+        && !remove.prepare(QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND ") + nobodyRefers))
+        return tx.failure(remove.lastError(), doing);
+    for (const QByteArray &digest : originalDigests) {
+        const Error error = bindAndRun(tx, remove, {digest}, doing);
+        if (!error.ok())
+            return error;
+    }
+    return Error::none();
+}
+
+StorageError OrganisationStore::removeUnreferencedPictures(const QVector<QByteArray> &originalDigests)
+{
+    return inPictureBatches(m_sql, QStringLiteral("remove the pictures nobody refers to"), originalDigests,
+                            [](Transaction &tx, const QVector<QByteArray> &batch) {
+                                return removeUnreferencedPictures(tx, QSet<QByteArray>(batch.cbegin(), batch.cend()));
+                            });
+}
+
+Result<int> OrganisationStore::removeAbandonedPictures(std::chrono::seconds age)
+{
+    const QString doing = QStringLiteral("look for pictures a stopped import left behind");
+    const qint64 storedBefore = storedNow() - qint64(age.count());
+    // From an index alone (pictures_stored): reading each picture row for its age would bring
+    // the blob pages around it into the process too, through SQLite's memory map.
+    const Result<QVector<QByteArray>> abandoned = m_sql.fetch<QVector<QByteArray>>([&](Transaction &tx) {
+        return tx.rows<QByteArray>(QStringLiteral("SELECT original_digest FROM pictures WHERE stored_utc < ? AND ")
+                                       + nobodyRefers,
+                                   {storedBefore}, [](const QSqlQuery &q) { return q.value(0).toByteArray(); }, doing);
+    });
+    if (!abandoned)
+        return abandoned.error();
+    // Each is deleted only when old enough and still nobody refers to it; one refreshed by a
+    // concurrent import meanwhile (stagePictures) is young again, and that import will refer to it.
+    int removed = 0;
+    const Error error = inPictureBatches(m_sql, doing, *abandoned, [&](Transaction &tx, const QVector<QByteArray> &batch) {
+        for (const QByteArray &digest : batch) {
+            const Result<int> gone = tx.change(
+                QStringLiteral("DELETE FROM pictures WHERE original_digest = ? AND stored_utc < ? AND ") + nobodyRefers,
+                {digest, storedBefore}, doing);
+            if (!gone)
+                return gone.error();
+            removed += *gone;
+        }
+        return Error::none();
+    });
+    if (!error.ok())
+        return error;
+    return removed;
+}
+
+StorageError OrganisationStore::addPictureStandIns(Transaction &tx, const QSet<QByteArray> &originalDigests)
+{
+    const QString doing = QStringLiteral("try the import");
+    for (const QByteArray &digest : originalDigests) {
+        const Result<int> added =
+            tx.change(insertPictureSql, {digest, digest, storedNow(), QByteArray(""), QByteArray("")}, doing);
+        if (!added)
+            return added.error();
+    }
+    return Error::none();
 }
 
 namespace {
@@ -460,8 +634,9 @@ StoredPicture storedPicture(const QSqlQuery &q)
 
 Result<QVector<StoredPicture>> OrganisationStore::pictureHeads(qint64 departmentId, int leadingBytes)
 {
-    const QString sql = QStringLiteral("SELECT e.code, substr(p.bytes, 1, %1) FROM employee_pictures p"
-                                       " JOIN employees e ON e.id = p.employee_id WHERE 1 = 1%2 ORDER BY e.code")
+    const QString sql = QStringLiteral("SELECT e.code, substr(p.original, 1, %1) FROM pictures p"
+                                       " JOIN employees e ON e.original_digest = p.original_digest WHERE 1 = 1%2"
+                                       " ORDER BY e.code")
                             .arg(leadingBytes)
                             .arg(departmentCondition(departmentId));
     return m_sql.fetch<QVector<StoredPicture>>(
@@ -472,8 +647,8 @@ StorageError OrganisationStore::pictureOriginals(qint64 departmentId,
                                                  const std::function<bool(const StoredPicture &)> &sink)
 {
     constexpr int picturesPerPage = 32;
-    const QString sql = QStringLiteral("SELECT e.code, p.bytes FROM employee_pictures p"
-                                       " JOIN employees e ON e.id = p.employee_id WHERE e.code > ?%1"
+    const QString sql = QStringLiteral("SELECT e.code, p.original FROM pictures p"
+                                       " JOIN employees e ON e.original_digest = p.original_digest WHERE e.code > ?%1"
                                        " ORDER BY e.code LIMIT %2")
                             .arg(departmentCondition(departmentId))
                             .arg(picturesPerPage);

@@ -11,7 +11,17 @@
 #include <QHash>
 #include <QSet>
 
+#include <chrono>
+
 namespace vorna::service {
+
+// A picture to store: the original as it came in, and its display rendition (empty: the
+// original is shown as it is).
+struct PictureToStage
+{
+    QByteArray original;
+    QByteArray rendition;
+};
 
 class OrganisationStore
 {
@@ -68,7 +78,12 @@ public:
     Result<Upsert> upsertActivityKind(Transaction &tx, ActivityKind &kind);
     Result<Upsert> upsertCalendar(Transaction &tx, Calendar &calendar);
     Result<Upsert> upsertWorkDayKind(Transaction &tx, WorkDayKind &kind);
+    // An employee's picture nobody refers to any more is deleted in the same transaction.
     Result<Upsert> upsertEmployee(Transaction &tx, const Employee &employee);
+    // The same, but the picture the employee had stays for now and `released` gets its
+    // digest: an import, which may give it to another employee later in its transaction,
+    // removes those nobody refers to at its end (removeUnreferencedPictures).
+    Result<Upsert> upsertEmployee(Transaction &tx, const Employee &employee, QSet<QByteArray> *released);
     // The same, each in a transaction of its own.
     template<typename Record>
     Result<Upsert> upsert(Result<Upsert> (OrganisationStore::*one)(Transaction &, Record &), Record &record)
@@ -90,12 +105,10 @@ public:
     // The number of every record of the kind by its name, in the caller's transaction; of the
     // statuses only those an organisation made. Imports resolve their references with it.
     Result<QHash<QString, qint64>> idsByName(Transaction &tx, Kind kind);
-    // The SHA-256 of each stored original picture by employee id, in the caller's transaction:
-    // an import makes renditions only of the pictures that changed.
-    Result<QHash<QString, QByteArray>> originalPictureDigests(Transaction &tx);
     // The employee stays with their history; presence answers for moments after `lastDay`
     // leave them out.
     StorageError setLeaveDay(const QString &employeeId, const QDate &lastDay);
+    // Their picture goes too when nobody else refers to it.
     StorageError removeEmployee(const QString &employeeId);
 
     // Adds the registrations that are not stored yet, in the caller's transaction; one that
@@ -110,6 +123,27 @@ public:
     static StorageError refreshLatestRegistrations(Transaction &tx, const QSet<qint64> &employees, const QString &doing);
 
     // ---- Pictures -----------------------------------------------------------------------------
+    // Pictures are stored once per original, keyed by its SHA-256, and employees refer to them.
+    // A picture nobody refers to is shown nowhere; an import stages its pictures so before the
+    // one transaction that makes them visible.
+
+    // The digests of every stored original, read from the key alone.
+    Result<QSet<QByteArray>> storedPictureDigests();
+    // Stores the pictures that are not stored yet, in one transaction of its own. A stored one
+    // that nobody refers to counts as stored just now again, so that removeAbandonedPictures
+    // leaves it to the caller.
+    // The result: the digests of the originals it stored.
+    Result<QVector<QByteArray>> stagePictures(const QVector<PictureToStage> &pictures);
+    // Deletes those of the pictures that nobody refers to, in the caller's transaction.
+    static StorageError removeUnreferencedPictures(Transaction &tx, const QSet<QByteArray> &originalDigests);
+    // The same, a batch per transaction of its own, so that no writer waits long.
+    StorageError removeUnreferencedPictures(const QVector<QByteArray> &originalDigests);
+    // Deletes the pictures that nobody refers to and that were stored more than `age` ago:
+    // what a killed import left behind. The result is how many went.
+    Result<int> removeAbandonedPictures(std::chrono::seconds age);
+    // For a dry run's transaction, which is rolled back: rows without bytes for the originals
+    // that are not stored, so that employees can refer to them.
+    static StorageError addPictureStandIns(Transaction &tx, const QSet<QByteArray> &originalDigests);
     // The employees with a picture, ordered by id, of one department when it is not 0, each
     // with the first `leadingBytes` bytes of the original: enough to tell its format.
     Result<QVector<StoredPicture>> pictureHeads(qint64 departmentId, int leadingBytes);
@@ -120,7 +154,8 @@ public:
     // Makes the display rendition of every stored picture that has none, in the caller's
     // transaction, and gives its digest to the employee. A picture that cannot be decoded
     // (none passes the picture check, but older databases may hold one) is its own rendition.
-    // The schema migration that brought renditions runs it for the pictures stored before.
+    // The schema migration that brought renditions (12) runs it for the pictures stored
+    // before, on that migration's schema: employee_pictures, which migration 13 replaced.
     static StorageError makeMissingRenditions(Transaction &tx, const Progress &progress);
 
 private:
@@ -131,9 +166,14 @@ private:
     static const QByteArray &shownPicture(const Employee &employee);
     // The bytes as a value to bind, SQL NULL when empty.
     static QVariant bytesOrNull(const QByteArray &bytes);
-    // Stores `employee`'s picture, whose original has `originalDigest`, for the employee `key`.
-    static StorageError insertPicture(Transaction &tx, qint64 key, const Employee &employee,
-                                      const QByteArray &originalDigest, const QString &doing);
+    // Stores `employee`'s picture unless its original is stored already, and gives the digest
+    // of the rendition that presence sends for it.
+    static Result<QByteArray> storePicture(Transaction &tx, const Employee &employee, const QByteArray &originalDigest,
+                                           const QString &doing);
+    // The rendition digest of a stored picture, read from an index alone; a sentence naming
+    // the employee when the picture is gone.
+    static Result<QByteArray> renditionDigestOf(Transaction &tx, const QByteArray &originalDigest,
+                                                const QString &employeeId, const QString &doing);
 
     // Runs `work` in a transaction of its own.
     StorageError inOwnTransaction(const QString &doing, const std::function<StorageError(Transaction &)> &work);

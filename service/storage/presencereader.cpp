@@ -292,7 +292,8 @@ StorageError PresenceReader::collect(Transaction &tx, const User &user, const Pr
     QSqlQuery sizes(tx.db());
     const StorageError sized = tx.exec(
         sizes,
-        QStringLiteral("SELECT employee_id, length(rendition) FROM employee_pictures WHERE employee_id IN (%1)").arg(keyList(byKey.keys())),
+        QStringLiteral("SELECT e.id, length(p.rendition) FROM employees e JOIN pictures p"
+                       " ON p.original_digest = e.original_digest WHERE e.id IN (%1)").arg(keyList(byKey.keys())),
         {}, doingPictures);
     while (sized.ok() && sizes.next())
         byKey.value(sizes.value(0).toLongLong())->pictureBytes = std::max<qint64>(1, sizes.value(1).toLongLong());
@@ -332,7 +333,8 @@ StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *ent
     QSqlQuery query(tx.db());
     const StorageError error = tx.exec(
         query,
-        QStringLiteral("SELECT employee_id, rendition FROM employee_pictures WHERE employee_id IN (%1)").arg(keyList(byKey.keys())),
+        QStringLiteral("SELECT e.id, p.rendition FROM employees e JOIN pictures p"
+                       " ON p.original_digest = e.original_digest WHERE e.id IN (%1)").arg(keyList(byKey.keys())),
         {}, doingPictures);
     while (error.ok() && query.next())
         byKey.value(query.value(0).toLongLong())->row.picture = query.value(1).toByteArray();
@@ -356,7 +358,8 @@ StorageError PresenceReader::attachPicturesBinary(Transaction &tx, const QHash<q
     const QByteArray array = QByteArrayLiteral("{") + keys.join(QLatin1Char(',')).toLatin1() + QByteArrayLiteral("}");
     const char *values[] = {array.constData()};
     const PgResult result(PQexecParams(connection,
-                                       "SELECT employee_id, rendition FROM employee_pictures WHERE employee_id = ANY($1::bigint[])",
+                                       "SELECT e.id, p.rendition FROM employees e JOIN pictures p"
+                                       " ON p.original_digest = e.original_digest WHERE e.id = ANY($1::bigint[])",
                                        1, nullptr, values, nullptr, nullptr, 1),
                           &PQclear);
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {

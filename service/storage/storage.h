@@ -109,6 +109,9 @@ struct Employee
     // writer that gives a picture without one has the picture itself sent: for pictures made
     // display-sized already, such as the demo's.
     QByteArray rendition{};
+    // SHA-256 of the original. A writer that gives it without `picture` refers to a picture
+    // stored already (OrganisationStore::stagePictures), so that no bytes are copied.
+    QByteArray originalDigest{};
 };
 
 // A stored picture as it came in, or its first bytes.

@@ -4,12 +4,13 @@
 #include "transfer/picturecheck.h"
 #include "transfer/rendition.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <QtConcurrent>
+
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <memory>
@@ -404,21 +405,45 @@ void readNamed(TableReader &table, const QString &kind, QVector<Row> *rows, qint
     }
 }
 
+// OpenSSL's SHA-256 uses the processor's SHA instructions: many times faster than Qt's own
+// on an import's gigabytes of photos.
 QByteArray pictureDigest(const QByteArray &bytes)
 {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    QByteArray digest(SHA256_DIGEST_LENGTH, Qt::Uninitialized);
+    SHA256(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()),
+           reinterpret_cast<unsigned char *>(digest.data()));
+    return digest;
 }
 
-// Reads and checks one picture and makes its rendition when asked: an empty problem when both
-// went well.
-QString readAndRender(const QString &folder, const QString &path, QByteArray *bytes, QByteArray *rendition)
+// One employee's picture as the check leaves it.
+struct PictureOutcome
 {
-    QString problem = readPicture(folder, path, bytes);
-    if (!problem.isEmpty() || !rendition)
-        return problem;
-    Rendition made = makeRendition(*bytes, path);
-    *rendition = std::move(made.bytes);
-    return made.problem;
+    QString problem;         // empty when the picture is good
+    CheckedPicture picture;  // held until its batch is handed on; empty when stored already
+};
+
+// Reads and checks one picture, and makes its rendition unless its original is stored already.
+PictureOutcome checkOnePicture(const QString &folder, EmployeeRow *row, const QSet<QByteArray> &stored)
+{
+    PictureOutcome outcome;
+    QByteArray bytes;
+    outcome.problem = readPicture(folder, row->picturePath, &bytes);
+    if (!outcome.problem.isEmpty())
+        return outcome;
+    row->pictureDigest = pictureDigest(bytes);
+    if (stored.contains(row->pictureDigest))
+        return outcome;
+    Rendition made = makeRendition(bytes, row->picturePath);
+    outcome.problem = made.problem;
+    // Both are held until their batch is stored: without the room reading and encoding left
+    // (up to 2 MB for each original), a batch would take a hundred MB more.
+    bytes.squeeze();
+    made.bytes.squeeze();
+    if (outcome.problem.isEmpty())
+        outcome.picture = {std::move(bytes), std::move(made.bytes)};
+    else
+        row->pictureDigest.clear();
+    return outcome;
 }
 
 // Runs `work` on the indexes first..last-1 on every core.
@@ -429,36 +454,57 @@ void onEveryCore(int first, int last, const std::function<void(int)> &work)
     QtConcurrent::blockingMap(indexes, work);
 }
 
+// Takes the good pictures of a batch that are not stored yet, each original once, for
+// `staging`; the outcomes hold no bytes after it.
+QVector<CheckedPicture> takeNewPictures(const QVector<EmployeeRow> &rows, int first, QVector<PictureOutcome> *outcomes,
+                                        PictureStaging *staging)
+{
+    QVector<CheckedPicture> pictures;
+    for (int index = first; index < std::min<int>(first + PictureBatchSize, rows.size()); ++index) {
+        PictureOutcome &outcome = (*outcomes)[index];
+        const QByteArray &digest = rows.at(index).pictureDigest;
+        if (staging && outcome.problem.isEmpty() && !outcome.picture.original.isEmpty()
+            && !staging->stored.contains(digest)) {
+            staging->stored.insert(digest);
+            pictures.append(std::move(outcome.picture));
+        }
+        outcome.picture = {};
+    }
+    return pictures;
+}
+
 // Decoding pictures is most of an import's checking time, so they are read, and their
 // renditions made, on every core; a batch at a time, so that only a batch's bytes are in memory.
-// Only the original's digest is kept.
-void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows)
+// The rows keep the originals' digests; the pictures themselves go to `staging`.
+void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows, PictureStaging *staging)
 {
-    QVector<QString> problems(rows->size());
+    static const QSet<QByteArray> noneStored;
+    const QSet<QByteArray> &stored = staging ? staging->stored : noneStored;
+    QVector<PictureOutcome> outcomes(rows->size());
+    bool handingOn = staging && staging->store;
     for (int first = 0; first < rows->size(); first += PictureBatchSize) {
         onEveryCore(first, std::min<int>(first + PictureBatchSize, rows->size()), [&](int index) {
             EmployeeRow &row = (*rows)[index];
-            if (row.picturePath.isEmpty())
-                return;
-            QByteArray bytes;
-            QByteArray rendition;
-            problems[index] = readAndRender(folder, row.picturePath, &bytes, &rendition);
-            if (problems.at(index).isEmpty())
-                row.pictureDigest = pictureDigest(bytes);
+            if (!row.picturePath.isEmpty())
+                outcomes[index] = checkOnePicture(folder, &row, stored);
         });
+        const QVector<CheckedPicture> pictures = takeNewPictures(*rows, first, &outcomes, staging);
+        if (handingOn && !pictures.isEmpty())
+            handingOn = staging->store(pictures);
     }
     QVector<EmployeeRow> accepted;
     accepted.reserve(rows->size());
     for (int index = 0; index < rows->size(); ++index) {
-        if (problems.at(index).isEmpty())
+        if (outcomes.at(index).problem.isEmpty())
             accepted.append(rows->at(index));
         else
-            table.errorAt(rows->at(index).line, 4, problems.at(index));
+            table.errorAt(rows->at(index).line, 4, outcomes.at(index).problem);
     }
     rows->swap(accepted);
 }
 
-void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows, qint64 *duplicates)
+void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRow> *rows, qint64 *duplicates,
+                   PictureStaging *staging)
 {
     UniqueRows<QString, EmployeeRow> ids(rows, duplicates);
     while (table.next()) {
@@ -472,7 +518,7 @@ void readEmployees(TableReader &table, const QString &folder, QVector<EmployeeRo
         if (table.rowOk())
             ids.add(table, 0, row.id, row, QStringLiteral("The employee id %1").arg(quoted(row.id)));
     }
-    attachPictures(table, folder, rows);
+    attachPictures(table, folder, rows, staging);
 }
 
 // The natural key is the whole row, so a repeated one is always a duplicate.
@@ -491,7 +537,8 @@ void readRegistrations(TableReader &table, QVector<RegistrationRow> *rows, qint6
     }
 }
 
-void readFile(ImportFile file, ImportBatch *batch, ImportErrors *errors, const ImportProgress &progress)
+void readFile(ImportFile file, ImportBatch *batch, ImportErrors *errors, const ImportProgress &progress,
+              PictureStaging *staging)
 {
     TableReader table(file, batch->folder, errors, progress);
     if (!table.start())
@@ -514,7 +561,7 @@ void readFile(ImportFile file, ImportBatch *batch, ImportErrors *errors, const I
         return readNamed(table, QStringLiteral("working-day kind"), &batch->workDays, duplicates,
                          [](TableReader &t) { return WorkDayRow{0, t.name(0), t.color(1)}; });
     case ImportFile::Employees:
-        return readEmployees(table, batch->folder, &batch->employees, duplicates);
+        return readEmployees(table, batch->folder, &batch->employees, duplicates, staging);
     case ImportFile::Registrations:
         return readRegistrations(table, &batch->registrations, duplicates);
     }
@@ -600,14 +647,15 @@ QVector<ImportFile> ImportBatch::filesRead() const
     return files;
 }
 
-ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress)
+ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress,
+                             PictureStaging *staging)
 {
     ImportBatch batch;
     batch.folder = folder;
     if (!checkFolder(folder, &batch, errors))
         return batch;
     for (ImportFile file : batch.filesRead())
-        readFile(file, &batch, errors, progress);
+        readFile(file, &batch, errors, progress, staging);
     return batch;
 }
 
@@ -639,27 +687,6 @@ void checkReferences(const ImportBatch &batch, const ExistingNames &existing, Im
             reportMissing(registrationsFile, row.line, QStringLiteral("activity"), QStringLiteral("activity"),
                           row.activity, activitiesFile, errors);
     }
-}
-
-QVector<LoadedPicture> loadCheckedPictures(const QString &folder, const QVector<EmployeeRow> &rows,
-                                           const std::function<bool(const EmployeeRow &)> &needsRendition)
-{
-    QVector<LoadedPicture> pictures(rows.size());
-    onEveryCore(0, rows.size(), [&](int index) {
-        const EmployeeRow &row = rows.at(index);
-        if (row.picturePath.isEmpty())
-            return;
-        LoadedPicture &picture = pictures[index];
-        picture.problem = readAndRender(folder, row.picturePath, &picture.bytes,
-                                        needsRendition(row) ? &picture.rendition : nullptr);
-        if (picture.problem.isEmpty() && pictureDigest(picture.bytes) != row.pictureDigest)
-            picture.problem = QStringLiteral("The picture \"%1\" of the employee %2 changed after it was checked. "
-                                             "Leave the import folder alone while it is imported, and run the "
-                                             "import again.").arg(row.picturePath, quoted(row.id));
-        if (!picture.problem.isEmpty())
-            picture = {{}, {}, picture.problem};
-    });
-    return pictures;
 }
 
 QString reportLine(ImportFile file, const ImportCounts &counts)

@@ -1,6 +1,7 @@
 #pragma once
 // An import folder read and checked without a database: whichever of the known CSV files exist
-// become typed rows, and every fault becomes an ImportError. The caller then checks the rows'
+// become typed rows, every fault becomes an ImportError, and the good pictures are handed to
+// the caller to store as they are read (PictureStaging). The caller then checks the rows'
 // references against what the database already holds (checkReferences), and when no error is
 // left, writes them in one transaction and prints one reportLine per file read.
 //
@@ -48,8 +49,8 @@ struct EmployeeRow
     QString department;
     QString picturePath;   // as written in the file, relative to the folder; may be empty
     // SHA-256 of the picture as it was checked; empty without one. The bytes themselves are
-    // not kept: 10,000 photos would not fit in memory. The writer reads them again
-    // (loadCheckedPictures), and the digest tells whether the file changed meanwhile.
+    // not kept (10,000 photos would not fit in memory): the check hands them to
+    // PictureStaging::store, and the employee refers to the stored picture by this digest.
     QByteArray pictureDigest;
 };
 struct RegistrationRow
@@ -80,28 +81,33 @@ struct ImportBatch
 // Same shape as the storage's progress callback: a phase, done of total.
 using ImportProgress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
 
+// A picture the check read and found good, with its display rendition.
+struct CheckedPicture
+{
+    QByteArray original;
+    QByteArray rendition;
+};
+
+// Where the check hands the pictures it read: so each picture is read, decoded and rendered
+// once, and only a batch of them is in memory at a time.
+struct PictureStaging
+{
+    // Digests of the originals stored already: checked, but neither rendered nor handed on.
+    // Each picture handed on joins them, so that one named twice is handed on once.
+    QSet<QByteArray> stored;
+    // Takes a batch of pictures; false stops the handing on (the check goes on).
+    std::function<bool(const QVector<CheckedPicture> &)> store;
+};
+
 // Reads and checks every known file in `folder`: syntax, header, each field, duplicates within
 // a file, pictures. Adds every fault to *errors and keeps the rows that passed. A folder that
 // is missing, holds none of the files, or holds another .csv file (a misspelt name would
-// otherwise be skipped unseen) is an error too.
-ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress = {});
+// otherwise be skipped unseen) is an error too. With `staging`, the good pictures go there.
+ImportBatch readImportFolder(const QString &folder, ImportErrors *errors, const ImportProgress &progress = {},
+                             PictureStaging *staging = nullptr);
 
 // How many pictures are read, checked and held in memory at a time, spread over every core.
 inline constexpr int PictureBatchSize = 64;
-
-// A checked employee's picture read again for writing.
-struct LoadedPicture
-{
-    QByteArray bytes;      // the original; empty without a picture
-    QByteArray rendition;  // its display rendition, when asked for
-    QString problem;       // why the picture cannot be written, as a sentence; empty when it can
-};
-
-// Reads the pictures of `rows` again, on every core, and makes the renditions of those for
-// which `needsRendition` is true. A picture whose bytes differ from the ones checked (the file
-// was changed or removed after the check) gets a problem: what the check saw is no longer there.
-QVector<LoadedPicture> loadCheckedPictures(const QString &folder, const QVector<EmployeeRow> &rows,
-                                           const std::function<bool(const EmployeeRow &)> &needsRendition);
 
 // What the database holds already, by natural key.
 struct ExistingNames

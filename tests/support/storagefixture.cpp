@@ -140,7 +140,8 @@ bool StorageFixture::passTime(std::chrono::milliseconds elapsed, QString *error)
                                   " blocked_until_ms = blocked_until_ms - %1")
                        .arg(ms),
                    error)
-        && execRaw(QStringLiteral("UPDATE trusted_logins SET last_login_ms = last_login_ms - %1").arg(ms), error);
+        && execRaw(QStringLiteral("UPDATE trusted_logins SET last_login_ms = last_login_ms - %1").arg(ms), error)
+        && execRaw(QStringLiteral("UPDATE pictures SET stored_utc = stored_utc - %1").arg(seconds), error);
 }
 
 QVariant StorageFixture::scalarRaw(const QString &sql)

@@ -51,7 +51,7 @@ public:
     // The first value of the first row of `sql`, run the same way; invalid on failure.
     QVariant scalarRaw(const QString &sql);
     // As if the database's clock moved on by `elapsed`: moves every stored session, login
-    // failure and remembered login time back by that much.
+    // failure, remembered login time and stored picture back by that much.
     bool passTime(std::chrono::milliseconds elapsed, QString *error = nullptr);
     // Takes the database away under the open storage, as a failed disk or server would:
     // SQLite's folder moves aside, PostgreSQL's database is dropped with its connections.

@@ -13,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -92,6 +94,7 @@ private:
         QDir().mkpath(path);
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
             QFile file(QDir(path).filePath(it.key()));
+            QDir().mkpath(QFileInfo(file).absolutePath());
             if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
                 return {};
         }
@@ -328,8 +331,71 @@ private:
         QVERIFY(psql(server, QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(name)));
     }
 
+    // The first value of `sql` on an SQLite database, past the service; -1 on failure.
+    static qint64 sqlite(const QString &database, const QString &sql)
+    {
+        qint64 value = -1;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            db.setDatabaseName(database);
+            QSqlQuery query(db);
+            if (db.open() && query.exec(sql))
+                value = query.next() ? query.value(0).toLongLong() : 0;
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+        return value;
+    }
+
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // An import that fails after it stored its pictures leaves none behind; the next one
+    // removes what a killed import left a day ago, but not what a running one stored just now;
+    // and an import of what is stored already writes no picture.
+    void importLeavesNoPictureBehind()
+    {
+        const QString database = m_dir.filePath(QStringLiteral("staging.db"));
+        QCOMPARE(run({QStringLiteral("init")}, database).exitCode, 0);
+        QMap<QString, QByteArray> files;
+        for (const char *name : {"departments.csv", "employees.csv", "pictures/e001.jpg", "pictures/e002.png",
+                                 "pictures/e003.jpg"})
+            files.insert(QString::fromLatin1(name), readFile(Example + QLatin1Char('/') + QLatin1String(name)));
+        const QString good = folder(QStringLiteral("staging-good"), files);
+        files.insert(QStringLiteral("registrations.csv"), "employee,at,activity\nNOBODY,2026-11-30 08:00,Arrival\n");
+        const CommandRun failed = run({QStringLiteral("import"), folder(QStringLiteral("staging-bad"), files)}, database);
+        QCOMPARE(failed.exitCode, 1);
+        QVERIFY2(failed.err.contains(QLatin1String("registrations.csv:2: employee: ")), qPrintable(failed.err));
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures")), 0);
+
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QCOMPARE(sqlite(database, QStringLiteral("INSERT INTO pictures VALUES (x'01', x'01', %1, x'', x''),"
+                                                 " (x'02', x'02', %2, x'', x'')")
+                                      .arg(now - 25 * 3600)
+                                      .arg(now)),
+                 0);
+        QVERIFY(!ok({QStringLiteral("import"), good}, database).startsWith(QLatin1String("failed")));
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures WHERE original_digest = x'01'")), 0);
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures WHERE original_digest = x'02'")), 1);
+        const qint64 referenced = sqlite(database, QStringLiteral("SELECT COUNT(DISTINCT original_digest) FROM employees"));
+        QVERIFY(referenced > 0);
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures")), referenced + 1);
+
+        QCOMPARE(sqlite(database, QStringLiteral("UPDATE pictures SET stored_utc = stored_utc - 60")), 0);
+        const QString again = ok({QStringLiteral("import"), good}, database);
+        QVERIFY2(again.contains(QLatin1String("employees.csv: 0 added, 0 changed, ")), qPrintable(again));
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM pictures WHERE stored_utc > %1").arg(now)), 0);
+
+        // Two employees swap photos: the one E001 gives up is the one E003, later in the file, takes.
+        QByteArray swapped = files.value(QStringLiteral("employees.csv"));
+        swapped.replace("pictures/e001.jpg", "swap").replace("pictures/e003.jpg", "pictures/e001.jpg").replace("swap", "pictures/e003.jpg");
+        files.insert(QStringLiteral("employees.csv"), swapped);
+        files.remove(QStringLiteral("registrations.csv"));
+        const QString swap = ok({QStringLiteral("import"), folder(QStringLiteral("staging-swapped"), files)}, database);
+        QVERIFY2(swap.contains(QLatin1String("employees.csv: 0 added, 2 changed, ")), qPrintable(swap));
+        QCOMPARE(sqlite(database, QStringLiteral("SELECT COUNT(*) FROM employees e JOIN pictures p"
+                                                 " ON p.original_digest = e.original_digest")),
+                 referenced);
+    }
 
     void importExportOnSqlite()
     {

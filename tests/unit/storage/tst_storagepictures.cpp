@@ -1,7 +1,9 @@
 // Pictures in the storage: presence answers send the display rendition under its digest while
 // the original stays; whether a picture changed is told by its original; the originals read
-// back page by page for exports; and the migration that brought renditions makes them for the
-// pictures stored before it.
+// back page by page for exports; pictures are stored once per original and go when nobody
+// refers to them; staged pictures wait unseen, and those a stopped import left are removed by
+// age; the migration that brought renditions makes them for the pictures stored before it,
+// and the one that keyed pictures by their originals moves them.
 
 #include "support/picturebytes.h"
 #include "support/storagefixture.h"
@@ -31,9 +33,16 @@ private slots:
     void presenceSendsTheRenditionAndKeepsTheOriginal();
     void theOriginalTellsWhetherAPictureChanged();
     void originalsAreReadInIdOrderPageByPage();
+    void aPictureGoesWithItsLastReference();
+    void stagedPicturesWaitUnseenUntilAbandoned();
+    void aPictureGoneBeforeItIsReferredToIsRefused();
     void migrationMakesRenditionsOfStoredPictures();
+    void migrationKeysPicturesByTheirOriginals();
 
 private:
+    // Back to the schema of migration 12: a picture row per employee.
+    void revertToPicturesPerEmployee();
+    int storedPictures();
     void seed() override;
     Result<Upsert> upsert(const Employee &employee);
     PresenceRow presenceOf(const QString &employeeId);
@@ -141,7 +150,7 @@ void TestStoragePictures::theOriginalTellsWhetherAPictureChanged()
     row = presenceOf(QStringLiteral("E1"));
     QVERIFY(row.picture.isEmpty());
     QVERIFY(row.pictureDigest.isEmpty());
-    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM employee_pictures")).toInt(), 0);
+    QCOMPARE(storedPictures(), 0);
     QCOMPARE(upsert(ana).value(), Upsert::Unchanged);
 }
 
@@ -198,6 +207,7 @@ void TestStoragePictures::migrationMakesRenditionsOfStoredPictures()
         {QStringLiteral("D"), QStringLiteral("Dukić"), QStringLiteral("Duka"), m_sales.id, damaged, {}, {}},
         {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Nina"), m_sales.id, {}, {}, {}},
     }));
+    revertToPicturesPerEmployee();
     QString problem;
     for (const char *sql : {"ALTER TABLE employee_pictures DROP COLUMN rendition",
                             "ALTER TABLE employee_pictures DROP COLUMN original_digest",
@@ -211,7 +221,7 @@ void TestStoragePictures::migrationMakesRenditionsOfStoredPictures()
         if (phase == QLatin1String("Making picture renditions"))
             steps.append({done, total});
     }));
-    QCOMPARE(m_fixture.storage().schemaVersion().value(), 12);
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), 13);
     QCOMPARE(steps.first(), qMakePair(qint64(0), qint64(3)));
     QCOMPARE(steps.last(), qMakePair(qint64(3), qint64(3)));
 
@@ -234,6 +244,128 @@ void TestStoragePictures::migrationMakesRenditionsOfStoredPictures()
                    QByteArray("a rendition made again")};
     QCOMPARE(upsert(again).value(), Upsert::Unchanged);
     QCOMPARE(presenceOf(QStringLiteral("P")).picture, pera.picture);
+}
+
+void TestStoragePictures::revertToPicturesPerEmployee()
+{
+    const QString bytes = m_fixture.isPostgres() ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
+    QString problem;
+    for (const QString &sql :
+         {QStringLiteral("CREATE TABLE employee_pictures (employee_id BIGINT PRIMARY KEY REFERENCES employees (id)"
+                         " ON DELETE CASCADE, bytes %1 NOT NULL, rendition %1, original_digest %1)").arg(bytes),
+          QStringLiteral("INSERT INTO employee_pictures (employee_id, bytes, rendition, original_digest)"
+                         " SELECT e.id, p.original, p.rendition, p.original_digest FROM employees e"
+                         " JOIN pictures p ON p.original_digest = e.original_digest"),
+          QStringLiteral("DROP INDEX employees_original_digest"),
+          QStringLiteral("ALTER TABLE employees DROP COLUMN original_digest"), QStringLiteral("DROP TABLE pictures"),
+          QStringLiteral("DELETE FROM schema_migrations WHERE version = 13")})
+        QVERIFY2(m_fixture.execRaw(sql, &problem), qPrintable(problem));
+}
+
+int TestStoragePictures::storedPictures()
+{
+    return m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM pictures")).toInt();
+}
+
+void TestStoragePictures::aPictureGoesWithItsLastReference()
+{
+    const auto person = [&](const char *id, const QByteArray &picture) {
+        return Employee{QString::fromLatin1(id), QStringLiteral("Name"), QStringLiteral("First"), m_sales.id, picture,
+                        {}, {}, QByteArray("rendition of ") + picture};
+    };
+    OrganisationStore &o = m_fixture.storage().organisation();
+    STORAGE_OK(o.addEmployees({person("E1", "shared"), person("E2", "shared")}));
+    QCOMPARE(upsert(person("E3", "own")).value(), Upsert::Added);
+    QCOMPARE(upsert(person("E4", "shared")).value(), Upsert::Added);
+    QCOMPARE(storedPictures(), 2); // identical photos are stored once
+
+    QCOMPARE(upsert(person("E3", "new own")).value(), Upsert::Changed);
+    QCOMPARE(storedPictures(), 2); // "own" went with its only reference
+    QCOMPARE(upsert(person("E1", QByteArray())).value(), Upsert::Changed);
+    STORAGE_OK(o.removeEmployee(QStringLiteral("E2")));
+    QCOMPARE(storedPictures(), 2); // E4 still shows "shared"
+    QCOMPARE(presenceOf(QStringLiteral("E4")).picture, QByteArray("rendition of shared"));
+    STORAGE_OK(o.removeEmployee(QStringLiteral("E4")));
+    STORAGE_OK(o.removeEmployee(QStringLiteral("E3")));
+    QCOMPARE(storedPictures(), 0);
+}
+
+void TestStoragePictures::stagedPicturesWaitUnseenUntilAbandoned()
+{
+    OrganisationStore &o = m_fixture.storage().organisation();
+    const QByteArray used("used by E1");
+    QCOMPARE(upsert({QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales.id, used, {}, {}})
+                 .value(),
+             Upsert::Added);
+    const Result<QVector<QByteArray>> staged = o.stagePictures({{"left behind", "small"}, {"left too", {}}, {used, {}}});
+    STORAGE_OK(staged);
+    // E1's was stored already, and a picture is stored once.
+    QCOMPARE(staged.value(), (QVector<QByteArray>{sha256("left behind"), sha256("left too")}));
+    QCOMPARE(o.stagePictures({{"left behind", "made again"}}).value(), QVector<QByteArray>());
+    QCOMPARE(o.storedPictureDigests().value(), (QSet<QByteArray>{sha256(used), sha256("left behind"), sha256("left too")}));
+    QCOMPARE(presenceOf(QStringLiteral("E1")).picture, used);
+
+    QString problem;
+    QVERIFY2(m_fixture.passTime(std::chrono::hours(25), &problem), qPrintable(problem));
+    // An import running now: its new picture, and a left one it found stored, are its own.
+    STORAGE_OK(o.stagePictures({{"a running import's", {}}, {"left too", {}}}));
+    QCOMPARE(o.removeAbandonedPictures(std::chrono::hours(24)).value(), 1);
+    QCOMPARE(o.storedPictureDigests().value(),
+             (QSet<QByteArray>{sha256(used), sha256("a running import's"), sha256("left too")}));
+    QCOMPARE(presenceOf(QStringLiteral("E1")).picture, used);
+}
+
+void TestStoragePictures::aPictureGoneBeforeItIsReferredToIsRefused()
+{
+    OrganisationStore &o = m_fixture.storage().organisation();
+    const QVector<QByteArray> staged = o.stagePictures({{"staged", "its rendition"}}).value();
+    QCOMPARE(staged.size(), 1);
+    Employee ana{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales.id, {}, {}, {}};
+    ana.originalDigest = staged.first();
+    QCOMPARE(upsert(ana).value(), Upsert::Added);
+    QCOMPARE(presenceOf(QStringLiteral("E1")).picture, QByteArray("its rendition"));
+    STORAGE_OK(o.removeUnreferencedPictures(staged)); // referred to: stays
+    QCOMPARE(storedPictures(), 1);
+
+    // Someone else's cleanup takes a staged picture before the import refers to it.
+    Employee ivo{QStringLiteral("E2"), QStringLiteral("Ivić"), QStringLiteral("Ivo"), m_sales.id, {}, {}, {}};
+    ivo.originalDigest = o.stagePictures({{"staged too", {}}}).value().value(0);
+    STORAGE_OK(o.removeUnreferencedPictures({ivo.originalDigest}));
+    const Result<Upsert> refused = upsert(ivo);
+    QCOMPARE(refused.error().code, StorageError::NotFound);
+    QVERIFY2(refused.error().message.contains(QLatin1String("The picture of the employee 'E2' is no longer stored"))
+                 && refused.error().message.contains(QLatin1String("Run the import again.")),
+             qPrintable(refused.error().message));
+    QCOMPARE(o.findEmployee(QStringLiteral("E2")).error().code, StorageError::NotFound);
+}
+
+// Two employees with one photo share its row; presence sends the same digests and pictures.
+void TestStoragePictures::migrationKeysPicturesByTheirOriginals()
+{
+    OrganisationStore &o = m_fixture.storage().organisation();
+    STORAGE_OK(o.addEmployees({
+        {QStringLiteral("P"), QStringLiteral("Perić"), QStringLiteral("Pera"), m_sales.id, "photo", {}, {}, "small photo"},
+        {QStringLiteral("Q"), QStringLiteral("Perić"), QStringLiteral("Pava"), m_stores.id, "photo", {}, {}, "small photo"},
+        {QStringLiteral("B"), QStringLiteral("Babić"), QStringLiteral("Bane"), m_sales.id, "badge", {}, {}, "small badge"},
+        {QStringLiteral("N"), QStringLiteral("Nikolić"), QStringLiteral("Nina"), m_sales.id, {}, {}, {}},
+    }));
+    revertToPicturesPerEmployee();
+    STORAGE_OK(m_fixture.reopen());
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), 12);
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM employee_pictures")).toInt(), 3);
+
+    STORAGE_OK(m_fixture.storage().migrate());
+    QCOMPARE(m_fixture.storage().schemaVersion().value(), 13);
+    QCOMPARE(storedPictures(), 2);
+    for (const auto &[id, original, shown] : {std::tuple{"P", "photo", "small photo"}, std::tuple{"Q", "photo", "small photo"},
+                                              std::tuple{"B", "badge", "small badge"}}) {
+        const PresenceRow row = presenceOf(QString::fromLatin1(id));
+        QCOMPARE(row.picture, QByteArray(shown));
+        QCOMPARE(row.pictureDigest, sha256(shown));
+        QCOMPARE(m_fixture.storage().organisation().findEmployee(QString::fromLatin1(id))->picture, QByteArray(original));
+    }
+    QVERIFY(presenceOf(QStringLiteral("N")).pictureDigest.isEmpty());
+    QCOMPARE(m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(*) FROM employees WHERE original_digest IS NULL")).toInt(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStoragePictures)

@@ -42,8 +42,7 @@ private slots:
     void headerFaults();
     void fieldFaults();
     void pictureFaults();
-    void picturesReadAgainForWriting_data();
-    void picturesReadAgainForWriting();
+    void picturesAreHandedOnOnce();
     void repeatedLines();
     void filesThatLeaveTheFolderAreNotRead();
     void echoedTextIsCut();
@@ -163,55 +162,43 @@ void TestImportFolder::pictureFaults()
 
 // The check keeps only digests, so the writer reads the pictures again: what it writes must be
 // what was checked, and a picture changed or removed in between is refused, never written.
-void TestImportFolder::picturesReadAgainForWriting_data()
+// The check hands each new original on once, with its rendition, and only renders what is
+// not stored yet; the rows keep the originals' digests to refer to them.
+void TestImportFolder::picturesAreHandedOnOnce()
 {
-    QTest::addColumn<QByteArray>("replacement"); // empty: the picture is removed
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("unchanged") << QByteArray("same") << false;
-    QTest::newRow("changed") << QByteArray("other") << true;
-    QTest::newRow("removed") << QByteArray() << true;
-}
-
-void TestImportFolder::picturesReadAgainForWriting()
-{
-    QFETCH(QByteArray, replacement);
-    QFETCH(bool, refused);
     QTemporaryDir dir;
     QImage picture(300, 150, QImage::Format_RGB32);
     picture.fill(Qt::darkBlue);
     QVERIFY(picture.save(dir.filePath("a.png")));
-    QVERIFY(picture.save(dir.filePath("b.png")));
+    QVERIFY(picture.save(dir.filePath("same as a.png")));
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(dir.filePath("stored.png")));
     writeFile(dir.path(), "employees.csv",
-              "id,last_name,first_name,department,picture\nE1,A,A,Sales,a.png\nE2,B,B,Sales,b.png\nE3,C,C,Sales,\n");
+              "id,last_name,first_name,department,picture\nE1,A,A,Sales,a.png\nE2,B,B,Sales,same as a.png\n"
+              "E3,C,C,Sales,stored.png\nE4,D,D,Sales,\n");
+    const auto digestOf = [&](const char *name) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                              : QByteArray();
+    };
+    PictureStaging staging{{digestOf("stored.png")}, {}};
+    QVector<CheckedPicture> handed;
+    staging.store = [&](const QVector<CheckedPicture> &pictures) {
+        handed += pictures;
+        return true;
+    };
     ImportErrors errors;
-    const ImportBatch batch = readImportFolder(dir.path(), &errors);
+    const ImportBatch batch = readImportFolder(dir.path(), &errors, {}, &staging);
     QVERIFY2(errors.isEmpty(), qPrintable(errors.lines().join('\n')));
-    QFile a(dir.filePath("a.png"));
-    QVERIFY(a.open(QIODevice::ReadOnly));
-    const QByteArray checked = a.readAll();
-    a.close();
-    if (replacement.isEmpty()) {
-        QVERIFY(a.remove());
-    } else if (replacement == "other") {
-        QImage other(300, 150, QImage::Format_RGB32);
-        other.fill(Qt::red);
-        QVERIFY(other.save(dir.filePath("a.png")));
-    }
-    const QVector<LoadedPicture> pictures =
-        loadCheckedPictures(dir.path(), batch.employees, [](const EmployeeRow &row) { return row.id == "E2"; });
-    QCOMPARE(pictures.size(), 3);
-    QCOMPARE(!pictures.at(0).problem.isEmpty(), refused);
-    if (refused) {
-        QVERIFY(pictures.at(0).bytes.isEmpty());
-        QVERIFY2(replacement.isEmpty() || pictures.at(0).problem.contains("changed after it was checked"),
-                 qPrintable(pictures.at(0).problem));
-    } else {
-        QCOMPARE(pictures.at(0).bytes, checked);
-    }
-    QVERIFY(pictures.at(0).rendition.isEmpty()); // not asked for
-    QVERIFY(pictures.at(1).problem.isEmpty());
-    QCOMPARE(QImage::fromData(pictures.at(1).rendition).size(), QSize(256, 128));
-    QVERIFY(pictures.at(2).problem.isEmpty() && pictures.at(2).bytes.isEmpty());
+    QCOMPARE(handed.size(), 1);
+    QCOMPARE(QCryptographicHash::hash(handed.first().original, QCryptographicHash::Sha256), digestOf("a.png"));
+    QCOMPARE(QImage::fromData(handed.first().rendition).size(), QSize(256, 128));
+    QCOMPARE(batch.employees.size(), 4);
+    QCOMPARE(batch.employees.at(0).pictureDigest, digestOf("a.png"));
+    QCOMPARE(batch.employees.at(1).pictureDigest, digestOf("a.png"));
+    QCOMPARE(batch.employees.at(2).pictureDigest, digestOf("stored.png"));
+    QVERIFY(batch.employees.at(3).pictureDigest.isEmpty());
+    QCOMPARE(staging.stored.size(), 2);
 }
 
 // Terminals' exports repeat double taps: a line equal to an earlier one in every value (16:25
