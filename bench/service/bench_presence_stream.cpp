@@ -158,13 +158,13 @@ void comparePictureFetch(const QString &location)
         QElapsedTimer timer;
         timer.start();
         QSqlQuery query(db);
-        query.exec(QStringLiteral("SELECT employee_id, bytes FROM employee_pictures"));
+        query.exec(QStringLiteral("SELECT original_digest, original FROM pictures"));
         textBytes = 0;
         while (query.next())
             textBytes += query.value(1).toByteArray().size();
         textMs << timer.nsecsElapsed() / 1e6;
         timer.restart();
-        PGresult *result = PQexecParams(pg, "SELECT employee_id, bytes FROM employee_pictures", 0, nullptr, nullptr,
+        PGresult *result = PQexecParams(pg, "SELECT original_digest, original FROM pictures", 0, nullptr, nullptr,
                                         nullptr, nullptr, 1);
         binaryBytes = 0;
         for (int i = 0; i < PQntuples(result); ++i)
