@@ -110,6 +110,8 @@ public:
     int color(int column);
     bool yesNo(int column);
     QDateTime moment(int column);
+    // Checking the pictures takes most of an import's time: it has progress of its own.
+    void showPictureProgress(qint64 done, qint64 total);
 
 private:
     // The column's text, with an error when it is empty, too large by `measure`, or holds a control character.
@@ -211,6 +213,12 @@ bool TableReader::readHeader()
         }
     }
     return ok;
+}
+
+void TableReader::showPictureProgress(qint64 done, qint64 total)
+{
+    if (m_progress)
+        m_progress(QStringLiteral("Checking %1 (pictures)").arg(m_name), done, total);
 }
 
 void TableReader::showProgress(bool last)
@@ -491,6 +499,7 @@ void attachPictures(TableReader &table, const QString &folder, QVector<EmployeeR
         const QVector<CheckedPicture> pictures = takeNewPictures(*rows, first, &outcomes, staging);
         if (handingOn && !pictures.isEmpty())
             handingOn = staging->store(pictures);
+        table.showPictureProgress(std::min<int>(first + PictureBatchSize, rows->size()), rows->size());
     }
     QVector<EmployeeRow> accepted;
     accepted.reserve(rows->size());
