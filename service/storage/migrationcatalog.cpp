@@ -19,11 +19,24 @@ namespace {
 
 const QString resourceFolder = QStringLiteral(":/vorna-storage/migrations");
 
+// Photos arrive compressed. PostgreSQL would try to compress each again before storing it out
+// of line, which cost an import of 10,000 photos a third of its time and saved nothing.
+StorageError storePicturesAsTheyCome(Transaction &tx, const Progress &)
+{
+    if (tx.dialect().engine != SqlDialect::Engine::PostgreSQL)
+        return StorageError::none();
+    return tx.change(QStringLiteral("ALTER TABLE pictures ALTER COLUMN rendition SET STORAGE EXTERNAL,"
+                                    " ALTER COLUMN original SET STORAGE EXTERNAL"),
+                     {}, QStringLiteral("store pictures uncompressed"))
+        .error();
+}
+
 // The migrations that have a step in C++, by number.
 const QHash<int, MigrationStep> &codeSteps()
 {
     static const QHash<int, MigrationStep> steps{
         {12, &OrganisationStore::makeMissingRenditions},
+        {13, &storePicturesAsTheyCome},
     };
     return steps;
 }
