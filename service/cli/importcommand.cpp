@@ -311,11 +311,7 @@ private:
     // staging once the database refused, so the import fails with its sentence.
     static bool stage(OrganisationStore &organisation, const QVector<CheckedPicture> &pictures, Staging *staging)
     {
-        QVector<PictureToStage> batch;
-        batch.reserve(pictures.size());
-        for (const CheckedPicture &picture : pictures)
-            batch.append({picture.original, picture.rendition});
-        const Result<QVector<QByteArray>> added = organisation.stagePictures(batch);
+        const Result<QVector<QByteArray>> added = organisation.stagePictures(pictures);
         if (!added) {
             staging->failure = added.error();
             return false;

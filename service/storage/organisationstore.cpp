@@ -8,7 +8,6 @@
 
 #include <QtConcurrent>
 
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <limits>
@@ -22,15 +21,7 @@ using Error = StorageError;
 // Employees and registrations go in batches; progress is reported per batch.
 constexpr int rowsPerProgress = 10000;
 
-// OpenSSL's SHA-256 uses the processor's SHA instructions: it hashes an office's photo in a
-// tenth of the time of Qt's own, and imports and the rendition migration hash every original.
-QByteArray sha256(const QByteArray &bytes)
-{
-    QByteArray digest(SHA256_DIGEST_LENGTH, Qt::Uninitialized);
-    SHA256(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()),
-           reinterpret_cast<unsigned char *>(digest.data()));
-    return digest;
-}
+using transfer::pictureDigest;
 
 // Stores a picture unless its original is stored already.
 const QString insertPictureSql =
@@ -458,7 +449,7 @@ StorageError OrganisationStore::refreshLatestRegistrations(Transaction &tx, cons
 
 QByteArray OrganisationStore::digestOf(const QByteArray &bytes)
 {
-    return bytes.isEmpty() ? QByteArray() : sha256(bytes);
+    return bytes.isEmpty() ? QByteArray() : pictureDigest(bytes);
 }
 
 const QByteArray &OrganisationStore::shownPicture(const Employee &employee)
@@ -516,7 +507,7 @@ Result<QSet<QByteArray>> OrganisationStore::storedPictureDigests()
     });
 }
 
-Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<PictureToStage> &pictures)
+Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<transfer::CheckedPicture> &pictures)
 {
     const QString doing = QStringLiteral("store %1 pictures").arg(pictures.size());
     QVector<QByteArray> added;
@@ -531,10 +522,10 @@ Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<Pictu
         if (!refresh.prepare(QStringLiteral("UPDATE pictures SET stored_utc = ? WHERE original_digest = ? AND ")
                              + nobodyRefers))
             return tx.failure(refresh.lastError(), doing);
-        for (const PictureToStage &picture : pictures) {
-            const QByteArray original = sha256(picture.original);
+        for (const transfer::CheckedPicture &picture : pictures) {
+            const QByteArray &original = picture.originalDigest;
             const QByteArray &shown = picture.rendition.isEmpty() ? picture.original : picture.rendition;
-            Error failed = bindAndRun(tx, insert, {original, sha256(shown), storedNow(), shown, picture.original}, doing);
+            Error failed = bindAndRun(tx, insert, {original, picture.renditionDigest, storedNow(), shown, picture.original}, doing);
             if (failed.ok() && insert.numRowsAffected() > 0)
                 added.append(original);
             else if (failed.ok())
@@ -723,8 +714,8 @@ MadeRendition renditionOf(const QByteArray &original)
     const transfer::Rendition made = transfer::makeRendition(original, QString());
     MadeRendition out;
     out.rendition = made.bytes.isEmpty() ? original : made.bytes;
-    out.renditionDigest = sha256(out.rendition);
-    out.originalDigest = sha256(original);
+    out.renditionDigest = pictureDigest(out.rendition);
+    out.originalDigest = pictureDigest(original);
     return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include "storage/sqlexecutor.h"
 #include "storage/storage.h"
+#include "transfer/rendition.h"
 
 #include <QHash>
 #include <QSet>
@@ -14,14 +15,6 @@
 #include <chrono>
 
 namespace vorna::service {
-
-// A picture to store: the original as it came in, and its display rendition (empty: the
-// original is shown as it is).
-struct PictureToStage
-{
-    QByteArray original;
-    QByteArray rendition;
-};
 
 class OrganisationStore
 {
@@ -133,7 +126,7 @@ public:
     // that nobody refers to counts as stored just now again, so that removeAbandonedPictures
     // leaves it to the caller.
     // The result: the digests of the originals it stored.
-    Result<QVector<QByteArray>> stagePictures(const QVector<PictureToStage> &pictures);
+    Result<QVector<QByteArray>> stagePictures(const QVector<transfer::CheckedPicture> &pictures);
     // Deletes those of the pictures that nobody refers to, in the caller's transaction.
     static StorageError removeUnreferencedPictures(Transaction &tx, const QSet<QByteArray> &originalDigests);
     // The same, a batch per transaction of its own, so that no writer waits long.

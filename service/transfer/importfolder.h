@@ -13,6 +13,7 @@
 
 #include "transfer/civiltext.h"
 #include "transfer/importerrors.h"
+#include "transfer/rendition.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -80,13 +81,6 @@ struct ImportBatch
 
 // Same shape as the storage's progress callback: a phase, done of total.
 using ImportProgress = std::function<void(const QString &phase, qint64 done, qint64 total)>;
-
-// A picture the check read and found good, with its display rendition.
-struct CheckedPicture
-{
-    QByteArray original;
-    QByteArray rendition;
-};
 
 // Where the check hands the pictures it read: so each picture is read, decoded and rendered
 // once, and only a batch of them is in memory at a time.

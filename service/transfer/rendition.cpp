@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <openssl/sha.h>
+
 namespace vorna::transfer {
 
 namespace {
@@ -112,6 +114,22 @@ QString pictureFileExtension(const QByteArray &leadingBytes)
     if (format == "png")
         return QStringLiteral("png");
     return QStringLiteral("bin");
+}
+
+QByteArray pictureDigest(const QByteArray &bytes)
+{
+    QByteArray digest(SHA256_DIGEST_LENGTH, Qt::Uninitialized);
+    SHA256(reinterpret_cast<const unsigned char *>(bytes.constData()), size_t(bytes.size()),
+           reinterpret_cast<unsigned char *>(digest.data()));
+    return digest;
+}
+
+CheckedPicture checkedPicture(QByteArray original, QByteArray rendition)
+{
+    CheckedPicture picture{std::move(original), {}, std::move(rendition), {}};
+    picture.originalDigest = pictureDigest(picture.original);
+    picture.renditionDigest = picture.rendition.isEmpty() ? picture.originalDigest : pictureDigest(picture.rendition);
+    return picture;
 }
 
 } // namespace vorna::transfer

@@ -22,6 +22,11 @@ QByteArray sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
+vorna::transfer::CheckedPicture checked(const QByteArray &original, const QByteArray &rendition = {})
+{
+    return vorna::transfer::checkedPicture(original, rendition);
+}
+
 } // namespace
 
 class TestStoragePictures : public StorageTestCase
@@ -297,18 +302,18 @@ void TestStoragePictures::stagedPicturesWaitUnseenUntilAbandoned()
     QCOMPARE(upsert({QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales.id, used, {}, {}})
                  .value(),
              Upsert::Added);
-    const Result<QVector<QByteArray>> staged = o.stagePictures({{"left behind", "small"}, {"left too", {}}, {used, {}}});
+    const Result<QVector<QByteArray>> staged = o.stagePictures({checked("left behind", "small"), checked("left too"), checked(used)});
     STORAGE_OK(staged);
     // E1's was stored already, and a picture is stored once.
     QCOMPARE(staged.value(), (QVector<QByteArray>{sha256("left behind"), sha256("left too")}));
-    QCOMPARE(o.stagePictures({{"left behind", "made again"}}).value(), QVector<QByteArray>());
+    QCOMPARE(o.stagePictures({checked("left behind", "made again")}).value(), QVector<QByteArray>());
     QCOMPARE(o.storedPictureDigests().value(), (QSet<QByteArray>{sha256(used), sha256("left behind"), sha256("left too")}));
     QCOMPARE(presenceOf(QStringLiteral("E1")).picture, used);
 
     QString problem;
     QVERIFY2(m_fixture.passTime(std::chrono::hours(25), &problem), qPrintable(problem));
     // An import running now: its new picture, and a left one it found stored, are its own.
-    STORAGE_OK(o.stagePictures({{"a running import's", {}}, {"left too", {}}}));
+    STORAGE_OK(o.stagePictures({checked("a running import's"), checked("left too")}));
     QCOMPARE(o.removeAbandonedPictures(std::chrono::hours(24)).value(), 1);
     QCOMPARE(o.storedPictureDigests().value(),
              (QSet<QByteArray>{sha256(used), sha256("a running import's"), sha256("left too")}));
@@ -318,7 +323,7 @@ void TestStoragePictures::stagedPicturesWaitUnseenUntilAbandoned()
 void TestStoragePictures::aPictureGoneBeforeItIsReferredToIsRefused()
 {
     OrganisationStore &o = m_fixture.storage().organisation();
-    const QVector<QByteArray> staged = o.stagePictures({{"staged", "its rendition"}}).value();
+    const QVector<QByteArray> staged = o.stagePictures({checked("staged", "its rendition")}).value();
     QCOMPARE(staged.size(), 1);
     Employee ana{QStringLiteral("E1"), QStringLiteral("Ilić"), QStringLiteral("Ana"), m_sales.id, {}, {}, {}};
     ana.originalDigest = staged.first();
@@ -329,7 +334,7 @@ void TestStoragePictures::aPictureGoneBeforeItIsReferredToIsRefused()
 
     // Someone else's cleanup takes a staged picture before the import refers to it.
     Employee ivo{QStringLiteral("E2"), QStringLiteral("Ivić"), QStringLiteral("Ivo"), m_sales.id, {}, {}, {}};
-    ivo.originalDigest = o.stagePictures({{"staged too", {}}}).value().value(0);
+    ivo.originalDigest = o.stagePictures({checked("staged too")}).value().value(0);
     STORAGE_OK(o.removeUnreferencedPictures({ivo.originalDigest}));
     const Result<Upsert> refused = upsert(ivo);
     QCOMPARE(refused.error().code, StorageError::NotFound);
