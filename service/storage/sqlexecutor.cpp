@@ -222,8 +222,12 @@ StorageError SqlExecutor::failure(Transaction *tx, const QSqlError &error, const
     }
     if (const auto observer = g_failureObserver.load())
         observer();
-    const QString what = QStringLiteral("Could not %1 in the %2 (%3).").arg(doing, m_dialect.label, reasonOf(error));
-    switch (classifyFailure(m_dialect, error)) {
+    // The driver may find the server gone outside a statement (freeing a prepared statement as
+    // its query goes away); from then on Qt refuses every statement with an empty error.
+    const bool closedUnderUs = tx && !tx->m_db.isOpen() && error.type() == QSqlError::NoError;
+    const QString reason = closedUnderUs ? QStringLiteral("the connection was closed") : reasonOf(error);
+    const QString what = QStringLiteral("Could not %1 in the %2 (%3).").arg(doing, m_dialect.label, reason);
+    switch (closedUnderUs ? SqlFailure::ConnectionLost : classifyFailure(m_dialect, error)) {
     case SqlFailure::Duplicate:
         return {StorageError::AlreadyExists, what + QStringLiteral(" A record with that name already exists.")};
     case SqlFailure::Busy:

@@ -3,7 +3,10 @@
 
 #include "support/storagefixture.h"
 
+#include "storage/sqlexecutor.h"
+
 #include <QCryptographicHash>
+#include <QSqlQuery>
 
 #include <thread>
 
@@ -79,6 +82,7 @@ private slots:
     void aMissIsNotFoundAndAHitIsClean();
     void aDatabaseThatWentAwayIsUnavailable();
     void aRestartedServerHealsOnTheNextCall();
+    void aConnectionClosedInsideAWriteIsUnavailable();
 
 private:
     void seed() override;
@@ -175,6 +179,35 @@ void TestStorageFailure::aRestartedServerHealsOnTheNextCall()
     Department department{0, QStringLiteral("After the restart")};
     STORAGE_OK(s.organisation().addDepartment(department));
     QCOMPARE(s.organisation().departments().value().size(), 2);
+}
+
+void TestStorageFailure::aConnectionClosedInsideAWriteIsUnavailable()
+{
+    if (!m_fixture.isPostgres())
+        QSKIP("Only a database server can cut a connection in the middle of a transaction.");
+    QString problem;
+    const std::optional<SqlDialect> dialect = postgresDialect(m_fixture.location(), &problem);
+    QVERIFY2(dialect, qPrintable(problem));
+    SqlExecutor sql(*dialect);
+    const StorageError error = sql.write(QStringLiteral("rename a department"), [&](Transaction &tx) -> StorageError {
+        {
+            QSqlQuery prepared(tx.db());
+            const StorageError first = tx.exec(prepared, QStringLiteral("SELECT id FROM departments WHERE name = ?"),
+                                               {QStringLiteral("Production")}, QStringLiteral("find a department"));
+            if (!first.ok())
+                return first;
+            m_fixture.scalarRaw(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity"
+                                               " WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+            // Freeing the prepared statement meets the cut and closes the driver's connection,
+            // so the next statement is refused without a word from the server.
+        }
+        return tx.change(QStringLiteral("UPDATE departments SET name = ?"), {QStringLiteral("Assembly")},
+                         QStringLiteral("rename a department"))
+            .error();
+    });
+    QVERIFY2(error.code == StorageError::Unavailable, qPrintable(error.message));
+    QVERIFY2(error.message.contains(QLatin1String("cannot be reached")), qPrintable(error.message));
+    QVERIFY2(!error.message.contains(QLatin1String("()")), qPrintable(error.message));
 }
 
 QTEST_GUILESS_MAIN(TestStorageFailure)
