@@ -5,12 +5,17 @@
 // - with --photos N, N employees with an office's real photos: distinct 900x1200 JPEGs of
 //   100-250 kB (targets at 10,000: at most 90 s and 300 MB resident at the peak).
 // The folder is generated once per size and kept under the build folder; every run imports it
-// into a new database with the built executable, as an operator would.
+// into a new database with the built executable, as an operator would: an SQLite file, or with
+// --postgres a scratch database on that server. With --baseline-service the runs alternate
+// with an older build's executable, so that both meet the same machine, and the ratio of the
+// medians is printed.
 //
-//     bench_import [--scale 0.1] [--photos 10000] [--runs 3]
+//     bench_import [--scale 0.1] [--photos 10000] [--runs 3] [--postgres CONNINFO]
+//                  [--baseline-service PATH]
 //
 // Prints `BENCH import_...` lines: rate, total time and peak resident memory, with the load.
 
+#include "scratchpostgres.h"
 #include "support/portraitphoto.h"
 
 #include <QBuffer>
@@ -118,11 +123,11 @@ bool prepare(const QString &folder, const Size &size)
         && writeFile(done, "");
 }
 
-// Runs the built service to its end; false when it failed. *peakMb gets its peak resident
-// memory, from the kernel's own account of that one child.
-bool service(const QStringList &arguments, double *peakMb = nullptr)
+// Runs `program` to its end; false when it failed. *peakMb gets its peak resident memory, from
+// the kernel's own account of that one child.
+bool service(const QString &program, const QStringList &arguments, double *peakMb = nullptr)
 {
-    QVector<QByteArray> words{QByteArrayLiteral(VORNA_SERVICE_BINARY)};
+    QVector<QByteArray> words{program.toUtf8()};
     for (const QString &argument : arguments)
         words.append(argument.toUtf8());
     QVector<char *> argv;
@@ -154,13 +159,60 @@ double median(QVector<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
+// The runs of one executable: wall seconds and peak resident megabytes.
+struct Runs
+{
+    QVector<double> seconds;
+    QVector<double> peaks;
+};
+
+// One import into a new, initialised database (an SQLite file in `dir`, or a scratch database
+// on `postgres`); false when a step failed, with its message above.
+bool importOnce(const QString &program, const QString &folder, const QString &postgres, Runs *runs)
+{
+    QTemporaryDir dir(QStringLiteral(BENCH_DATA_DIR "/run-XXXXXX"));
+    QString database = dir.filePath(QStringLiteral("vorna.db"));
+    ScratchPostgres scratch(postgres, QStringLiteral("vorna_bench_import"));
+    if (!postgres.isEmpty()) {
+        QString error;
+        database = scratch.create(&error);
+        if (database.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return false;
+        }
+    }
+    if (!service(program, {QStringLiteral("init"), QStringLiteral("--database"), database})) {
+        std::fprintf(stderr, "init failed; its message is above.\n");
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    double peakMb = 0;
+    if (!service(program, {QStringLiteral("import"), QStringLiteral("--database"), database, folder}, &peakMb)) {
+        std::fprintf(stderr, "import failed; its message is above.\n");
+        return false;
+    }
+    runs->seconds.append(timer.nsecsElapsed() / 1e9);
+    runs->peaks.append(peakMb);
+    std::fprintf(stderr, "%s: %.1f s, peak %.0f MB resident\n", qPrintable(program), runs->seconds.last(), peakMb);
+    return true;
+}
+
+void printFigure(const char *name, const QVector<double> &values, const char *unit, const QString &shape,
+                 const char *target)
+{
+    std::printf("BENCH %s median=%.1f%s min=%.1f max=%.1f %s%s\n", name, median(values), unit,
+                *std::min_element(values.cbegin(), values.cend()), *std::max_element(values.cbegin(), values.cend()),
+                qPrintable(shape), target);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Import speed of vorna-service on SQLite."));
+    parser.setApplicationDescription(QStringLiteral("Import speed of vorna-service."));
     parser.addHelpOption();
     const QCommandLineOption scaleOption(QStringLiteral("scale"),
         QStringLiteral("Fraction of 100,000 employees and 1,000,000 registrations. Default: 1."), QStringLiteral("scale"),
@@ -170,7 +222,14 @@ int main(int argc, char **argv)
     const QCommandLineOption photosOption(QStringLiteral("photos"),
         QStringLiteral("Instead: this many employees with photo-sized pictures (10000 in the targets)."),
         QStringLiteral("employees"));
-    parser.addOptions({scaleOption, runsOption, photosOption});
+    const QCommandLineOption postgresOption(QStringLiteral("postgres"),
+        QStringLiteral("Import into a scratch database on this PostgreSQL server (a libpq connection string whose user "
+                       "may create databases) instead of SQLite."),
+        QStringLiteral("conninfo"));
+    const QCommandLineOption baselineOption(QStringLiteral("baseline-service"),
+        QStringLiteral("Alternate each run with this vorna-service executable, an older build, and compare."),
+        QStringLiteral("path"));
+    parser.addOptions({scaleOption, runsOption, photosOption, postgresOption, baselineOption});
     parser.process(app);
     const double scale = parser.value(scaleOption).toDouble();
     const int runs = std::max(1, parser.value(runsOption).toInt());
@@ -191,46 +250,38 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Could not write the benchmark's folder %s.\n", qPrintable(folder));
         return 1;
     }
+    const QString postgres = parser.value(postgresOption);
+    const QString baseline = parser.value(baselineOption);
     const qint64 rows = size.employees + size.registrations();
     const QString loadBefore = loadAverage();
-    QVector<double> seconds;
-    QVector<double> peaks;
+    Runs current, older;
     for (int run = 0; run < runs; ++run) {
-        QTemporaryDir dir(QStringLiteral(BENCH_DATA_DIR "/run-XXXXXX"));
-        const QString database = dir.filePath(QStringLiteral("vorna.db"));
-        if (!service({QStringLiteral("init"), QStringLiteral("--database"), database})) {
-            std::fprintf(stderr, "init failed; its message is above.\n");
+        if (!baseline.isEmpty() && !importOnce(baseline, folder, postgres, &older))
             return 1;
-        }
-        QElapsedTimer timer;
-        timer.start();
-        double peakMb = 0;
-        if (!service({QStringLiteral("import"), QStringLiteral("--database"), database, folder}, &peakMb)) {
-            std::fprintf(stderr, "import failed; its message is above.\n");
+        if (!importOnce(QStringLiteral(VORNA_SERVICE_BINARY), folder, postgres, &current))
             return 1;
-        }
-        seconds.append(timer.nsecsElapsed() / 1e9);
-        peaks.append(peakMb);
-        std::fprintf(stderr, "run %d: %.1f s, peak %.0f MB resident\n", run + 1, seconds.last(), peakMb);
     }
-    const double total = median(seconds);
-    const QString shape = QStringLiteral("employees=%1 registrations=%2 runs=%3 load=%4..%5")
-                              .arg(size.employees).arg(size.registrations()).arg(runs).arg(loadBefore, loadAverage());
-    const char *prefix = size.photos ? "import_photos" : "import";
-    std::printf("BENCH %s_peak_rss median=%.0fMB min=%.0f max=%.0f %s target=<=300MB\n", prefix, median(peaks),
-                *std::min_element(peaks.cbegin(), peaks.cend()), *std::max_element(peaks.cbegin(), peaks.cend()),
-                qPrintable(shape));
-    if (size.photos) {
-        std::printf("BENCH import_photos_total median=%.1fs min=%.1f max=%.1f %s target=<=90s at 10000\n", total,
-                    *std::min_element(seconds.cbegin(), seconds.cend()),
-                    *std::max_element(seconds.cbegin(), seconds.cend()), qPrintable(shape));
-        return 0;
+    const QString shape = QStringLiteral("employees=%1 registrations=%2 runs=%3 engine=%4 load=%5..%6")
+                              .arg(size.employees).arg(size.registrations()).arg(runs)
+                              .arg(postgres.isEmpty() ? QStringLiteral("sqlite") : QStringLiteral("postgresql"))
+                              .arg(loadBefore, loadAverage());
+    const bool photos = size.photos;
+    // The ratio of the medians goes before the target, which runs to the end of the line.
+    const QString compared = baseline.isEmpty()
+        ? shape
+        : shape + QStringLiteral(" ratio=%1").arg(median(current.seconds) / median(older.seconds), 0, 'f', 3);
+    printFigure(photos ? "import_photos_peak_rss" : "import_peak_rss", current.peaks, "MB", shape, " target=<=300MB");
+    printFigure(photos ? "import_photos_total" : "import_total", current.seconds, "s", compared,
+                photos ? " target=<=90s at 10000" : " target=<=120s at scale 1");
+    if (!photos) {
+        QVector<double> rates;
+        for (double seconds : qAsConst(current.seconds))
+            rates.append(rows / seconds);
+        printFigure("import_rows_per_s", rates, "", shape, "");
     }
-    std::printf("BENCH import_rows_per_s median=%.0f min=%.0f max=%.0f %s\n", rows / total,
-                rows / *std::max_element(seconds.cbegin(), seconds.cend()),
-                rows / *std::min_element(seconds.cbegin(), seconds.cend()), qPrintable(shape));
-    std::printf("BENCH import_total median=%.1fs min=%.1f max=%.1f %s target=<=120s at scale 1\n", total,
-                *std::min_element(seconds.cbegin(), seconds.cend()), *std::max_element(seconds.cbegin(), seconds.cend()),
-                qPrintable(shape));
+    if (!baseline.isEmpty()) {
+        printFigure("import_baseline_total", older.seconds, "s", shape, "");
+        printFigure("import_baseline_peak_rss", older.peaks, "MB", shape, "");
+    }
     return 0;
 }

@@ -19,6 +19,7 @@
 // Target: p99 of every kind at most 2 s, and no failures.
 
 #include "commservice.grpc.pb.h"
+#include "scratchpostgres.h"
 #include "support/portraitphoto.h"
 #include "support/servicerunner.h"
 
@@ -32,7 +33,6 @@
 #include <QTemporaryDir>
 
 #include <grpcpp/grpcpp.h>
-#include <libpq-fe.h>
 
 #include <algorithm>
 #include <atomic>
@@ -684,75 +684,6 @@ bool measure(const Settings &settings, const char *engine, const QString &databa
     return import.exitCode == 0 && serviceSurvived && during.failures() == 0;
 }
 
-// ---- PostgreSQL -----------------------------------------------------------------------------
-
-// A database made on the named server for one run, dropped again when done.
-class ScratchPostgres
-{
-public:
-    explicit ScratchPostgres(const QString &server)
-        : m_server(server)
-        , m_name(QStringLiteral("vorna_bench_contention_%1").arg(getpid()))
-    {
-    }
-    ~ScratchPostgres()
-    {
-        if (m_made)
-            execute(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
-    }
-
-    // The new database's connection string; empty with *error when it cannot be made.
-    QString create(QString *error)
-    {
-        if (!execute(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name), error)
-            || !execute(QStringLiteral("CREATE DATABASE %1").arg(m_name), error))
-            return {};
-        m_made = true;
-        return location(error);
-    }
-
-private:
-    bool execute(const QString &sql, QString *error = nullptr)
-    {
-        PGconn *connection = PQconnectdb(m_server.toUtf8().constData());
-        PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr); // "does not exist, skipping"
-        PGresult *result = PQstatus(connection) == CONNECTION_OK ? PQexec(connection, sql.toUtf8().constData()) : nullptr;
-        const bool done = result && PQresultStatus(result) == PGRES_COMMAND_OK;
-        if (!done && error)
-            *error = QStringLiteral("%1 on %2 failed: %3").arg(sql, m_server, QString::fromUtf8(PQerrorMessage(connection)).trimmed());
-        PQclear(result);
-        PQfinish(connection);
-        return done;
-    }
-
-    // The server's own connection string, as keywords, naming the new database instead.
-    QString location(QString *error) const
-    {
-        char *problem = nullptr;
-        PQconninfoOption *options = PQconninfoParse(m_server.toUtf8().constData(), &problem);
-        if (!options) {
-            *error = QStringLiteral("%1 is not a connection string libpq reads: %2").arg(m_server, QString::fromUtf8(problem));
-            PQfreemem(problem);
-            return {};
-        }
-        QStringList keywords;
-        for (PQconninfoOption *option = options; option->keyword; ++option) {
-            const bool isDatabase = qstrcmp(option->keyword, "dbname") == 0;
-            if (!option->val && !isDatabase)
-                continue;
-            QString value = isDatabase ? m_name : QString::fromUtf8(option->val);
-            value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
-            keywords << QStringLiteral("%1='%2'").arg(QLatin1String(option->keyword), value);
-        }
-        PQconninfoFree(options);
-        return keywords.join(QLatin1Char(' '));
-    }
-
-    const QString m_server;
-    const QString m_name;
-    bool m_made = false;
-};
-
 // ---- Start ----------------------------------------------------------------------------------
 
 bool parseSettings(const QCoreApplication &app, Settings *settings)
@@ -842,7 +773,7 @@ int main(int argc, char *argv[])
     bool ok = measure(settings, "sqlite", sqliteDir.filePath(QStringLiteral("vorna.db")), folder, sqliteDir.path());
     if (settings.postgres.isEmpty() || interrupted)
         return ok ? 0 : 1;
-    ScratchPostgres scratch(settings.postgres);
+    ScratchPostgres scratch(settings.postgres, QStringLiteral("vorna_bench_contention"));
     QString error;
     const QString location = scratch.create(&error);
     if (location.isEmpty()) {
