@@ -279,9 +279,6 @@ StorageError OrganisationStore::addEmployees(Transaction &tx, const QVector<Empl
     QSet<qint64> departmentIds;
     Error error = loadIds(tx, QStringLiteral("departments"), doing, &departmentIds);
     // The pictures first, each original once, for the employees to refer to.
-    QSqlQuery picture(tx.db());
-    if (error.ok() && !picture.prepare(insertPictureSql))
-        error = tx.failure(picture.lastError(), doing);
     QHash<QByteArray, QByteArray> shownDigests; // by the original's digest
     for (int i = 0; error.ok() && i < employees.size(); ++i) {
         const Employee &e = employees.at(i);
@@ -289,7 +286,9 @@ StorageError OrganisationStore::addEmployees(Transaction &tx, const QVector<Empl
         if (original.isEmpty() || shownDigests.contains(original))
             continue;
         shownDigests.insert(original, digestOf(shownPicture(e)));
-        error = bindAndRun(tx, picture, {original, shownDigests.value(original), storedNow(), shownPicture(e), e.picture}, doing);
+        error = tx.changeWithBytes(insertPictureSql,
+                                   {original, shownDigests.value(original), storedNow(), shownPicture(e), e.picture}, doing)
+                    .error();
     }
     BulkInsert people(tx.db(), QStringLiteral("employees"),
                       {QStringLiteral("code"), QStringLiteral("last_name"), QStringLiteral("first_name"),
@@ -465,10 +464,9 @@ QVariant OrganisationStore::bytesOrNull(const QByteArray &bytes)
 Result<QByteArray> OrganisationStore::storePicture(Transaction &tx, const Employee &employee,
                                                   const QByteArray &originalDigest, const QString &doing)
 {
-    const Result<int> stored =
-        tx.change(insertPictureSql,
-                  {originalDigest, digestOf(shownPicture(employee)), storedNow(), shownPicture(employee), employee.picture},
-                  doing);
+    const Result<int> stored = tx.changeWithBytes(
+        insertPictureSql,
+        {originalDigest, digestOf(shownPicture(employee)), storedNow(), shownPicture(employee), employee.picture}, doing);
     if (!stored)
         return stored.error();
     // Stored before, perhaps with a rendition made by another build: that one is what panels hold.
@@ -513,10 +511,7 @@ Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<trans
     QVector<QByteArray> added;
     const Error error = m_sql.write(doing, [&](Transaction &tx) {
         added.clear();
-        QSqlQuery insert(tx.db());
         QSqlQuery refresh(tx.db());
-        if (!insert.prepare(insertPictureSql))
-            return tx.failure(insert.lastError(), doing);
         // Only a row nobody refers to: a referenced one is not abandoned, and rewriting it
         // would rewrite its blobs.
         if (!refresh.prepare(QStringLiteral("UPDATE pictures SET stored_utc = ? WHERE original_digest = ? AND ")
@@ -525,8 +520,10 @@ Result<QVector<QByteArray>> OrganisationStore::stagePictures(const QVector<trans
         for (const transfer::CheckedPicture &picture : pictures) {
             const QByteArray &original = picture.originalDigest;
             const QByteArray &shown = picture.rendition.isEmpty() ? picture.original : picture.rendition;
-            Error failed = bindAndRun(tx, insert, {original, picture.renditionDigest, storedNow(), shown, picture.original}, doing);
-            if (failed.ok() && insert.numRowsAffected() > 0)
+            const Result<int> inserted = tx.changeWithBytes(
+                insertPictureSql, {original, picture.renditionDigest, storedNow(), shown, picture.original}, doing);
+            Error failed = inserted.error();
+            if (failed.ok() && *inserted > 0)
                 added.append(original);
             else if (failed.ok())
                 failed = bindAndRun(tx, refresh, {storedNow(), original}, doing);

@@ -85,9 +85,6 @@ void appendCollationKey(const QString &text, QByteArray *key)
     key->append(reinterpret_cast<const char *>(large.data()), size);
 }
 
-// libpq's result, freed when it goes.
-using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
 qint64 bigEndianInt64(const char *bytes)
 {
     return qFromBigEndian<qint64>(bytes);
@@ -346,36 +343,22 @@ StorageError PresenceReader::attachPictures(Transaction &tx, QVector<Entry> *ent
 // asks for binary results instead: the bytes as they are stored.
 StorageError PresenceReader::attachPicturesBinary(Transaction &tx, const QHash<qint64, Entry *> &byKey)
 {
-    const QVariant handle = tx.db().driver()->handle();
-    PGconn *connection = handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0
-        ? *static_cast<PGconn *const *>(handle.data())
-        : nullptr;
-    if (!connection)
-        return {StorageError::Internal, QStringLiteral("Could not %1: the PostgreSQL driver gave no connection.").arg(doingPictures)};
     QStringList keys;
     for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
         keys << QString::number(it.key());
-    const QByteArray array = QByteArrayLiteral("{") + keys.join(QLatin1Char(',')).toLatin1() + QByteArrayLiteral("}");
-    const char *values[] = {array.constData()};
-    const PgResult result(PQexecParams(connection,
-                                       "SELECT e.id, p.rendition FROM employees e JOIN pictures p"
-                                       " ON p.original_digest = e.original_digest WHERE e.id = ANY($1::bigint[])",
-                                       1, nullptr, values, nullptr, nullptr, 1),
-                          &PQclear);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-        const QString reason = QString::fromUtf8(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection));
-        const QString state = QString::fromLatin1(result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr);
-        const QSqlError::ErrorType type = PQstatus(connection) == CONNECTION_OK ? QSqlError::StatementError
-                                                                                : QSqlError::ConnectionError;
-        return tx.failure(QSqlError(QString(), reason.trimmed(), type, state), doingPictures);
-    }
-    tx.noteStatementDone();
-    for (int i = 0; i < PQntuples(result.get()); ++i) {
-        if (PQgetlength(result.get(), i, 0) != 8)
+    const Result<std::shared_ptr<PGresult>> result =
+        tx.execBinary(QStringLiteral("SELECT e.id, p.rendition FROM employees e JOIN pictures p"
+                                     " ON p.original_digest = e.original_digest WHERE e.id = ANY(?::bigint[])"),
+                      {QString(QLatin1Char('{') + keys.join(QLatin1Char(',')) + QLatin1Char('}'))}, true, doingPictures);
+    if (!result)
+        return result.error();
+    const PGresult *rows = result->get();
+    for (int i = 0; i < PQntuples(rows); ++i) {
+        if (PQgetlength(rows, i, 0) != 8)
             continue;
-        Entry *entry = byKey.value(bigEndianInt64(PQgetvalue(result.get(), i, 0)));
+        Entry *entry = byKey.value(bigEndianInt64(PQgetvalue(rows, i, 0)));
         if (entry)
-            entry->row.picture = QByteArray(PQgetvalue(result.get(), i, 1), PQgetlength(result.get(), i, 1));
+            entry->row.picture = QByteArray(PQgetvalue(rows, i, 1), PQgetlength(rows, i, 1));
     }
     return StorageError::none();
 }

@@ -18,18 +18,6 @@ void noteReach(DatabaseReach::State state, const QString &why = QString())
     t_reach.why = why;
 }
 
-// Times one statement for the observer, if there is one.
-bool observedExec(const std::function<bool()> &exec)
-{
-    const auto observer = g_statementObserver.load();
-    if (!observer)
-        return exec();
-    const auto started = std::chrono::steady_clock::now();
-    const bool done = exec();
-    observer(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    return done;
-}
-
 QString reasonOf(const QSqlError &error)
 {
     const QString text = error.databaseText().trimmed();
@@ -97,13 +85,11 @@ const SqlDialect &Transaction::dialect() const
 StorageError Transaction::exec(QSqlQuery &query, const QString &sql, const QVariantList &values, const QString &doing)
 {
     if (m_rolledBack)
-        return {StorageError::Internal,
-                QStringLiteral("Could not %1 in the %2: the transaction it belongs to failed already.")
-                    .arg(doing, dialect().label)};
+        return alreadyFailed(doing);
     query.setForwardOnly(dialect().forwardOnly);
     // PostgreSQL cannot prepare DDL, and a statement without parameters gains nothing from it.
     if (values.isEmpty()) {
-        if (!observedExec([&] { return query.exec(sql); }))
+        if (!timed([&] { return query.exec(sql); }))
             return failure(query.lastError(), doing);
         noteStatementDone();
         return StorageError::none();
@@ -112,10 +98,28 @@ StorageError Transaction::exec(QSqlQuery &query, const QString &sql, const QVari
         return failure(query.lastError(), doing);
     for (const QVariant &value : values)
         query.addBindValue(bindable(value));
-    if (!observedExec([&] { return query.exec(); }))
+    if (!timed([&] { return query.exec(); }))
         return failure(query.lastError(), doing);
     noteStatementDone();
     return StorageError::none();
+}
+
+StorageError Transaction::alreadyFailed(const QString &doing) const
+{
+    return {StorageError::Internal, QStringLiteral("Could not %1 in the %2: the transaction it belongs to failed already.")
+                                        .arg(doing, dialect().label)};
+}
+
+// Times one statement for the observer, if there is one.
+bool Transaction::timed(const std::function<bool()> &exec)
+{
+    const auto observer = g_statementObserver.load();
+    if (!observer)
+        return exec();
+    const auto started = std::chrono::steady_clock::now();
+    const bool done = exec();
+    observer(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    return done;
 }
 
 void Transaction::noteStatementDone()

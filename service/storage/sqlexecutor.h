@@ -14,6 +14,9 @@
 #include <QVariantList>
 
 #include <functional>
+#include <memory>
+
+struct pg_result; // libpq's PGresult
 
 namespace vorna::service {
 
@@ -64,9 +67,23 @@ public:
     // The rows changed by one statement.
     Result<int> change(const QString &sql, const QVariantList &values, const QString &doing);
 
+    // Runs `sql` through libpq on this transaction's PostgreSQL connection: byte arrays among
+    // `values` go as they are, the rest as text, and the result comes in binary when
+    // `binaryResults`. Qt's driver sends and reads every value as text, so a picture would
+    // cross the wire as hex, twice its size, escaped on one side and parsed on the other.
+    Result<std::shared_ptr<pg_result>> execBinary(const QString &sql, const QVariantList &values, bool binaryResults,
+                                                  const QString &doing);
+    // The rows changed by one statement whose values include large byte arrays: through
+    // execBinary() on PostgreSQL, change() elsewhere.
+    Result<int> changeWithBytes(const QString &sql, const QVariantList &values, const QString &doing);
+
 private:
     friend class SqlExecutor;
     Transaction(SqlExecutor &sql, QSqlDatabase db, bool writes);
+    // The refusal of a statement after one of this transaction failed.
+    StorageError alreadyFailed(const QString &doing) const;
+    // Runs one statement, timed for the statement observer if there is one.
+    static bool timed(const std::function<bool()> &exec);
 
     SqlExecutor &m_sql;
     QSqlDatabase m_db;
