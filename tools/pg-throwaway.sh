@@ -1,6 +1,6 @@
 # Sourced by the test and benchmark scripts: a throwaway PostgreSQL cluster on 127.0.0.1.
 # pg_throwaway_start sets VORNA_TEST_PG to a libpq connection string for it; the user may
-# create databases. pg_throwaway_stop stops it and removes its files.
+# create databases, and PG_DIR to its folder. pg_throwaway_stop stops it and removes its files.
 
 # A port on 127.0.0.1 that nothing listens on.
 free_tcp_port() {
@@ -38,9 +38,18 @@ pg_throwaway_start() {
   echo "pg-throwaway: PostgreSQL on 127.0.0.1:$PG_PORT"
 }
 
+# Works from another shell too, given PG_DIR: the server is found by its data folder. The
+# folder stays when the server would not stop, so that it is not left running without its files.
 pg_throwaway_stop() {
   [ -n "${PG_DIR:-}" ] || return 0
-  "${PG_AS[@]}" "$PG_BINDIR/pg_ctl" -D "$PG_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
+  local bindir=${PG_BINDIR:-$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)}
+  local as=()
+  if [ "$(id -u)" -eq 0 ]; then as=(runuser -u postgres --); fi
+  if [ -f "$PG_DIR/data/postmaster.pid" ] \
+    && ! "${as[@]}" "$bindir/pg_ctl" -D "$PG_DIR/data" -m fast -w stop >/dev/null 2>&1; then
+    echo "pg-throwaway: the server in $PG_DIR did not stop; its files stay there" >&2
+    return 1
+  fi
   rm -rf "$PG_DIR"
   PG_DIR=
 }
