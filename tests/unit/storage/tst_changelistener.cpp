@@ -6,8 +6,13 @@
 
 #include "storage/changelistener.h"
 
+#include <QFile>
+
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+
+#include <unistd.h>
 
 using namespace vorna::service;
 using namespace std::chrono_literals;
@@ -80,6 +85,29 @@ bool announceUntilHeard(Database &storage, Told &told, qint64 department)
     return false;
 }
 
+// Seconds until the kernel's next keepalive probe on the local TCP port `port`, from
+// /proc/net/tcp and tcp6; none when the socket has no keepalive timer running.
+std::optional<double> keepaliveDueSeconds(int port)
+{
+    for (const char *path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile table(QString::fromLatin1(path));
+        if (!table.open(QIODevice::ReadOnly))
+            continue;
+        table.readLine(); // the heading
+        while (!table.atEnd()) {
+            // sl local_address rem_address st tx:rx tr:when ...
+            const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+            if (fields.size() < 6 || fields.at(1).split(':').value(1).toInt(nullptr, 16) != port)
+                continue;
+            const QList<QByteArray> timer = fields.at(5).split(':');
+            if (timer.value(0).toInt(nullptr, 16) != 2) // 2: the keepalive timer
+                return std::nullopt;
+            return timer.value(1).toLongLong(nullptr, 16) / double(sysconf(_SC_CLK_TCK));
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 class TestChangeListener : public StorageTestCase
@@ -92,6 +120,7 @@ private slots:
     void outagesAreToldOnceAndStartWithShortWaits();
     void changeAfterThePruneIsHeard();
     void cutConnectionIsReportedOnceAndListenedAgain();
+    void silentServerIsProbedWithinSeconds();
 };
 
 void TestChangeListener::reconnectWaits_data()
@@ -181,6 +210,26 @@ void TestChangeListener::cutConnectionIsReportedOnceAndListenedAgain()
         told.forgetHeard();
         QVERIFY(announceUntilHeard(storage, told, 1));
     }
+}
+
+void TestChangeListener::silentServerIsProbedWithinSeconds()
+{
+    if (!m_fixture.isPostgres())
+        QSKIP("Only PostgreSQL listens on a connection of its own.");
+    Database &storage = m_fixture.storage();
+    Told told;
+    const auto listener = told.listenOn(storage.presence());
+    QVERIFY(announceUntilHeard(storage, told, 1));
+    const int port = m_fixture
+                         .scalarRaw(QStringLiteral("SELECT client_port FROM pg_stat_activity"
+                                                   " WHERE datname = current_database() AND query LIKE 'LISTEN %'"))
+                         .toInt();
+    if (port <= 0)
+        QSKIP("The test server is reached by a local socket, which has no keepalive.");
+    // An idle connection: the next probe is due within the listener's 10 s, not the system's 2 hours.
+    const std::optional<double> due = keepaliveDueSeconds(port);
+    QVERIFY2(due, "The listener's connection has no keepalive timer.");
+    QVERIFY2(*due <= 10.5, qPrintable(QStringLiteral("The next keepalive probe is %1 s away.").arg(*due)));
 }
 
 QTEST_GUILESS_MAIN(TestChangeListener)
