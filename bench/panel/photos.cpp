@@ -27,6 +27,7 @@
 // Run under a display (xvfb-run -a). --photos names a complete folder made elsewhere (for
 // instance by bench_import --photos 10000), saving the hour of encoding a new one takes.
 
+#include "benchfigures.h"
 #include "paneldriver.h"
 #include "panelsteps.h"
 #include "photodatabase.h"
@@ -48,6 +49,8 @@
 #include <tuple>
 
 using namespace vorna::bench;
+
+using Bench::loadAverage;
 
 namespace {
 
@@ -166,12 +169,6 @@ void printStart(const QString &prefix, const StartFigures &figures, const QStrin
                     figure.min(), figure.max(), target.isEmpty() ? "" : qPrintable(QStringLiteral(" target=") + target));
     }
     std::fflush(stdout);
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join(' ')) : QStringLiteral("?");
 }
 
 } // namespace

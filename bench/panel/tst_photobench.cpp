@@ -3,6 +3,7 @@
 // every employee with a picture, a half-written folder or database must never be taken for a
 // finished one, and the byte counter must be read from the metrics text exactly.
 
+#include "benchfigures.h"
 #include "photodatabase.h"
 #include "servicemetrics.h"
 #include "support/portraitphoto.h"
@@ -23,13 +24,9 @@
 
 using namespace vorna::bench;
 
-namespace {
+using Bench::writeFile;
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+namespace {
 
 QByteArray readFile(const QString &path)
 {

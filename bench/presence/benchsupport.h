@@ -1,7 +1,8 @@
 #pragma once
-// Shared by the presence benchmarks: timing statistics, BENCH lines, rows and pictures.
+// Shared by the presence benchmarks: timing, rows and pictures (figures: benchfigures.h).
 // The service client's stand-in comes from the presence tests (ScriptedPresenceService).
 
+#include "benchfigures.h"
 #include "modelpresenceitem.h"
 #include "support/presencetestsupport.h"
 
@@ -12,20 +13,6 @@
 #include <functional>
 
 namespace Bench {
-
-struct Stats
-{
-    double median = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Stats stats(QVector<double> samples);
-
-// Prints "BENCH <name> median=<v><unit> min=<v> max=<v> [ratio=<v>] [target=<text>]".
-// A negative ratio leaves the ratio out.
-void print(const QString &name, const Stats &s, const QString &unit, double ratio = -1,
-           const QString &target = QString());
 
 // Milliseconds taken by `work`.
 double timeMs(const std::function<void()> &work);

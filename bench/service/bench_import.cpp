@@ -15,6 +15,7 @@
 //
 // Prints `BENCH import_...` lines: rate, total time and peak resident memory, with the load.
 
+#include "benchfigures.h"
 #include "scratchpostgres.h"
 #include "support/portraitphoto.h"
 
@@ -37,6 +38,9 @@
 #include <cstdio>
 
 extern char **environ;
+
+using Bench::loadAverage;
+using Bench::writeFile;
 
 namespace {
 
@@ -73,12 +77,6 @@ QByteArray pictureOf(const QByteArray &base, const QByteArray &id)
     segment += char(length & 0xFF);
     segment += comment;
     return base.left(2) + segment + base.mid(2);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Generates the folder unless a complete one is there already.
@@ -146,19 +144,6 @@ bool service(const QString &program, const QStringList &arguments, double *peakM
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join('/')) : QStringLiteral("?");
-}
-
-double median(QVector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
 // The runs of one executable: wall seconds and peak resident megabytes.
 struct Runs
 {
@@ -196,14 +181,6 @@ bool importOnce(const QString &program, const QString &folder, const QString &po
     runs->peaks.append(peakMb);
     std::fprintf(stderr, "%s: %.1f s, peak %.0f MB resident\n", qPrintable(program), runs->seconds.last(), peakMb);
     return true;
-}
-
-void printFigure(const char *name, const QVector<double> &values, const char *unit, const QString &shape,
-                 const char *target)
-{
-    std::printf("BENCH %s median=%.1f%s min=%.1f max=%.1f %s%s\n", name, median(values), unit,
-                *std::min_element(values.cbegin(), values.cend()), *std::max_element(values.cbegin(), values.cend()),
-                qPrintable(shape), target);
 }
 
 } // namespace
@@ -261,27 +238,25 @@ int main(int argc, char **argv)
         if (!importOnce(QStringLiteral(VORNA_SERVICE_BINARY), folder, postgres, &current))
             return 1;
     }
-    const QString shape = QStringLiteral("employees=%1 registrations=%2 runs=%3 engine=%4 load=%5..%6")
-                              .arg(size.employees).arg(size.registrations()).arg(runs)
-                              .arg(postgres.isEmpty() ? QStringLiteral("sqlite") : QStringLiteral("postgresql"))
-                              .arg(loadBefore, loadAverage());
-    const bool photos = size.photos;
-    // The ratio of the medians goes before the target, which runs to the end of the line.
-    const QString compared = baseline.isEmpty()
-        ? shape
-        : shape + QStringLiteral(" ratio=%1").arg(median(current.seconds) / median(older.seconds), 0, 'f', 3);
-    printFigure(photos ? "import_photos_peak_rss" : "import_peak_rss", current.peaks, "MB", shape, " target=<=300MB");
-    printFigure(photos ? "import_photos_total" : "import_total", current.seconds, "s", compared,
-                photos ? " target=<=90s at 10000" : " target=<=120s at scale 1");
-    if (!photos) {
+    std::printf("# employees=%d registrations=%lld runs=%d engine=%s load=%s..%s\n", size.employees,
+                size.registrations(), runs, postgres.isEmpty() ? "sqlite" : "postgresql", qPrintable(loadBefore),
+                qPrintable(loadAverage()));
+    const QString prefix = size.photos ? QStringLiteral("import_photos") : QStringLiteral("import");
+    const Bench::Stats seconds = Bench::stats(current.seconds);
+    const double ratio = baseline.isEmpty() ? -1 : seconds.median / Bench::stats(older.seconds).median;
+    Bench::print(prefix + QStringLiteral("_peak_rss"), Bench::stats(current.peaks), QStringLiteral("MB"), -1,
+                 QStringLiteral("<=300MB"));
+    Bench::print(prefix + QStringLiteral("_total"), seconds, QStringLiteral("s"), ratio,
+                 size.photos ? QStringLiteral("<=90s at 10000") : QStringLiteral("<=120s at scale 1"));
+    if (!size.photos) {
         QVector<double> rates;
-        for (double seconds : qAsConst(current.seconds))
-            rates.append(rows / seconds);
-        printFigure("import_rows_per_s", rates, "", shape, "");
+        for (double run : qAsConst(current.seconds))
+            rates.append(rows / run);
+        Bench::print(QStringLiteral("import_rows_per_s"), Bench::stats(rates), QString());
     }
     if (!baseline.isEmpty()) {
-        printFigure("import_baseline_total", older.seconds, "s", shape, "");
-        printFigure("import_baseline_peak_rss", older.peaks, "MB", shape, "");
+        Bench::print(QStringLiteral("import_baseline_total"), Bench::stats(older.seconds), QStringLiteral("s"));
+        Bench::print(QStringLiteral("import_baseline_peak_rss"), Bench::stats(older.peaks), QStringLiteral("MB"));
     }
     return 0;
 }

@@ -18,6 +18,7 @@
 //
 // Target: p99 of every kind at most 2 s, and no failures.
 
+#include "benchfigures.h"
 #include "commservice.grpc.pb.h"
 #include "scratchpostgres.h"
 #include "support/portraitphoto.h"
@@ -47,6 +48,10 @@
 namespace v1 = vorna::v1;
 using Clock = std::chrono::steady_clock;
 using vorna::testing::ServiceRunner;
+
+using Bench::loadAverage;
+using Bench::percentile;
+using Bench::writeFile;
 
 namespace {
 
@@ -101,20 +106,6 @@ struct Organisation
     std::vector<std::string> employees;
 };
 
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().split(' ').mid(0, 3).join('/')) : QStringLiteral("?");
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
-}
-
 std::string describe(const grpc::Status &status)
 {
     static const char *const codes[] = {"OK", "CANCELLED", "UNKNOWN", "INVALID_ARGUMENT", "DEADLINE_EXCEEDED",
@@ -127,12 +118,6 @@ std::string describe(const grpc::Status &status)
 }
 
 // ---- The organisation ---------------------------------------------------------------------
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A small office apart from the photo folder's: its names do not occur there, so the import
 // neither changes nor refers to it.

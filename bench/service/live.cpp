@@ -4,6 +4,7 @@
 // and sees the new activity in the employee's row; and it counts the events each panel gets
 // in any one second. Runs the built vorna-service as its own process on a demo database.
 
+#include "benchfigures.h"
 #include "commservice.grpc.pb.h"
 #include "support/servicerunner.h"
 #include "storage/database.h"
@@ -23,6 +24,8 @@
 
 namespace v1 = vorna::v1;
 using Clock = std::chrono::steady_clock;
+
+using Bench::percentile;
 
 namespace {
 
@@ -116,14 +119,6 @@ void watch(const std::string &address, int index, Shared *shared)
     std::lock_guard<std::mutex> lock(shared->mutex);
     shared->eventsPerSecond.push_back(most);
     watchContext.TryCancel();
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
 } // namespace

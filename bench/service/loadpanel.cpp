@@ -116,14 +116,6 @@ struct PresenceTally
 
 } // namespace
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
-}
-
 // ---- Scheduler ----------------------------------------------------------------------------
 
 Scheduler::Scheduler(int threads)

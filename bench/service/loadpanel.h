@@ -3,6 +3,7 @@
 // figures of one run, and one panel's traffic over gRPC's callback API. Completions arrive on
 // gRPC's own threads and only record figures and start or schedule the next call.
 
+#include "benchfigures.h"
 #include "commservice.grpc.pb.h"
 
 #include <grpcpp/grpcpp.h>
@@ -23,7 +24,7 @@ namespace vorna::bench {
 namespace v1 = vorna::v1;
 using Clock = std::chrono::steady_clock;
 
-double percentile(std::vector<double> values, double p);
+using Bench::percentile;
 
 // Runs short tasks at their time on a few threads.
 class Scheduler
