@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace vorna::service {
 
@@ -20,7 +21,6 @@ namespace {
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
 using PgResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-const char *const ConnectSeconds = "10";
 // How often the SQLite journal is read, and how long its rows are kept for a late reader.
 constexpr int JournalPollMs = 250;
 constexpr qint64 JournalKeepSeconds = 3600;
@@ -128,19 +128,19 @@ void PostgresChangeListener::run()
 
 bool PostgresChangeListener::listenOnce(QString *problem)
 {
-    // A time limit of our own, which the connection string may override: a server that does
-    // not answer must not hold the listener (and with it the service's shutdown) for minutes.
-    // Keepalive probes of our own too: a server that vanishes without closing the connection (a
-    // machine that failed, a network that split) sends nothing, and the listener would wait for
-    // the system's two hours while panels missed every change; this way it knows in about 25 s.
-    // The whole string, multi-host lists included, is expanded from dbname and wins over the
-    // defaults before it; the name is the one the storage's other connections carry.
-    const char *const keywords[] = {"connect_timeout",    "keepalives_idle",  "keepalives_interval",
-                                    "keepalives_count",   "application_name", "dbname",
-                                    nullptr};
-    const char *const values[] = {ConnectSeconds, "10", "5", "3", "vorna-service", m_connectionString.constData(),
-                                  nullptr};
-    const Connection connection(PQconnectdbParams(keywords, values, 1), &PQfinish);
+    // The storage's connection defaults: a server that does not answer must not hold the
+    // listener (and with it the service's shutdown) for minutes, and one that vanished without
+    // closing the connection sends nothing, so panels would miss every change for hours. The
+    // whole string, multi-host lists included, is expanded from dbname and wins over them.
+    std::vector<const char *> keywords;
+    std::vector<const char *> values;
+    for (const auto &[key, value] : postgresConnectionDefaults()) {
+        keywords.push_back(key);
+        values.push_back(value);
+    }
+    keywords.insert(keywords.end(), {"dbname", nullptr});
+    values.insert(values.end(), {m_connectionString.constData(), nullptr});
+    const Connection connection(PQconnectdbParams(keywords.data(), values.data(), 1), &PQfinish);
     if (PQstatus(connection.get()) != CONNECTION_OK) {
         *problem = problemOf(connection.get());
         return false;

@@ -205,11 +205,10 @@ std::optional<PostgresSettings> parseConnectionString(const QString &text, QStri
         }
         settings.options << key + QLatin1Char('=') + conninfoValue(value);
     }
-    // A dead network should fail a call, not hang it.
-    if (valueOf(*pairs, QStringLiteral("connect_timeout")).isEmpty())
-        settings.options << QStringLiteral("connect_timeout=10");
-    if (valueOf(*pairs, QStringLiteral("application_name")).isEmpty())
-        settings.options << QStringLiteral("application_name=vorna-service");
+    for (const auto &[key, value] : postgresConnectionDefaults()) {
+        if (valueOf(*pairs, QLatin1String(key)).isEmpty())
+            settings.options << QLatin1String(key) + QLatin1Char('=') + QLatin1String(value);
+    }
     settings.servers = serverList(*pairs);
     return settings;
 }
@@ -225,6 +224,15 @@ QString postgresLabel(const PostgresSettings &settings)
 SqlFailure classifyFailure(const SqlDialect &dialect, const QSqlError &error)
 {
     return dialect.engine == SqlDialect::Engine::SQLite ? classifySqlite(error) : classifyPostgres(error);
+}
+
+const QVector<QPair<const char *, const char *>> &postgresConnectionDefaults()
+{
+    static const QVector<QPair<const char *, const char *>> defaults{
+        {"connect_timeout", "10"},  {"keepalives_idle", "10"},           {"keepalives_interval", "5"},
+        {"keepalives_count", "3"}, {"application_name", "vorna-service"},
+    };
+    return defaults;
 }
 
 bool isPostgresLocation(const QString &location)

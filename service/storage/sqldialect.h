@@ -81,6 +81,13 @@ QString maskedLocation(const QString &location);
 // create databases next to the one they are given.
 QString postgresLocationWithDatabase(const QString &connectionString, const QString &database, QString *problem);
 
+// What every PostgreSQL connection of the service gets unless its connection string says
+// otherwise, as libpq keywords and values: a dead network fails a call instead of hanging it,
+// keepalive probes find a server that vanished without closing the connection (a failed
+// machine, a split network) in about 25 s instead of the system's two hours, and the service's
+// name shows in pg_stat_activity.
+const QVector<QPair<const char *, const char *>> &postgresConnectionDefaults();
+
 // Without `mayCreate` a connection opens only an existing file: a file deleted meanwhile is
 // not made anew.
 SqlDialect sqliteDialect(const QString &path, bool mayCreate = true);
